@@ -1,0 +1,292 @@
+// song.h - the in-memory model of a Guitar Pro 4 song, and the entry points
+// of the song reader (LoadFileStruct, FreeFileStruct) and of the song-to-MIDI
+// conversion (ToMidi).
+//
+// Every record is plain data. Strings are heap copies ending in a zero byte,
+// owned by the record holding the pointer; a null pointer is an absent
+// string. A field the file does not supply is 0, a pointer null.
+#ifndef TALVOREN_GP_SONG_H
+#define TALVOREN_GP_SONG_H
+
+#include <cstdint>
+#include <cstdio>
+
+namespace Talvoren {
+
+struct MidiFileStruct;
+
+#pragma pack(push, 1)
+
+// One 12-byte entry of the MIDI channel table; the host sees this layout.
+struct MidiChannelInfo {
+    std::int32_t instrument;  // MIDI program; the conversion sends its low byte
+    std::uint8_t volume;      // channel volume; the conversion derives controller 7
+    std::uint8_t balance;
+    std::uint8_t chorus;
+    std::uint8_t reverb;
+    std::uint8_t phaser;
+    std::uint8_t tremolo;
+    std::uint8_t filler[2];
+};
+
+// The piece information: 785 bytes in the file, read in one go and kept in
+// the same packed layout.
+struct GPPieceInfo {
+    std::uint32_t tempo;                   // quarter notes per minute
+    std::int8_t key;                       // key signature, signed
+    std::int32_t octave;                   // stored unaligned
+    MidiChannelInfo midiChannels[4][16];   // [port][channel], both 0-based
+    std::uint32_t measureCount;
+    std::uint32_t trackCount;
+};
+
+// One point of a bend or tremolo-bar curve: 9 bytes, file layout.
+struct BendPoint {
+    std::int32_t position;
+    std::int32_t value;
+    std::uint8_t vibrato;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(MidiChannelInfo) == 12, "channel entry is 12 packed bytes");
+static_assert(sizeof(GPPieceInfo) == 785, "piece information is 785 packed bytes");
+static_assert(sizeof(BendPoint) == 9, "bend point is 9 packed bytes");
+
+// Song information.
+struct TabInfo {
+    char *title;
+    char *subtitle;
+    char *interpret;
+    char *album;
+    char *author;
+    char *copyright;
+    char *tabAuthor;
+    char *instructions;
+    std::uint32_t noticeLineCount;
+    char **noticeLines;        // noticeLineCount strings; null when the count is 0
+    std::uint8_t tripletFeel;  // as stored; the timing applies it only when it is 1
+};
+
+struct LyricsInfo {
+    std::int32_t lyricsTrack;  // as stored, not checked against the track count
+    char *lyricsLines[5];      // an entry is null when its text could not be read
+};
+
+struct HeadersStruct {
+    char *version;
+    TabInfo tabInfo;
+    LyricsInfo lyricsInfo;
+    GPPieceInfo pieceInfo;
+};
+
+struct MeasureMarker {
+    char *text;
+    std::uint32_t color;  // the file's 4 bytes as one little-endian value
+};
+
+// Measure header flag bits.
+enum MeasureFlag : std::uint8_t {
+    MeasureHasNumerator = 0x01,
+    MeasureHasDenominator = 0x02,
+    MeasureBeginRepeat = 0x04,
+    MeasureEndRepeat = 0x08,
+    MeasureAltEnding = 0x10,
+    MeasureHasMarker = 0x20,
+    MeasureHasTonality = 0x40,
+    MeasureDoubleBar = 0x80,
+};
+
+struct Measure {
+    std::uint8_t flags;
+    std::uint8_t keyNumerator;    // bit 0x01
+    std::uint8_t keyDenominator;  // bit 0x02
+    std::uint8_t repeatCount;     // bit 0x08
+    std::uint8_t altEndingCount;  // bit 0x10
+    MeasureMarker *marker;        // bit 0x20, else null
+    std::int8_t tonality;         // bit 0x40
+    std::uint8_t tonalityType;    // bit 0x40, stored only
+    std::uint8_t repeatsPlayed;   // never read: the playback order's pass counter
+};
+
+struct Track {
+    std::uint8_t flags;
+    char *name;
+    std::uint32_t stringCount;
+    std::int32_t tunings[7];  // MIDI note of each string, first string at 0
+    std::uint32_t midiPort;             // 1-based
+    std::uint32_t midiChannel;          // 1-based
+    std::uint32_t effectsMidiChannel;   // 1-based
+    std::uint32_t fretCount;
+    std::uint32_t capoHeight;
+    std::uint32_t color;
+    std::uint32_t beatIndex;       // never read: beats of the current measure started
+    std::uint32_t beatPulsesLeft;  // never read: pulses left in the sounding beat
+};
+
+// Note lengths counted in sixty-fourth notes; a beat's duration code d
+// stands for 2^(4 - d) of them.
+enum NoteValue : std::uint32_t {
+    SixtyFourth = 1,
+    ThirtySecond = 2,
+    Sixteenth = 4,
+    Eighth = 8,
+    Quarter = 16,
+    Half = 32,
+    Whole = 64,
+};
+
+struct Bend {
+    std::uint8_t bendType;
+    std::int32_t bendValue;
+    std::uint32_t pointCount;
+    BendPoint *points;  // pointCount points; never null in a loaded bend
+};
+
+struct NoteEffect {
+    std::uint8_t flags1;
+    std::uint8_t flags2;
+    Bend *bend;  // flags1 0x01
+    std::uint8_t graceFret;
+    std::uint8_t graceDynamic;
+    std::uint8_t graceTransition;
+    std::uint8_t graceDuration;
+    std::uint8_t tremoloPicking;
+    std::uint8_t slide;
+    std::uint8_t harmonic;
+    std::uint8_t trillFret;
+    std::uint8_t trillPeriod;
+};
+
+struct BeatEffect {
+    std::uint8_t flags1;
+    std::uint8_t flags2;
+    std::uint8_t tappingType;
+    Bend *tremoloBar;  // flags2 0x04
+    std::uint8_t strokeSpeeds[2];
+    std::uint8_t pickStroke;
+};
+
+struct MixTableEvent {
+    std::uint8_t instrument;  // 0xFF: no change
+    std::uint8_t volume;      // 0xFF: no change
+    std::uint8_t balance;
+    std::uint8_t chorus;
+    std::uint8_t reverb;
+    std::uint8_t phaser;
+    std::uint8_t tremolo;
+    std::int32_t tempo;       // -1: no change
+    std::uint8_t volumeDuration;
+    std::uint8_t balanceDuration;
+    std::uint8_t chorusDuration;
+    std::uint8_t reverbDuration;
+    std::uint8_t phaserDuration;
+    std::uint8_t tremoloDuration;
+    std::uint8_t tempoDuration;
+    std::uint8_t applyToAllTracks;
+};
+
+struct ChordDiagram {
+    std::uint8_t format;  // 0 short record, 1 long record
+    std::uint8_t sharp;
+    std::uint8_t reserved1[3];
+    std::uint8_t root;
+    std::uint8_t chordType;
+    std::uint8_t extension;
+    std::int32_t bass;
+    std::int32_t tonality;
+    std::uint8_t add;
+    char *name;  // never null in a loaded diagram
+    std::uint8_t reserved2[2];
+    std::uint8_t fifth;
+    std::uint8_t ninth;
+    std::uint8_t eleventh;
+    std::int32_t baseFret;
+    std::int32_t frets[7];
+    std::uint8_t barreCount;
+    std::uint8_t barreFrets[5];
+    std::uint8_t barreStarts[5];
+    std::uint8_t barreEnds[5];
+    std::uint8_t omissions[7];
+    std::uint8_t reserved3;
+    std::int8_t fingerings[7];
+    std::uint8_t showFingering;
+};
+
+// Beat flag bits.
+enum BeatFlag : std::uint8_t {
+    BeatDotted = 0x01,
+    BeatHasChordDiagram = 0x02,
+    BeatHasText = 0x04,
+    BeatHasEffects = 0x08,
+    BeatHasMixTable = 0x10,
+    BeatHasTuplet = 0x20,
+    BeatHasStatus = 0x40,
+};
+
+// Note flag bits.
+enum NoteFlag : std::uint8_t {
+    NoteHasDuration = 0x01,
+    NoteHasEffects = 0x08,
+    NoteHasDynamic = 0x10,
+    NoteHasTypeAndFret = 0x20,
+    NoteHasFingering = 0x80,
+};
+
+struct Note {
+    std::uint8_t flags;
+    std::uint8_t noteType;  // 1 normal, 2 tie, 3 dead
+    std::int8_t timeIndependentDuration;
+    std::uint8_t timeIndependentTuplet;
+    std::uint8_t dynamic;  // 1 softest to 8 loudest
+    std::uint8_t fret;
+    std::int8_t leftFingering;
+    std::int8_t rightFingering;
+    NoteEffect *effect;  // flag 0x08
+};
+
+struct Beat {
+    std::uint8_t flags;
+    std::uint8_t status;   // flag 0x40: 0 empty beat, 2 rest
+    std::int8_t duration;  // note-value code, -2 whole to 4 sixty-fourth
+    std::int32_t tuplet;   // flag 0x20
+    ChordDiagram *chordDiagram;    // flag 0x02
+    char *text;                    // flag 0x04
+    BeatEffect *beatEffect;        // flag 0x08
+    MixTableEvent *mixTableEvent;  // flag 0x10
+    std::uint8_t stringFlags;  // bit (6 - k) set: slot k of notes holds a note
+    Note notes[7];             // slot k is string k + 1
+};
+
+struct MeasureTrackPair {
+    std::uint32_t beatCount;
+    Beat *beats;
+};
+
+// The body; its arrays carry no counts: measureCount and trackCount of the
+// piece information size them.
+struct BodyStruct {
+    Measure *measures;
+    Track *tracks;
+    MeasureTrackPair **measureTrackPairs;  // [measure][track]
+};
+
+struct FileStruct {
+    HeadersStruct headers;
+    BodyStruct body;
+};
+
+// Fills a caller-provided record from a stream opened in binary mode.
+// Returns 1 with the whole song read, or 0 with everything released.
+int LoadFileStruct(FileStruct *file, std::FILE *stream);
+
+// Releases everything the record owns; safe on a zeroed, failed or freed record.
+void FreeFileStruct(FileStruct *file);
+
+// Appends the song's events to a model with trackCount + 1 track chunks:
+// chunk 0 the conductor track, chunk k + 1 song track k. Always returns 1.
+int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);
+
+}  // namespace Talvoren
+
+#endif  // TALVOREN_GP_SONG_H

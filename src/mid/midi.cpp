@@ -1,0 +1,2 @@
+// midi.cpp - placeholder MIDI file builder.
+#include "mid/midi.h"

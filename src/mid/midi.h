@@ -1,0 +1,90 @@
+// midi.h - the in-memory model of a Standard MIDI File of format 1, its
+// serialisation to a stream or into one buffer, and the event builders that
+// append encoded events to a track chunk.
+#ifndef TALVOREN_MID_MIDI_H
+#define TALVOREN_MID_MIDI_H
+
+#include <cstdint>
+#include <cstdio>
+
+namespace Talvoren {
+
+// The builder's units: distinct types, each exactly as wide as its unit, so
+// an array of them is a contiguous run of bytes.
+enum class Byte : std::uint8_t {};
+enum class Word : std::uint16_t {};
+enum class Dword : std::uint32_t {};
+
+static_assert(sizeof(Byte) == 1 && sizeof(Word) == 2 && sizeof(Dword) == 4,
+              "units are exactly as wide as their size");
+
+// Byte order of units in a stream; any non-zero value is taken as BigEndian.
+enum Endianness : std::uint32_t {
+    LittleEndian = 0,
+    BigEndian = 1,
+};
+
+// Controller numbers; the conversion sends only Volume.
+enum MidiController : std::uint32_t {
+    Volume = 7,
+};
+
+struct MidiChunkHeader {
+    Dword type;    // four ASCII letters in file order in memory ("MThd", "MTrk")
+    Dword length;  // data bytes after the chunk header, as a host integer
+};
+
+struct MidiHeaderChunk {
+    MidiChunkHeader header;  // "MThd", length 6
+    Word format;             // always 1
+    Word trackCount;         // number of track chunks
+    Word division;           // ticks per quarter note
+};
+
+struct MidiTrackChunk {
+    MidiChunkHeader header;      // "MTrk"; length is the number of bytes in events
+    Byte *events;                // encoded events, owned; null before the first
+    std::uint32_t pendingDelta;  // ticks since the last event appended
+    std::uint8_t runningStatus;  // status of the last channel event, 0xFF after a meta event
+};
+
+struct MidiFileStruct {
+    MidiHeaderChunk header;
+    MidiTrackChunk *tracks;  // header.trackCount chunks, owned; chunk 0 comes first
+};
+
+// Set-up and release.
+int InitMidiFileStruct(MidiFileStruct *midi, std::uint32_t trackCount, std::uint32_t division);
+void FreeMidiFileStruct(MidiFileStruct *midi);
+int InitMidiTrackChunk(MidiTrackChunk *track);
+void FreeMidiTrackChunk(MidiTrackChunk *track);
+
+// Serialisation; neither changes the model.
+int SaveMidiFileStruct(const MidiFileStruct *midi, std::FILE *stream);
+int SaveMidiTrackChunk(const MidiTrackChunk *track, std::FILE *stream);
+std::uint32_t CreateMidiBuffer(const MidiFileStruct *midi, Byte **buffer);
+void DestroyMidiBuffer(Byte *buffer);
+int BufferWriteTrackChunk(const MidiTrackChunk *track, Byte *buffer, std::uint32_t *position);
+
+// Event builders: each writes the chunk's pendingDelta as the event's delta
+// time and clears it. 1 when appended, 0 when the buffer could not grow
+// (the chunk is then unchanged).
+int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
+int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
+int AddEventController(MidiTrackChunk *track, std::uint8_t channel, MidiController controller, std::uint8_t value);
+int AddEventProgramChange(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t program);
+int AddMetaEventTrackName(MidiTrackChunk *track, const char *text);
+int AddMetaEventMarker(MidiTrackChunk *track, const char *text);
+int AddMetaEventSetTempo(MidiTrackChunk *track, std::uint32_t microsecondsPerQuarter);
+int AddMetaEventTimeSignature(MidiTrackChunk *track, std::uint8_t numerator, std::uint8_t denominatorPower,
+                              std::uint8_t clocksPerClick, std::uint8_t thirtySecondsPerQuarter);
+// Appends 00 FF 2F 00; leaves pendingDelta alone.
+int AddMetaEventEndOfTrack(MidiTrackChunk *track);
+
+// Unit values as host integers.
+inline std::uint32_t DwordValue(Dword unit) { return static_cast<std::uint32_t>(unit); }
+inline std::uint16_t WordValue(Word unit) { return static_cast<std::uint16_t>(unit); }
+
+}  // namespace Talvoren
+
+#endif  // TALVOREN_MID_MIDI_H
