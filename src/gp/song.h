@@ -284,7 +284,11 @@ int LoadFileStruct(FileStruct *file, std::FILE *stream);
 void FreeFileStruct(FileStruct *file);
 
 // Appends the song's events to a model with trackCount + 1 track chunks:
-// chunk 0 the conductor track, chunk k + 1 song track k. Always returns 1.
+// chunk 0 the conductor track, chunk k + 1 song track k. Returns 1; returns 0
+// with nothing appended when the model has another number of chunks, when
+// the rendering would pass the render limits (too many ticks, measures played
+// or events for any real song), or when its working memory cannot be had or
+// an event cannot be appended (the file would be incomplete).
 int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);
 
 }  // namespace Talvoren

@@ -1,20 +1,53 @@
-// export.cpp - placeholder definitions of the MIDI export; each returns 0.
+// export.cpp - the MIDI export entry points: the loaded song as a Standard
+// MIDI File of format 1 in one heap buffer, and the release of that buffer.
+#include <cstdint>
+
+#include "gp/song.h"
+#include "mid/midi.h"
 #include "zelto.h"
+#include "zelto/global.h"
 
 namespace {
-template <class Result> Result Nothing() { return Result(); }
+
+constexpr std::uint32_t ticksPerQuarter = 480;
+constexpr std::uint32_t pulsesPerSixtyFourth = ticksPerQuarter / 16;  // one pulse is one tick
+// The file's track count is 16 bits and holds one chunk more than the song has tracks.
+constexpr std::uint32_t largestSongTrackCount = 0xFFFF - 1;
+
 }  // namespace
 
-#define ZELTO_DEFINE_Lifecycle(result, name, parameters)
-#define ZELTO_DEFINE_Query(result, name, parameters)
-#define ZELTO_DEFINE_Midi(result, name, parameters) \
-    ZELTO_API result ZELTO_CALL name parameters { return Nothing<result>(); }
-#define ZELTO_EXPORT(group, result, name, parameters, argumentBytes) \
-    ZELTO_DEFINE_##group(result, name, parameters)
+using namespace Talvoren;
 
 extern "C" {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#include "zelto_exports.h"
-#pragma GCC diagnostic pop
+
+// 0 with the host's variables untouched when no song is loaded, when the song
+// has too many tracks for one file, or when the model cannot be set up.
+// Otherwise 1, with the buffer and its size, or with a null buffer and size 0
+// when the song cannot be rendered within the render limits or the buffer
+// cannot be allocated.
+ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
+    FileStruct *song = theFileStruct;
+    if (song == nullptr) return 0;
+    const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
+    if (trackCount > largestSongTrackCount) return 0;
+
+    MidiFileStruct midi;
+    if (!InitMidiFileStruct(&midi, trackCount + 1, ticksPerQuarter)) return 0;
+    if (ToMidi(song, &midi, pulsesPerSixtyFourth)) {
+        Byte *made = nullptr;
+        const std::uint32_t madeSize = CreateMidiBuffer(&midi, &made);
+        *buffer = reinterpret_cast<unsigned char *>(made);
+        *size = made == nullptr ? 0 : madeSize;
+    } else {
+        *buffer = nullptr;
+        *size = 0;
+    }
+    FreeMidiFileStruct(&midi);
+    return 1;
 }
+
+ZELTO_API void ZELTO_CALL ZELTO_DestroyMidiBuffer(unsigned char *buffer) {
+    DestroyMidiBuffer(reinterpret_cast<Byte *>(buffer));
+}
+
+}  // extern "C"
