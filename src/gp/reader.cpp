@@ -1,15 +1,768 @@
-// reader.cpp - placeholder song reader: loads nothing yet.
-#include "gp/song.h"
-
+// reader.cpp - the song reader: turns a Guitar Pro 4 file read through a stdio
+// stream into a FileStruct, section by section in file order, and releases it.
+#include <climits>
+#include <cstdint>
 #include <cstring>
+
+#include "gp/song.h"
+#include "heap.h"
 
 namespace Talvoren {
 
-int LoadFileStruct(FileStruct *file, std::FILE *) {
-    std::memset(file, 0, sizeof *file);
+namespace {
+
+// ---------------------------------------------------------------------------
+// Stream primitives
+
+// Every count and string length in the file is untrusted. Before anything is
+// allocated for it, it is compared with the bytes that are still left in the
+// stream, so a tiny file cannot make the reader ask for gigabytes. The size
+// of the stream being loaded is learnt once per LoadFileStruct; outside a
+// load (a reader called on its own) it is learnt on each question.
+struct StreamExtent {
+    std::FILE *stream;  // the stream LoadFileStruct is reading, or null
+    long size;          // its size in bytes, or -1 when it cannot be known
+};
+
+StreamExtent loadingStream = {nullptr, -1};
+
+const std::uint64_t unknownBytesLeft = UINT64_MAX;
+
+// Size of a seekable stream, with its position restored; -1 if unknown.
+long MeasureStreamSize(std::FILE *stream) {
+    long position = std::ftell(stream);
+    if (position < 0) return -1;
+    long size = -1;
+    if (std::fseek(stream, 0, SEEK_END) == 0) size = std::ftell(stream);
+    if (std::fseek(stream, position, SEEK_SET) != 0) return -1;
+    return size;
+}
+
+// Bytes between the stream position and the end of the stream; a stream of
+// unknown size counts as endless (its reads then end the load instead).
+std::uint64_t BytesLeft(std::FILE *stream) {
+    long size = loadingStream.stream == stream ? loadingStream.size : MeasureStreamSize(stream);
+    long position = std::ftell(stream);
+    if (size < 0 || position < 0) return unknownBytesLeft;
+    if (position >= size) return 0;
+    return static_cast<std::uint64_t>(size - position);
+}
+
+// Whether count elements of at least leastSize bytes each can still follow.
+bool CountFits(std::FILE *stream, std::uint64_t count, std::uint64_t leastSize) {
+    if (count == 0 || leastSize == 0) return true;
+    return count <= BytesLeft(stream) / leastSize;
+}
+
+// Leaves the stream at its end, where a read cut off by the end would have
+// left it, so the next read fails.
+void SeekToEnd(std::FILE *stream) { std::fseek(stream, 0, SEEK_END); }
+
+// One read of a field of fieldSize bytes; it counts only if all bytes arrived.
+bool ReadField(std::FILE *stream, void *field, std::size_t fieldSize) {
+    return std::fread(field, fieldSize, 1, stream) == 1;
+}
+
+// One read of itemCount items of itemSize bytes; all of them must arrive.
+bool ReadItems(std::FILE *stream, void *items, std::size_t itemSize, std::size_t itemCount) {
+    return std::fread(items, itemSize, itemCount, stream) == itemCount;
+}
+
+// Skips the 4-byte field in front of the text of an int-byte string.
+bool SkipUnusedInt(std::FILE *stream) {
+    std::uint8_t unused[4];
+    return ReadField(stream, unused, sizeof unused);
+}
+
+// Seeks to fieldStart + fieldSize from the start of the stream: the end of a
+// fixed-size field, whatever the string at its start consumed.
+bool SeekPastField(std::FILE *stream, long fieldStart, long fieldSize) {
+    if (fieldStart < 0 || fieldStart > LONG_MAX - fieldSize) return false;
+    return std::fseek(stream, fieldStart + fieldSize, SEEK_SET) == 0;
+}
+
+// A zero-filled array of count elements; null if its byte size cannot be
+// represented or the heap refuses. An array of 0 elements is a real (empty)
+// array, never a failure.
+void *AllocateArray(std::size_t count, std::size_t elementSize) {
+    if (elementSize != 0 && count > SIZE_MAX / elementSize) return nullptr;
+    return MemCalloc(count == 0 ? 1 : count, elementSize);
+}
+
+// The text of a string whose length has been read. A length that cannot fit
+// in the rest of the stream is refused before anything is allocated, with
+// the stream left at its end. A text that cannot be stored for want of
+// memory is stepped over, so the stream stands after the string.
+char *CreateStringOfLength(std::FILE *stream, std::uint32_t length) {
+    char *text = nullptr;
+    std::size_t bufferSize = static_cast<std::size_t>(length) + 1;  // wraps to 0 if too long
+    if (static_cast<std::uint64_t>(length) > BytesLeft(stream) || bufferSize == 0) {
+        SeekToEnd(stream);
+        return nullptr;
+    }
+    text = static_cast<char *>(MemAlloc(bufferSize));
+    if (text == nullptr) {
+        if (length > static_cast<std::uint32_t>(LONG_MAX) ||
+            std::fseek(stream, static_cast<long>(length), SEEK_CUR) != 0)
+            SeekToEnd(stream);
+        return nullptr;
+    }
+    if (!ReadItems(stream, text, 1, length)) goto fail;
+    text[length] = '\0';
+    return text;
+fail:
+    MemFree(text);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Strings
+
+// A byte-length string: 1 length byte, then the text.
+char *CreateStringByte(std::FILE *stream) {
+    std::uint8_t length = 0;
+    if (!ReadField(stream, &length, sizeof length)) return nullptr;
+    return CreateStringOfLength(stream, length);
+}
+
+// An int-length string: a 4-byte unsigned length, then the text.
+char *CreateStringInt(std::FILE *stream) {
+    std::uint32_t length = 0;
+    if (!ReadField(stream, &length, sizeof length)) return nullptr;
+    return CreateStringOfLength(stream, length);
+}
+
+void DestroyString(char **text) {
+    MemFree(*text);
+    *text = nullptr;
+}
+
+// An int-byte string: an unused 4-byte field, then a byte-length string.
+bool ReadIntByteString(std::FILE *stream, char **text) {
+    if (!SkipUnusedInt(stream)) return false;
+    *text = CreateStringByte(stream);
+    return *text != nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Song header
+
+const char acceptedVersion400[] = "FICHIER GUITAR PRO v4.00";
+const char acceptedVersion406[] = "FICHIER GUITAR PRO v4.06";
+const long versionFieldSize = 31;  // length byte, 30 bytes of text and filler
+
+void FreeTabInfo(TabInfo *tabInfo) {
+    DestroyString(&tabInfo->title);
+    DestroyString(&tabInfo->subtitle);
+    DestroyString(&tabInfo->interpret);
+    DestroyString(&tabInfo->album);
+    DestroyString(&tabInfo->author);
+    DestroyString(&tabInfo->copyright);
+    DestroyString(&tabInfo->tabAuthor);
+    DestroyString(&tabInfo->instructions);
+    if (tabInfo->noticeLines != nullptr) {
+        for (std::uint32_t line = 0; line < tabInfo->noticeLineCount; ++line)
+            DestroyString(&tabInfo->noticeLines[line]);
+        MemFree(tabInfo->noticeLines);
+        tabInfo->noticeLines = nullptr;
+    }
+}
+
+int LoadTabInfo(TabInfo *tabInfo, std::FILE *stream) {
+    char **const informationStrings[] = {
+        &tabInfo->title,  &tabInfo->subtitle,  &tabInfo->interpret, &tabInfo->album,
+        &tabInfo->author, &tabInfo->copyright, &tabInfo->tabAuthor, &tabInfo->instructions,
+    };
+    std::memset(tabInfo, 0, sizeof *tabInfo);
+    for (char **information : informationStrings)
+        if (!ReadIntByteString(stream, information)) goto fail;
+    if (!ReadField(stream, &tabInfo->noticeLineCount, sizeof tabInfo->noticeLineCount)) goto fail;
+    if (tabInfo->noticeLineCount != 0) {
+        // A notice line takes at least 5 bytes: its unused field and a length byte.
+        if (!CountFits(stream, tabInfo->noticeLineCount, 5)) goto fail;
+        tabInfo->noticeLines =
+            static_cast<char **>(AllocateArray(tabInfo->noticeLineCount, sizeof(char *)));
+        if (tabInfo->noticeLines == nullptr) goto fail;
+        for (std::uint32_t line = 0; line < tabInfo->noticeLineCount; ++line)
+            if (!ReadIntByteString(stream, &tabInfo->noticeLines[line])) goto fail;
+    }
+    if (!ReadField(stream, &tabInfo->tripletFeel, sizeof tabInfo->tripletFeel)) goto fail;
+    return 1;
+fail:
+    FreeTabInfo(tabInfo);
     return 0;
 }
 
-void FreeFileStruct(FileStruct *) {}
+void FreeLyricsInfo(LyricsInfo *lyricsInfo) {
+    for (char *&line : lyricsInfo->lyricsLines) DestroyString(&line);
+}
+
+// A line whose text cannot be read stays null without failing the block:
+// cut off by the end of the file, the stream stays at the end and the next
+// read fails the load; refused for want of memory, its text has been
+// stepped over and reading goes on with the next line.
+int LoadLyricsInfo(LyricsInfo *lyricsInfo, std::FILE *stream) {
+    std::memset(lyricsInfo, 0, sizeof *lyricsInfo);
+    if (!ReadField(stream, &lyricsInfo->lyricsTrack, sizeof lyricsInfo->lyricsTrack)) goto fail;
+    for (char *&line : lyricsInfo->lyricsLines) {
+        if (!SkipUnusedInt(stream)) goto fail;
+        line = CreateStringInt(stream);
+    }
+    return 1;
+fail:
+    FreeLyricsInfo(lyricsInfo);
+    return 0;
+}
+
+// The piece information is one read of its 785 packed bytes.
+int LoadPieceInfo(GPPieceInfo *pieceInfo, std::FILE *stream) {
+    return ReadField(stream, pieceInfo, sizeof *pieceInfo) ? 1 : 0;
+}
+
+void FreeHeadersStruct(HeadersStruct *headers) {
+    DestroyString(&headers->version);
+    FreeTabInfo(&headers->tabInfo);
+    FreeLyricsInfo(&headers->lyricsInfo);
+}
+
+// The version must be one of the two accepted strings exactly: the same 24
+// characters and a length byte of 24, so a text with a zero byte after the
+// 24 characters does not pass.
+bool IsAcceptedVersion(const char *version, std::FILE *stream) {
+    const long acceptedLength = static_cast<long>(sizeof acceptedVersion400 - 1);
+    if (std::ftell(stream) != 1 + acceptedLength) return false;
+    return std::strcmp(version, acceptedVersion400) == 0 || std::strcmp(version, acceptedVersion406) == 0;
+}
+
+int LoadHeadersStruct(HeadersStruct *headers, std::FILE *stream) {
+    std::memset(headers, 0, sizeof *headers);
+    std::rewind(stream);
+    headers->version = CreateStringByte(stream);
+    if (headers->version == nullptr) goto fail;
+    if (!IsAcceptedVersion(headers->version, stream)) goto fail;
+    if (std::fseek(stream, versionFieldSize, SEEK_SET) != 0) goto fail;
+    if (!LoadTabInfo(&headers->tabInfo, stream)) goto fail;
+    if (!LoadLyricsInfo(&headers->lyricsInfo, stream)) goto fail;
+    if (!LoadPieceInfo(&headers->pieceInfo, stream)) goto fail;
+    return 1;
+fail:
+    FreeHeadersStruct(headers);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Measure headers and tracks
+
+void FreeMeasureMarker(MeasureMarker *marker) { DestroyString(&marker->text); }
+
+int LoadMeasureMarker(MeasureMarker *marker, std::FILE *stream) {
+    marker->text = nullptr;
+    marker->color = 0;
+    if (!ReadIntByteString(stream, &marker->text)) goto fail;
+    if (!ReadField(stream, &marker->color, sizeof marker->color)) goto fail;
+    return 1;
+fail:
+    FreeMeasureMarker(marker);
+    return 0;
+}
+
+void FreeMeasure(Measure *measure) {
+    if (measure->marker != nullptr) {
+        FreeMeasureMarker(measure->marker);
+        MemFree(measure->marker);
+        measure->marker = nullptr;
+    }
+}
+
+int LoadMeasure(Measure *measure, std::FILE *stream) {
+    std::memset(measure, 0, sizeof *measure);
+    if (!ReadField(stream, &measure->flags, sizeof measure->flags)) goto fail;
+    if ((measure->flags & MeasureHasNumerator) &&
+        !ReadField(stream, &measure->keyNumerator, sizeof measure->keyNumerator))
+        goto fail;
+    if ((measure->flags & MeasureHasDenominator) &&
+        !ReadField(stream, &measure->keyDenominator, sizeof measure->keyDenominator))
+        goto fail;
+    if ((measure->flags & MeasureEndRepeat) &&
+        !ReadField(stream, &measure->repeatCount, sizeof measure->repeatCount))
+        goto fail;
+    if ((measure->flags & MeasureAltEnding) &&
+        !ReadField(stream, &measure->altEndingCount, sizeof measure->altEndingCount))
+        goto fail;
+    if (measure->flags & MeasureHasMarker) {
+        measure->marker = static_cast<MeasureMarker *>(MemCalloc(1, sizeof(MeasureMarker)));
+        if (measure->marker == nullptr) goto fail;
+        if (!LoadMeasureMarker(measure->marker, stream)) goto fail;
+    }
+    if (measure->flags & MeasureHasTonality) {
+        if (!ReadField(stream, &measure->tonality, sizeof measure->tonality)) goto fail;
+        if (!ReadField(stream, &measure->tonalityType, sizeof measure->tonalityType)) goto fail;
+    }
+    return 1;
+fail:
+    FreeMeasure(measure);
+    return 0;
+}
+
+const long trackNameFieldSize = 41;  // length byte and 40 bytes of text and filler
+
+void FreeTrack(Track *track) { DestroyString(&track->name); }
+
+int LoadTrack(Track *track, std::FILE *stream) {
+    std::uint32_t *const trailingFields[] = {
+        &track->midiPort,  &track->midiChannel, &track->effectsMidiChannel,
+        &track->fretCount, &track->capoHeight,  &track->color,
+    };
+    long nameFieldStart = -1;
+    std::memset(track, 0, sizeof *track);
+    if (!ReadField(stream, &track->flags, sizeof track->flags)) goto fail;
+    nameFieldStart = std::ftell(stream);
+    if (nameFieldStart < 0) goto fail;
+    track->name = CreateStringByte(stream);
+    if (track->name == nullptr) goto fail;
+    if (!SeekPastField(stream, nameFieldStart, trackNameFieldSize)) goto fail;
+    if (!ReadField(stream, &track->stringCount, sizeof track->stringCount)) goto fail;
+    if (!ReadItems(stream, track->tunings, sizeof track->tunings[0], 7)) goto fail;
+    for (std::uint32_t *field : trailingFields)
+        if (!ReadField(stream, field, sizeof *field)) goto fail;
+    return 1;
+fail:
+    FreeTrack(track);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Bends and note effects
+
+const std::uint8_t effectHasBend = 0x01;
+const std::uint8_t effectHasGraceNote = 0x10;
+const std::uint8_t effectHasTremoloPicking = 0x04;
+const std::uint8_t effectHasSlide = 0x08;
+const std::uint8_t effectHasHarmonic = 0x10;
+const std::uint8_t effectHasTrill = 0x20;
+
+void DestroyBend(Bend **bend) {
+    if (*bend == nullptr) return;
+    MemFree((*bend)->points);
+    MemFree(*bend);
+    *bend = nullptr;
+}
+
+Bend *CreateBendFromFile(std::FILE *stream) {
+    Bend *bend = static_cast<Bend *>(MemCalloc(1, sizeof(Bend)));
+    if (bend == nullptr) return nullptr;
+    if (!ReadField(stream, &bend->bendType, sizeof bend->bendType)) goto fail;
+    if (!ReadField(stream, &bend->bendValue, sizeof bend->bendValue)) goto fail;
+    if (!ReadField(stream, &bend->pointCount, sizeof bend->pointCount)) goto fail;
+    if (!CountFits(stream, bend->pointCount, sizeof(BendPoint))) goto fail;
+    bend->points = static_cast<BendPoint *>(AllocateArray(bend->pointCount, sizeof(BendPoint)));
+    if (bend->points == nullptr) goto fail;
+    if (!ReadItems(stream, bend->points, sizeof(BendPoint), bend->pointCount)) goto fail;
+    return bend;
+fail:
+    DestroyBend(&bend);
+    return nullptr;
+}
+
+void DestroyNoteEffect(NoteEffect **effect) {
+    if (*effect == nullptr) return;
+    DestroyBend(&(*effect)->bend);
+    MemFree(*effect);
+    *effect = nullptr;
+}
+
+NoteEffect *CreateNoteEffectFromFile(std::FILE *stream) {
+    std::uint8_t flagBytes[2];
+    std::uint8_t graceNote[4];
+    std::uint8_t trill[2];
+    NoteEffect *effect = static_cast<NoteEffect *>(MemCalloc(1, sizeof(NoteEffect)));
+    if (effect == nullptr) return nullptr;
+    if (!ReadField(stream, flagBytes, sizeof flagBytes)) goto fail;
+    effect->flags1 = flagBytes[0];
+    effect->flags2 = flagBytes[1];
+    if (effect->flags1 & effectHasBend) {
+        effect->bend = CreateBendFromFile(stream);
+        if (effect->bend == nullptr) goto fail;
+    }
+    if (effect->flags1 & effectHasGraceNote) {
+        if (!ReadField(stream, graceNote, sizeof graceNote)) goto fail;
+        effect->graceFret = graceNote[0];
+        effect->graceDynamic = graceNote[1];
+        effect->graceTransition = graceNote[2];
+        effect->graceDuration = graceNote[3];
+    }
+    if ((effect->flags2 & effectHasTremoloPicking) &&
+        !ReadField(stream, &effect->tremoloPicking, sizeof effect->tremoloPicking))
+        goto fail;
+    if ((effect->flags2 & effectHasSlide) &&
+        !ReadField(stream, &effect->slide, sizeof effect->slide))
+        goto fail;
+    if ((effect->flags2 & effectHasHarmonic) &&
+        !ReadField(stream, &effect->harmonic, sizeof effect->harmonic))
+        goto fail;
+    if (effect->flags2 & effectHasTrill) {
+        if (!ReadField(stream, trill, sizeof trill)) goto fail;
+        effect->trillFret = trill[0];
+        effect->trillPeriod = trill[1];
+    }
+    return effect;
+fail:
+    DestroyNoteEffect(&effect);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Beat effects, mix-table changes and chord diagrams
+
+const std::uint8_t beatEffectHasTapping = 0x20;
+const std::uint8_t beatEffectHasStroke = 0x40;
+const std::uint8_t beatEffectHasTremoloBar = 0x04;
+const std::uint8_t beatEffectHasPickStroke = 0x02;
+
+void DestroyBeatEffect(BeatEffect **beatEffect) {
+    if (*beatEffect == nullptr) return;
+    DestroyBend(&(*beatEffect)->tremoloBar);
+    MemFree(*beatEffect);
+    *beatEffect = nullptr;
+}
+
+BeatEffect *CreateBeatEffectFromFile(std::FILE *stream) {
+    std::uint8_t flagBytes[2];
+    BeatEffect *beatEffect = static_cast<BeatEffect *>(MemCalloc(1, sizeof(BeatEffect)));
+    if (beatEffect == nullptr) return nullptr;
+    if (!ReadField(stream, flagBytes, sizeof flagBytes)) goto fail;
+    beatEffect->flags1 = flagBytes[0];
+    beatEffect->flags2 = flagBytes[1];
+    if ((beatEffect->flags1 & beatEffectHasTapping) &&
+        !ReadField(stream, &beatEffect->tappingType, sizeof beatEffect->tappingType))
+        goto fail;
+    if (beatEffect->flags2 & beatEffectHasTremoloBar) {
+        beatEffect->tremoloBar = CreateBendFromFile(stream);
+        if (beatEffect->tremoloBar == nullptr) goto fail;
+    }
+    if (beatEffect->flags1 & beatEffectHasStroke) {
+        if (!ReadField(stream, &beatEffect->strokeSpeeds[0], 1)) goto fail;
+        if (!ReadField(stream, &beatEffect->strokeSpeeds[1], 1)) goto fail;
+    }
+    if ((beatEffect->flags2 & beatEffectHasPickStroke) &&
+        !ReadField(stream, &beatEffect->pickStroke, sizeof beatEffect->pickStroke))
+        goto fail;
+    return beatEffect;
+fail:
+    DestroyBeatEffect(&beatEffect);
+    return nullptr;
+}
+
+const std::uint8_t mixValueUnchanged = 0xFF;
+const std::int32_t mixTempoUnchanged = -1;
+
+void DestroyMixTableEvent(MixTableEvent **mixTableEvent) {
+    MemFree(*mixTableEvent);
+    *mixTableEvent = nullptr;
+}
+
+MixTableEvent *CreateMixTableEventFromFile(std::FILE *stream) {
+    MixTableEvent *mix = static_cast<MixTableEvent *>(MemCalloc(1, sizeof(MixTableEvent)));
+    if (mix == nullptr) return nullptr;
+    {
+        std::uint8_t *const values[] = {
+            &mix->instrument, &mix->volume, &mix->balance, &mix->chorus,
+            &mix->reverb,     &mix->phaser, &mix->tremolo,
+        };
+        // Each changed value but the instrument brings its transition length.
+        struct Transition {
+            const std::uint8_t *value;
+            std::uint8_t *duration;
+        };
+        const Transition transitions[] = {
+            {&mix->volume, &mix->volumeDuration},   {&mix->balance, &mix->balanceDuration},
+            {&mix->chorus, &mix->chorusDuration},   {&mix->reverb, &mix->reverbDuration},
+            {&mix->phaser, &mix->phaserDuration},   {&mix->tremolo, &mix->tremoloDuration},
+        };
+        for (std::uint8_t *value : values)
+            if (!ReadField(stream, value, 1)) goto fail;
+        if (!ReadField(stream, &mix->tempo, sizeof mix->tempo)) goto fail;
+        for (const Transition &transition : transitions)
+            if (*transition.value != mixValueUnchanged && !ReadField(stream, transition.duration, 1))
+                goto fail;
+        if (mix->tempo != mixTempoUnchanged &&
+            !ReadField(stream, &mix->tempoDuration, sizeof mix->tempoDuration))
+            goto fail;
+        if (!ReadField(stream, &mix->applyToAllTracks, sizeof mix->applyToAllTracks)) goto fail;
+    }
+    return mix;
+fail:
+    DestroyMixTableEvent(&mix);
+    return nullptr;
+}
+
+const std::uint8_t chordShortFormat = 0;
+const std::uint8_t chordLongFormat = 1;
+const long chordNameFieldSize = 21;  // length byte and 20 bytes of text and filler
+
+void DestroyChordDiagram(ChordDiagram **chord) {
+    if (*chord == nullptr) return;
+    DestroyString(&(*chord)->name);
+    MemFree(*chord);
+    *chord = nullptr;
+}
+
+// The short record: name, first fret and, when that is not 0, six frets.
+bool ReadShortChordDiagram(ChordDiagram *chord, std::FILE *stream) {
+    if (!ReadIntByteString(stream, &chord->name)) return false;
+    if (!ReadField(stream, &chord->baseFret, sizeof chord->baseFret)) return false;
+    if (chord->baseFret != 0 && !ReadItems(stream, chord->frets, sizeof chord->frets[0], 6))
+        return false;
+    return true;
+}
+
+// The long record after its format byte, 106 bytes, in file order.
+bool ReadLongChordDiagram(ChordDiagram *chord, std::FILE *stream) {
+    long nameFieldStart = -1;
+    if (!ReadField(stream, &chord->sharp, 1)) return false;
+    if (!ReadItems(stream, chord->reserved1, 1, 3)) return false;
+    if (!ReadField(stream, &chord->root, 1)) return false;
+    if (!ReadField(stream, &chord->chordType, 1)) return false;
+    if (!ReadField(stream, &chord->extension, 1)) return false;
+    if (!ReadField(stream, &chord->bass, sizeof chord->bass)) return false;
+    if (!ReadField(stream, &chord->tonality, sizeof chord->tonality)) return false;
+    if (!ReadField(stream, &chord->add, 1)) return false;
+    nameFieldStart = std::ftell(stream);
+    if (nameFieldStart < 0) return false;
+    chord->name = CreateStringByte(stream);
+    if (chord->name == nullptr) return false;
+    if (!SeekPastField(stream, nameFieldStart, chordNameFieldSize)) return false;
+    if (!ReadItems(stream, chord->reserved2, 1, 2)) return false;
+    if (!ReadField(stream, &chord->fifth, 1)) return false;
+    if (!ReadField(stream, &chord->ninth, 1)) return false;
+    if (!ReadField(stream, &chord->eleventh, 1)) return false;
+    if (!ReadField(stream, &chord->baseFret, sizeof chord->baseFret)) return false;
+    if (!ReadItems(stream, chord->frets, sizeof chord->frets[0], 7)) return false;
+    if (!ReadField(stream, &chord->barreCount, 1)) return false;
+    if (!ReadItems(stream, chord->barreFrets, 1, 5)) return false;
+    if (!ReadItems(stream, chord->barreStarts, 1, 5)) return false;
+    if (!ReadItems(stream, chord->barreEnds, 1, 5)) return false;
+    for (std::uint8_t &omission : chord->omissions)
+        if (!ReadField(stream, &omission, 1)) return false;
+    if (!ReadField(stream, &chord->reserved3, 1)) return false;
+    if (!ReadItems(stream, chord->fingerings, 1, 7)) return false;
+    if (!ReadField(stream, &chord->showFingering, 1)) return false;
+    return true;
+}
+
+ChordDiagram *CreateChordDiagramFromFile(std::FILE *stream) {
+    ChordDiagram *chord = static_cast<ChordDiagram *>(MemCalloc(1, sizeof(ChordDiagram)));
+    if (chord == nullptr) return nullptr;
+    if (!ReadField(stream, &chord->format, sizeof chord->format)) goto fail;
+    if (chord->format == chordShortFormat) {
+        if (!ReadShortChordDiagram(chord, stream)) goto fail;
+    } else if (chord->format == chordLongFormat) {
+        if (!ReadLongChordDiagram(chord, stream)) goto fail;
+    } else {
+        goto fail;
+    }
+    return chord;
+fail:
+    DestroyChordDiagram(&chord);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Notes, beats, measure-track pairs and the body
+
+void FreeNote(Note *note) {
+    if (note->effect != nullptr) DestroyNoteEffect(&note->effect);
+}
+
+int LoadNote(Note *note, std::FILE *stream) {
+    std::uint8_t ownDuration[2];
+    std::uint8_t fingering[2];
+    std::memset(note, 0, sizeof *note);
+    if (!ReadField(stream, &note->flags, sizeof note->flags)) goto fail;
+    if ((note->flags & NoteHasTypeAndFret) &&
+        !ReadField(stream, &note->noteType, sizeof note->noteType))
+        goto fail;
+    if (note->flags & NoteHasDuration) {
+        if (!ReadField(stream, ownDuration, sizeof ownDuration)) goto fail;
+        note->timeIndependentDuration = static_cast<std::int8_t>(ownDuration[0]);
+        note->timeIndependentTuplet = ownDuration[1];
+    }
+    if ((note->flags & NoteHasDynamic) &&
+        !ReadField(stream, &note->dynamic, sizeof note->dynamic))
+        goto fail;
+    if ((note->flags & NoteHasTypeAndFret) && !ReadField(stream, &note->fret, sizeof note->fret))
+        goto fail;
+    if (note->flags & NoteHasFingering) {
+        if (!ReadItems(stream, fingering, 1, 2)) goto fail;
+        note->leftFingering = static_cast<std::int8_t>(fingering[0]);
+        note->rightFingering = static_cast<std::int8_t>(fingering[1]);
+    }
+    if (note->flags & NoteHasEffects) {
+        note->effect = CreateNoteEffectFromFile(stream);
+        if (note->effect == nullptr) goto fail;
+    }
+    return 1;
+fail:
+    FreeNote(note);
+    return 0;
+}
+
+void FreeBeat(Beat *beat) {
+    if (beat->chordDiagram != nullptr) DestroyChordDiagram(&beat->chordDiagram);
+    DestroyString(&beat->text);
+    DestroyBeatEffect(&beat->beatEffect);
+    DestroyMixTableEvent(&beat->mixTableEvent);
+    for (Note &note : beat->notes) FreeNote(&note);
+}
+
+const int stringSlotCount = 7;
+
+int LoadBeat(Beat *beat, std::FILE *stream) {
+    std::memset(beat, 0, sizeof *beat);
+    if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
+    if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status))
+        goto fail;
+    if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
+    if ((beat->flags & BeatHasTuplet) && !ReadField(stream, &beat->tuplet, sizeof beat->tuplet))
+        goto fail;
+    if (beat->flags & BeatHasChordDiagram) {
+        beat->chordDiagram = CreateChordDiagramFromFile(stream);
+        if (beat->chordDiagram == nullptr) goto fail;
+    }
+    if ((beat->flags & BeatHasText) && !ReadIntByteString(stream, &beat->text)) goto fail;
+    if (beat->flags & BeatHasEffects) {
+        beat->beatEffect = CreateBeatEffectFromFile(stream);
+        if (beat->beatEffect == nullptr) goto fail;
+    }
+    if (beat->flags & BeatHasMixTable) {
+        beat->mixTableEvent = CreateMixTableEventFromFile(stream);
+        if (beat->mixTableEvent == nullptr) goto fail;
+    }
+    if (!ReadField(stream, &beat->stringFlags, sizeof beat->stringFlags)) goto fail;
+    for (int slot = 0; slot < stringSlotCount; ++slot)
+        if ((beat->stringFlags & (1u << (6 - slot))) && !LoadNote(&beat->notes[slot], stream))
+            goto fail;
+    return 1;
+fail:
+    FreeBeat(beat);
+    return 0;
+}
+
+void FreeMeasureTrackPair(MeasureTrackPair *pair) {
+    if (pair->beats == nullptr) return;
+    for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat) FreeBeat(&pair->beats[beat]);
+    MemFree(pair->beats);
+    pair->beats = nullptr;
+}
+
+const std::uint64_t leastBeatSize = 3;  // flags, duration, string flags
+
+int LoadMeasureTrackPair(MeasureTrackPair *pair, std::FILE *stream) {
+    pair->beatCount = 0;
+    pair->beats = nullptr;
+    if (!ReadField(stream, &pair->beatCount, sizeof pair->beatCount)) goto fail;
+    if (!CountFits(stream, pair->beatCount, leastBeatSize)) goto fail;
+    pair->beats = static_cast<Beat *>(AllocateArray(pair->beatCount, sizeof(Beat)));
+    if (pair->beats == nullptr) goto fail;
+    for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat)
+        if (!LoadBeat(&pair->beats[beat], stream)) goto fail;
+    return 1;
+fail:
+    FreeMeasureTrackPair(pair);
+    return 0;
+}
+
+void FreeBodyStruct(BodyStruct *body, std::uint32_t measureCount, std::uint32_t trackCount) {
+    if (body->measures != nullptr) {
+        for (std::uint32_t measure = 0; measure < measureCount; ++measure)
+            FreeMeasure(&body->measures[measure]);
+        MemFree(body->measures);
+        body->measures = nullptr;
+    }
+    if (body->tracks != nullptr) {
+        for (std::uint32_t track = 0; track < trackCount; ++track) FreeTrack(&body->tracks[track]);
+        MemFree(body->tracks);
+        body->tracks = nullptr;
+    }
+    if (body->measureTrackPairs != nullptr) {
+        for (std::uint32_t measure = 0; measure < measureCount; ++measure) {
+            MeasureTrackPair *row = body->measureTrackPairs[measure];
+            if (row == nullptr) continue;
+            for (std::uint32_t track = 0; track < trackCount; ++track)
+                FreeMeasureTrackPair(&row[track]);
+            MemFree(row);
+        }
+        MemFree(body->measureTrackPairs);
+        body->measureTrackPairs = nullptr;
+    }
+}
+
+// The least sizes on disk of a measure header, a track and a measure-track pair.
+const std::uint64_t leastMeasureSize = 1;
+const std::uint64_t leastTrackSize = 98;
+const std::uint64_t leastPairSize = 4;
+
+int LoadBodyStruct(BodyStruct *body, std::FILE *stream, std::uint32_t measureCount,
+                   std::uint32_t trackCount) {
+    body->measures = nullptr;
+    body->tracks = nullptr;
+    body->measureTrackPairs = nullptr;
+    if (!CountFits(stream, measureCount, leastMeasureSize) ||
+        !CountFits(stream, trackCount, leastTrackSize))
+        goto fail;
+    body->measures = static_cast<Measure *>(AllocateArray(measureCount, sizeof(Measure)));
+    if (body->measures == nullptr) goto fail;
+    body->tracks = static_cast<Track *>(AllocateArray(trackCount, sizeof(Track)));
+    if (body->tracks == nullptr) goto fail;
+    // A measure header or track that fails leaves the arrays to the caller's free.
+    for (std::uint32_t measure = 0; measure < measureCount; ++measure)
+        if (!LoadMeasure(&body->measures[measure], stream)) return 0;
+    for (std::uint32_t track = 0; track < trackCount; ++track)
+        if (!LoadTrack(&body->tracks[track], stream)) return 0;
+    if (trackCount != 0 && !CountFits(stream, measureCount, leastPairSize * trackCount)) goto fail;
+    body->measureTrackPairs =
+        static_cast<MeasureTrackPair **>(AllocateArray(measureCount, sizeof(MeasureTrackPair *)));
+    if (body->measureTrackPairs == nullptr) goto fail;
+    for (std::uint32_t measure = 0; measure < measureCount; ++measure) {
+        MeasureTrackPair *row =
+            static_cast<MeasureTrackPair *>(AllocateArray(trackCount, sizeof(MeasureTrackPair)));
+        body->measureTrackPairs[measure] = row;
+        if (row == nullptr) goto fail;
+        for (std::uint32_t track = 0; track < trackCount; ++track)
+            if (!LoadMeasureTrackPair(&row[track], stream)) goto fail;
+    }
+    return 1;
+fail:
+    FreeBodyStruct(body, measureCount, trackCount);
+    return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The file frame
+
+int LoadFileStruct(FileStruct *file, std::FILE *stream) {
+    std::memset(file, 0, sizeof *file);
+    loadingStream.stream = stream;
+    loadingStream.size = MeasureStreamSize(stream);
+    if (!LoadHeadersStruct(&file->headers, stream)) goto fail;
+    if (!LoadBodyStruct(&file->body, stream, file->headers.pieceInfo.measureCount,
+                        file->headers.pieceInfo.trackCount))
+        goto fail;
+    loadingStream.stream = nullptr;
+    return 1;
+fail:
+    loadingStream.stream = nullptr;
+    FreeFileStruct(file);
+    return 0;
+}
+
+// The body goes first, while the header still holds the counts that size it.
+void FreeFileStruct(FileStruct *file) {
+    FreeBodyStruct(&file->body, file->headers.pieceInfo.measureCount,
+                   file->headers.pieceInfo.trackCount);
+    FreeHeadersStruct(&file->headers);
+}
 
 }  // namespace Talvoren
