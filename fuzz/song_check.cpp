@@ -1,0 +1,583 @@
+// song_check.cpp - runs one hostile input through the whole public interface
+// and checks the promises a host relies on: a load gives a complete song or
+// none, queries stay inside the song, an export gives 0 with the host's
+// variables untouched, 1 with a null buffer and size 0, or a well-formed
+// MIDI file, and after the release the library is as clean as at start-up.
+#include "song_check.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "gp/song.h"
+#include "gp4_writer.h"
+#include "smf_check.h"
+#include "zelto.h"
+#include "zelto/global.h"
+
+namespace fuzzcheck {
+namespace {
+
+constexpr std::uint32_t lastIndex = 0xFFFFFFFFu;
+constexpr std::uint32_t portCount = 4;
+constexpr std::uint32_t channelsPerPort = 16;
+constexpr std::uint32_t tuningCount = 7;
+constexpr std::uint32_t lyricsLineCount = 5;
+constexpr std::uint32_t ticksPerQuarter = 480;
+constexpr std::uint32_t pulsesPerSixtyFourth = 30;
+constexpr std::uint32_t hostSizeSentinel = 0xA5A5A5A5u;
+
+// ---------------------------------------------------------------------------
+// Files the library reads. The input lives in one memory file, rewritten for
+// every run and opened by the library through its /proc path; the known good
+// song is written once.
+
+struct InputFile {
+    int descriptor = -1;
+    std::string path;
+};
+
+InputFile &TheInputFile() {
+    static InputFile input;
+    if (input.descriptor < 0) {
+        input.descriptor = memfd_create("zelto-fuzz-input", MFD_CLOEXEC);
+        if (input.descriptor < 0) {
+            std::perror("memfd_create");
+            std::abort();
+        }
+        input.path = "/proc/self/fd/" + std::to_string(input.descriptor);
+    }
+    return input;
+}
+
+const std::string &WriteInput(const std::uint8_t *data, std::size_t size) {
+    InputFile &input = TheInputFile();
+    if (ftruncate(input.descriptor, 0) != 0) {
+        std::perror("ftruncate");
+        std::abort();
+    }
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t result = pwrite(input.descriptor, data + written, size - written,
+                                      static_cast<off_t>(written));
+        if (result <= 0) {
+            std::perror("pwrite");
+            std::abort();
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    return input.path;
+}
+
+struct KnownGoodSong {
+    std::string path;
+    std::string title;
+    std::uint32_t measureCount = 0;
+    std::uint32_t trackCount = 0;
+};
+
+const KnownGoodSong &TheKnownGoodSong() {
+    static const KnownGoodSong song = [] {
+        gp4::Song description = gp4::MinimalSong();
+        description.title = "Known good";
+        KnownGoodSong made;
+        made.path = gp4::WriteTempFile(gp4::WriteSong(description), "known-good.gp4");
+        made.title = description.title;
+        made.measureCount = static_cast<std::uint32_t>(description.measures.size());
+        made.trackCount = static_cast<std::uint32_t>(description.tracks.size());
+        return made;
+    }();
+    return song;
+}
+
+// ---------------------------------------------------------------------------
+// Failures and the fingerprint of what the queries answer.
+
+void Fail(std::string &failure, const std::string &what) {
+    if (failure.empty()) failure = what;
+}
+
+std::string At(const char *query, std::uint32_t index) {
+    return std::string(query) + "(" + std::to_string(index) + ")";
+}
+
+// FNV-1a over every answer; a null string is told apart from an empty one.
+struct Digest {
+    std::uint64_t value = 1469598103934665603ull;
+};
+
+void AddByte(Digest &digest, std::uint8_t byte) {
+    digest.value ^= byte;
+    digest.value *= 1099511628211ull;
+}
+
+void AddValue(Digest &digest, std::uint64_t value) {
+    for (int shift = 0; shift < 64; shift += 8) AddByte(digest, static_cast<std::uint8_t>(value >> shift));
+}
+
+// Reads the whole string, so that a missing terminator is caught by the
+// sanitizers, and adds it to the fingerprint.
+void AddText(Digest &digest, const char *text) {
+    if (text == nullptr) {
+        AddValue(digest, 0xFFFFFFFFFFFFFFFFull);
+        return;
+    }
+    const std::size_t length = std::strlen(text);
+    AddValue(digest, length);
+    for (std::size_t index = 0; index < length; ++index) AddByte(digest, static_cast<std::uint8_t>(text[index]));
+}
+
+void AddChannel(Digest &digest, const ZELTO_MidiChannelInfo *entry) {
+    if (entry == nullptr) {
+        AddValue(digest, 0);
+        return;
+    }
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(entry);
+    for (std::size_t index = 0; index < sizeof(ZELTO_MidiChannelInfo); ++index) AddByte(digest, bytes[index]);
+}
+
+// ---------------------------------------------------------------------------
+// With no song loaded every query answers 0 or null and the export refuses.
+
+void CheckExportRefused(std::string &failure, const char *when) {
+    unsigned char sentinel = 0;
+    unsigned char *buffer = &sentinel;
+    std::uint32_t size = hostSizeSentinel;
+    const int result = ZELTO_CreateMidiBuffer(&buffer, &size);
+    if (result != 0) Fail(failure, std::string("export without a song returned ") + std::to_string(result) + " " + when);
+    if (buffer != &sentinel || size != hostSizeSentinel)
+        Fail(failure, std::string("export without a song wrote the host's variables ") + when);
+    if (result == 1 && buffer != &sentinel && buffer != nullptr) ZELTO_DestroyMidiBuffer(buffer);
+}
+
+void CheckNoSong(std::string &failure, const char *when) {
+    const std::string suffix = std::string(" is not empty ") + when;
+    const char *texts[] = {ZELTO_GetTitle(),    ZELTO_GetSubtitle(),  ZELTO_GetInterpret(),
+                           ZELTO_GetAlbum(),    ZELTO_GetAuthor(),    ZELTO_GetCopyright(),
+                           ZELTO_GetTabAuthor(), ZELTO_GetInstructions(), ZELTO_GetNoticeLine(0),
+                           ZELTO_GetLyricsLine(0), ZELTO_GetMeasureMarkerText(0), ZELTO_GetTrackName(0)};
+    for (const char *text : texts)
+        if (text != nullptr) Fail(failure, "a text query" + suffix);
+    if (ZELTO_GetMidiChannel(0, 0) != nullptr) Fail(failure, "ZELTO_GetMidiChannel(0, 0)" + suffix);
+    const std::int64_t values[] = {ZELTO_GetNoticeLineCount(),
+                                   ZELTO_IsTripletFeelEnabled(),
+                                   ZELTO_GetLyricsTrack(),
+                                   ZELTO_GetTempo(),
+                                   ZELTO_GetKey(),
+                                   ZELTO_GetOctave(),
+                                   ZELTO_GetMeasureCount(),
+                                   ZELTO_IsMeasureKeyNumeratorPresent(0),
+                                   ZELTO_IsMeasureKeyDenominatorPresent(0),
+                                   ZELTO_IsMeasureBeginRepeatPresent(0),
+                                   ZELTO_IsMeasureEndRepeatPresent(0),
+                                   ZELTO_IsMeasureMarkerPresent(0),
+                                   ZELTO_IsMeasureTonalityPresent(0),
+                                   ZELTO_IsMeasureDoubleBarPresent(0),
+                                   ZELTO_GetMeasureKeyNumerator(0),
+                                   ZELTO_GetMeasureKeyDenominator(0),
+                                   ZELTO_GetMeasureRepeatCount(0),
+                                   ZELTO_GetMeasureAltEndingCount(0),
+                                   ZELTO_GetMeasureMarkerColor(0),
+                                   ZELTO_GetMeasureTonality(0),
+                                   ZELTO_GetTrackCount(),
+                                   ZELTO_GetTrackStringCount(0),
+                                   ZELTO_GetTrackTuning(0, 0),
+                                   ZELTO_GetTrackMidiPort(0),
+                                   ZELTO_GetTrackMidiChannel(0),
+                                   ZELTO_GetTrackEffectsMidiChannel(0),
+                                   ZELTO_GetTrackFretCount(0),
+                                   ZELTO_GetTrackCapoHeight(0),
+                                   ZELTO_GetTrackColor(0)};
+    for (std::int64_t value : values)
+        if (value != 0) Fail(failure, "a value query" + suffix);
+    CheckExportRefused(failure, when);
+}
+
+// ---------------------------------------------------------------------------
+// With a song loaded: every query at every index and at the boundaries.
+
+void CheckPresence(std::string &failure, const char *query, std::uint32_t measure, int answer) {
+    if (answer != 0 && answer != 1) Fail(failure, At(query, measure) + " answered " + std::to_string(answer));
+}
+
+// A measure whose flag bit is clear holds 0 in the field the bit announces.
+void CheckMeasure(std::string &failure, Digest &digest, std::uint32_t measure) {
+    const int hasNumerator = ZELTO_IsMeasureKeyNumeratorPresent(measure);
+    const int hasDenominator = ZELTO_IsMeasureKeyDenominatorPresent(measure);
+    const int beginsRepeat = ZELTO_IsMeasureBeginRepeatPresent(measure);
+    const int endsRepeat = ZELTO_IsMeasureEndRepeatPresent(measure);
+    const int hasMarker = ZELTO_IsMeasureMarkerPresent(measure);
+    const int hasTonality = ZELTO_IsMeasureTonalityPresent(measure);
+    const int hasDoubleBar = ZELTO_IsMeasureDoubleBarPresent(measure);
+    CheckPresence(failure, "ZELTO_IsMeasureKeyNumeratorPresent", measure, hasNumerator);
+    CheckPresence(failure, "ZELTO_IsMeasureKeyDenominatorPresent", measure, hasDenominator);
+    CheckPresence(failure, "ZELTO_IsMeasureBeginRepeatPresent", measure, beginsRepeat);
+    CheckPresence(failure, "ZELTO_IsMeasureEndRepeatPresent", measure, endsRepeat);
+    CheckPresence(failure, "ZELTO_IsMeasureMarkerPresent", measure, hasMarker);
+    CheckPresence(failure, "ZELTO_IsMeasureTonalityPresent", measure, hasTonality);
+    CheckPresence(failure, "ZELTO_IsMeasureDoubleBarPresent", measure, hasDoubleBar);
+    const std::uint32_t numerator = ZELTO_GetMeasureKeyNumerator(measure);
+    const std::uint32_t denominator = ZELTO_GetMeasureKeyDenominator(measure);
+    const std::uint32_t repeatCount = ZELTO_GetMeasureRepeatCount(measure);
+    const std::uint32_t altEnding = ZELTO_GetMeasureAltEndingCount(measure);
+    const char *markerText = ZELTO_GetMeasureMarkerText(measure);
+    const std::uint32_t markerColor = ZELTO_GetMeasureMarkerColor(measure);
+    const std::int32_t tonality = ZELTO_GetMeasureTonality(measure);
+    if (!hasNumerator && numerator != 0) Fail(failure, At("ZELTO_GetMeasureKeyNumerator", measure) + " without its bit");
+    if (!hasDenominator && denominator != 0)
+        Fail(failure, At("ZELTO_GetMeasureKeyDenominator", measure) + " without its bit");
+    if (!endsRepeat && repeatCount != 0) Fail(failure, At("ZELTO_GetMeasureRepeatCount", measure) + " without its bit");
+    if (!hasTonality && tonality != 0) Fail(failure, At("ZELTO_GetMeasureTonality", measure) + " without its bit");
+    if (numerator > 0xFF || denominator > 0xFF || repeatCount > 0xFF || altEnding > 0xFF)
+        Fail(failure, At("a byte field of measure", measure) + " widened with a sign");
+    if (tonality < -128 || tonality > 127) Fail(failure, At("ZELTO_GetMeasureTonality", measure) + " out of int8");
+    if (hasMarker && markerText == nullptr) Fail(failure, At("ZELTO_GetMeasureMarkerText", measure) + " is null");
+    if (!hasMarker && (markerText != nullptr || markerColor != 0))
+        Fail(failure, At("the marker of measure", measure) + " without its bit");
+    const std::uint64_t answers[] = {static_cast<std::uint64_t>(hasNumerator), static_cast<std::uint64_t>(hasDenominator),
+                                     static_cast<std::uint64_t>(beginsRepeat), static_cast<std::uint64_t>(endsRepeat),
+                                     static_cast<std::uint64_t>(hasMarker),    static_cast<std::uint64_t>(hasTonality),
+                                     static_cast<std::uint64_t>(hasDoubleBar), numerator,
+                                     denominator,                              repeatCount,
+                                     altEnding,                                markerColor,
+                                     static_cast<std::uint64_t>(static_cast<std::int64_t>(tonality))};
+    for (std::uint64_t answer : answers) AddValue(digest, answer);
+    AddText(digest, markerText);
+}
+
+void CheckMeasureOutOfRange(std::string &failure, std::uint32_t measure) {
+    const std::int64_t values[] = {ZELTO_IsMeasureKeyNumeratorPresent(measure),
+                                   ZELTO_IsMeasureKeyDenominatorPresent(measure),
+                                   ZELTO_IsMeasureBeginRepeatPresent(measure),
+                                   ZELTO_IsMeasureEndRepeatPresent(measure),
+                                   ZELTO_IsMeasureMarkerPresent(measure),
+                                   ZELTO_IsMeasureTonalityPresent(measure),
+                                   ZELTO_IsMeasureDoubleBarPresent(measure),
+                                   ZELTO_GetMeasureKeyNumerator(measure),
+                                   ZELTO_GetMeasureKeyDenominator(measure),
+                                   ZELTO_GetMeasureRepeatCount(measure),
+                                   ZELTO_GetMeasureAltEndingCount(measure),
+                                   ZELTO_GetMeasureMarkerColor(measure),
+                                   ZELTO_GetMeasureTonality(measure)};
+    for (std::int64_t value : values)
+        if (value != 0) Fail(failure, At("a measure query", measure) + " out of range is not 0");
+    if (ZELTO_GetMeasureMarkerText(measure) != nullptr)
+        Fail(failure, At("ZELTO_GetMeasureMarkerText", measure) + " out of range is not null");
+}
+
+void CheckTrack(std::string &failure, Digest &digest, std::uint32_t track) {
+    const char *name = ZELTO_GetTrackName(track);
+    if (name == nullptr) Fail(failure, At("ZELTO_GetTrackName", track) + " is null");
+    AddText(digest, name);
+    const std::uint64_t answers[] = {ZELTO_GetTrackStringCount(track),  ZELTO_GetTrackMidiPort(track),
+                                     ZELTO_GetTrackMidiChannel(track),  ZELTO_GetTrackEffectsMidiChannel(track),
+                                     ZELTO_GetTrackFretCount(track),    ZELTO_GetTrackCapoHeight(track),
+                                     ZELTO_GetTrackColor(track)};
+    for (std::uint64_t answer : answers) AddValue(digest, answer);
+    for (std::uint32_t string = 0; string < tuningCount; ++string)
+        AddValue(digest, static_cast<std::uint32_t>(ZELTO_GetTrackTuning(track, string)));
+    if (ZELTO_GetTrackTuning(track, tuningCount) != 0 || ZELTO_GetTrackTuning(track, lastIndex) != 0)
+        Fail(failure, At("ZELTO_GetTrackTuning of a string out of range, track", track) + " is not 0");
+}
+
+void CheckTrackOutOfRange(std::string &failure, std::uint32_t track) {
+    const std::int64_t values[] = {ZELTO_GetTrackStringCount(track),     ZELTO_GetTrackTuning(track, 0),
+                                   ZELTO_GetTrackTuning(track, 6),       ZELTO_GetTrackMidiPort(track),
+                                   ZELTO_GetTrackMidiChannel(track),     ZELTO_GetTrackEffectsMidiChannel(track),
+                                   ZELTO_GetTrackFretCount(track),       ZELTO_GetTrackCapoHeight(track),
+                                   ZELTO_GetTrackColor(track)};
+    for (std::int64_t value : values)
+        if (value != 0) Fail(failure, At("a track query", track) + " out of range is not 0");
+    if (ZELTO_GetTrackName(track) != nullptr) Fail(failure, At("ZELTO_GetTrackName", track) + " out of range is not null");
+}
+
+// Runs every query of the loaded song and returns the fingerprint of the answers.
+std::uint64_t CheckLoadedSong(std::string &failure) {
+    Digest digest;
+    const char *information[] = {ZELTO_GetTitle(),     ZELTO_GetSubtitle(),  ZELTO_GetInterpret(),
+                                 ZELTO_GetAlbum(),     ZELTO_GetAuthor(),    ZELTO_GetCopyright(),
+                                 ZELTO_GetTabAuthor(), ZELTO_GetInstructions()};
+    for (const char *text : information) {
+        if (text == nullptr) Fail(failure, "a song information text of a loaded song is null");
+        AddText(digest, text);
+    }
+
+    const std::uint32_t noticeLineCount = ZELTO_GetNoticeLineCount();
+    AddValue(digest, noticeLineCount);
+    for (std::uint32_t line = 0; line < noticeLineCount; ++line) {
+        const char *text = ZELTO_GetNoticeLine(line);
+        if (text == nullptr) Fail(failure, At("ZELTO_GetNoticeLine", line) + " of a loaded song is null");
+        AddText(digest, text);
+    }
+    if (ZELTO_GetNoticeLine(noticeLineCount) != nullptr || ZELTO_GetNoticeLine(lastIndex) != nullptr)
+        Fail(failure, "ZELTO_GetNoticeLine out of range is not null");
+
+    const std::uint32_t tripletFeel = ZELTO_IsTripletFeelEnabled();
+    if (tripletFeel > 0xFF) Fail(failure, "ZELTO_IsTripletFeelEnabled is wider than its byte");
+    AddValue(digest, tripletFeel);
+    AddValue(digest, static_cast<std::uint32_t>(ZELTO_GetLyricsTrack()));
+    for (std::uint32_t line = 0; line < lyricsLineCount; ++line) AddText(digest, ZELTO_GetLyricsLine(line));
+    if (ZELTO_GetLyricsLine(lyricsLineCount) != nullptr || ZELTO_GetLyricsLine(lastIndex) != nullptr)
+        Fail(failure, "ZELTO_GetLyricsLine out of range is not null");
+
+    AddValue(digest, ZELTO_GetTempo());
+    const std::int32_t key = ZELTO_GetKey();
+    if (key < -128 || key > 127) Fail(failure, "ZELTO_GetKey is outside a signed byte");
+    AddValue(digest, static_cast<std::uint32_t>(key));
+    AddValue(digest, static_cast<std::uint32_t>(ZELTO_GetOctave()));
+
+    const ZELTO_MidiChannelInfo *firstEntry = ZELTO_GetMidiChannel(0, 0);
+    for (std::uint32_t port = 0; port <= portCount; ++port) {
+        for (std::uint32_t channel = 0; channel <= channelsPerPort; ++channel) {
+            const ZELTO_MidiChannelInfo *entry = ZELTO_GetMidiChannel(port, channel);
+            const bool valid = port < portCount && channel < channelsPerPort;
+            if (!valid && entry != nullptr) {
+                Fail(failure, "ZELTO_GetMidiChannel(" + std::to_string(port) + ", " + std::to_string(channel) +
+                                  ") out of range is not null");
+            } else if (valid && (firstEntry == nullptr || entry != firstEntry + port * channelsPerPort + channel)) {
+                Fail(failure, "ZELTO_GetMidiChannel(" + std::to_string(port) + ", " + std::to_string(channel) +
+                                  ") is not its entry of the table");
+            } else if (valid) {
+                AddChannel(digest, entry);
+            }
+        }
+    }
+    if (ZELTO_GetMidiChannel(lastIndex, 0) != nullptr || ZELTO_GetMidiChannel(0, lastIndex) != nullptr)
+        Fail(failure, "ZELTO_GetMidiChannel with an index of -1 is not null");
+
+    const std::uint32_t measureCount = ZELTO_GetMeasureCount();
+    AddValue(digest, measureCount);
+    for (std::uint32_t measure = 0; measure < measureCount; ++measure) CheckMeasure(failure, digest, measure);
+    CheckMeasureOutOfRange(failure, measureCount);
+    CheckMeasureOutOfRange(failure, lastIndex);
+
+    const std::uint32_t trackCount = ZELTO_GetTrackCount();
+    AddValue(digest, trackCount);
+    for (std::uint32_t track = 0; track < trackCount; ++track) CheckTrack(failure, digest, track);
+    CheckTrackOutOfRange(failure, trackCount);
+    CheckTrackOutOfRange(failure, lastIndex);
+    return digest.value;
+}
+
+// ---------------------------------------------------------------------------
+// The export's cost, estimated from the loaded song before it runs: the walk
+// in playing order with its own pass counters, every measure's pulses with
+// the widest denominator a 0 could stand for, and every beat's events.
+
+bool IsExportWithinLimits(const Limits &limits) {
+    const Talvoren::FileStruct *song = Talvoren::theFileStruct;
+    if (song == nullptr) return true;
+    const std::uint32_t measureCount = song->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
+    const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
+    const Talvoren::Measure *measures = song->body.measures;
+    if (measureCount != 0 && (measures == nullptr || (trackCount != 0 && song->body.measureTrackPairs == nullptr)))
+        return true;
+
+    // Program and volume twice, a tempo, seven note-ons and seven note-offs.
+    constexpr std::uint64_t eventsPerBeat = 20;
+    std::uint64_t clockSteps = 0;
+    std::uint64_t events = 2 + chunkCount * 6;
+    std::vector<std::uint8_t> passes(measureCount, 0);
+    std::uint32_t numerator = 0;
+    std::uint32_t denominator = 0;
+    std::uint32_t measureIndex = 0;
+    while (measureIndex < measureCount) {
+        const Talvoren::Measure &measure = measures[measureIndex];
+        if (measure.flags & Talvoren::MeasureHasNumerator) numerator = measure.keyNumerator;
+        if (measure.flags & Talvoren::MeasureHasDenominator) denominator = measure.keyDenominator;
+        const std::uint32_t widestDenominator = denominator == 0 ? 1 : denominator;
+        const std::uint64_t pulses = pulsesPerSixtyFourth * ((numerator * 64) / widestDenominator);
+        clockSteps += (pulses + 1) * chunkCount;
+        events += 2;
+        if (pulses != 0 && trackCount != 0) {
+            const Talvoren::MeasureTrackPair *row = song->body.measureTrackPairs[measureIndex];
+            if (row == nullptr) return true;
+            for (std::uint32_t track = 0; track < trackCount; ++track) {
+                const std::uint64_t beatCount = row[track].beatCount;
+                events += (beatCount < pulses ? beatCount : pulses) * eventsPerBeat + 7;
+            }
+        }
+        std::uint32_t next = measureIndex + 1;
+        if ((measure.flags & Talvoren::MeasureEndRepeat) && passes[measureIndex] < measure.repeatCount) {
+            ++passes[measureIndex];
+            next = measureIndex;
+            while (next > 0 && (measures[next].flags & Talvoren::MeasureBeginRepeat) == 0) --next;
+            clockSteps += measureIndex - next;
+        }
+        if (clockSteps > limits.largestClockSteps || events > limits.largestEventBound) return false;
+        measureIndex = next;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The export, checked as the host would see it.
+
+struct Export {
+    int result = -1;
+    bool made = false;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Every beat that sounds is released at its end or at the end of its
+// measure, so no note-on is left sounding when its track ends. (A note-off
+// without a note-on is allowed: a tied note is released but never started.)
+void CheckEveryNoteEnds(std::string &failure, const smf::Track &track, std::size_t chunk) {
+    constexpr std::uint8_t noteOff = 0x80;
+    constexpr std::uint8_t noteOn = 0x90;
+    std::vector<std::uint32_t> sounding(16 * 128, 0);
+    for (const smf::Event &event : track.events) {
+        if (!event.IsChannel() || (event.Kind() != noteOn && event.Kind() != noteOff) || event.data.size() != 2)
+            continue;
+        std::uint32_t &count = sounding[event.Channel() * 128u + event.data[0]];
+        if (event.Kind() == noteOn && event.data[1] != 0) {
+            ++count;
+        } else if (count != 0) {
+            --count;
+        }
+    }
+    for (std::size_t note = 0; note < sounding.size(); ++note) {
+        if (sounding[note] != 0) {
+            Fail(failure, "track chunk " + std::to_string(chunk) + " ends with key " + std::to_string(note % 128) +
+                              " on channel " + std::to_string(note / 128) + " still sounding");
+            return;
+        }
+    }
+}
+
+// The conductor track carries the title and no channel event; chunk k + 1
+// carries the name of song track k and, when the track's channels lie in
+// 1 to 16, channel events on those channels only.
+void CheckChunksBelongToTheirTracks(std::string &failure, const smf::File &parsed) {
+    constexpr std::uint8_t trackNameMeta = 0x03;
+    const char *title = ZELTO_GetTitle();
+    if (smf::FirstMetaText(parsed.tracks[0], trackNameMeta) != (title != nullptr ? title : ""))
+        Fail(failure, "the conductor track is not named after the song title");
+    for (const smf::Event &event : parsed.tracks[0].events)
+        if (event.IsChannel()) Fail(failure, "the conductor track carries a channel event");
+    for (std::size_t chunk = 1; chunk < parsed.tracks.size(); ++chunk) {
+        const std::uint32_t track = static_cast<std::uint32_t>(chunk - 1);
+        const char *name = ZELTO_GetTrackName(track);
+        if (smf::FirstMetaText(parsed.tracks[chunk], trackNameMeta) != (name != nullptr ? name : ""))
+            Fail(failure, "track chunk " + std::to_string(chunk) + " is not named after its song track");
+        CheckEveryNoteEnds(failure, parsed.tracks[chunk], chunk);
+        const std::uint32_t channel = ZELTO_GetTrackMidiChannel(track);
+        const std::uint32_t effectsChannel = ZELTO_GetTrackEffectsMidiChannel(track);
+        if (channel < 1 || channel > channelsPerPort || effectsChannel < 1 || effectsChannel > channelsPerPort)
+            continue;
+        for (const smf::Event &event : parsed.tracks[chunk].events) {
+            if (event.IsChannel() && event.Channel() != channel - 1 && event.Channel() != effectsChannel - 1)
+                Fail(failure, "track chunk " + std::to_string(chunk) + " has an event on channel " +
+                                  std::to_string(event.Channel()) + ", not on its track's");
+        }
+    }
+}
+
+Export RunExport(std::string &failure, std::uint32_t trackCount) {
+    Export done;
+    unsigned char sentinel = 0;
+    unsigned char *buffer = &sentinel;
+    std::uint32_t size = hostSizeSentinel;
+    done.result = ZELTO_CreateMidiBuffer(&buffer, &size);
+    if (done.result == 0) {
+        if (buffer != &sentinel || size != hostSizeSentinel)
+            Fail(failure, "export returned 0 but wrote the host's variables");
+        return done;
+    }
+    if (done.result != 1) {
+        Fail(failure, "export returned " + std::to_string(done.result));
+        return done;
+    }
+    if (buffer == &sentinel) {
+        Fail(failure, "export returned 1 without writing the host's buffer pointer");
+        return done;
+    }
+    if (buffer == nullptr) {
+        if (size != 0) Fail(failure, "export gave a null buffer with size " + std::to_string(size));
+        return done;
+    }
+    done.made = true;
+    done.bytes.assign(buffer, buffer + size);
+    ZELTO_DestroyMidiBuffer(buffer);
+
+    smf::File parsed;
+    std::string error;
+    if (!smf::Parse(done.bytes.data(), done.bytes.size(), &parsed, &error)) {
+        Fail(failure, "export gave a malformed MIDI file: " + error);
+    } else if (parsed.format != 1 || parsed.division != ticksPerQuarter ||
+               parsed.trackCount != static_cast<std::uint64_t>(trackCount) + 1) {
+        Fail(failure, "export gave format " + std::to_string(parsed.format) + ", division " +
+                          std::to_string(parsed.division) + ", " + std::to_string(parsed.trackCount) +
+                          " track chunks for a song of " + std::to_string(trackCount) + " tracks");
+    } else {
+        CheckChunksBelongToTheirTracks(failure, parsed);
+    }
+    return done;
+}
+
+void CheckExports(std::string &failure, Outcome &outcome) {
+    const std::uint32_t trackCount = ZELTO_GetTrackCount();
+    const Export first = RunExport(failure, trackCount);
+    const Export second = RunExport(failure, trackCount);
+    outcome.exported = true;
+    outcome.midiBufferMade = first.made;
+    // Only a failed allocation may make two exports differ, and the normal heap has none to spare here.
+    if (first.result != second.result || first.made != second.made || first.bytes != second.bytes)
+        Fail(failure, "two exports of the same song differ");
+}
+
+}  // namespace
+
+Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits &limits) {
+    Outcome outcome;
+    if (size > limits.largestInput) {
+        outcome.skipped = true;
+        return outcome;
+    }
+    std::string &failure = outcome.failure;
+    const KnownGoodSong &knownGood = TheKnownGoodSong();
+    if (ZELTO_GetTitle() != nullptr) ZELTO_Unload();  // a caller's song left over: start clean
+    CheckNoSong(failure, "before the load");
+
+    const std::string &path = WriteInput(data, size);
+    const int loaded = ZELTO_Load(path.c_str());
+    if (loaded != 0 && loaded != 1) Fail(failure, "ZELTO_Load returned " + std::to_string(loaded));
+    outcome.loaded = loaded == 1;
+
+    if (!outcome.loaded) {
+        CheckNoSong(failure, "after a failed load");
+    } else {
+        const char *title = ZELTO_GetTitle();
+        if (ZELTO_Load(knownGood.path.c_str()) != 0) Fail(failure, "a second ZELTO_Load while loaded succeeded");
+        if (ZELTO_GetTitle() != title) Fail(failure, "a second ZELTO_Load changed the loaded song");
+        const std::uint64_t before = CheckLoadedSong(failure);
+        if (IsExportWithinLimits(limits)) {
+            CheckExports(failure, outcome);
+            if (CheckLoadedSong(failure) != before) Fail(failure, "the export changed what the queries answer");
+        }
+        // Both releases, by the input's length, so that each is used.
+        if (size % 2 == 0) ZELTO_Unload(); else ZELTO_Free();
+        CheckNoSong(failure, "after the release");
+        ZELTO_Unload();
+        ZELTO_Free();
+    }
+
+    if (ZELTO_Load(knownGood.path.c_str()) != 1) {
+        Fail(failure, "the known good song does not load afterwards");
+    } else {
+        const char *title = ZELTO_GetTitle();
+        if (title == nullptr || knownGood.title != title || ZELTO_GetMeasureCount() != knownGood.measureCount ||
+            ZELTO_GetTrackCount() != knownGood.trackCount)
+            Fail(failure, "the known good song loads wrongly afterwards");
+        ZELTO_Unload();
+    }
+    return outcome;
+}
+
+}  // namespace fuzzcheck

@@ -1,0 +1,40 @@
+// song_check.h - one hostile input through the whole public interface: load,
+// every query at every index and at the boundaries, two MIDI exports checked
+// by the strict MIDI reader, release, and a known good song loaded after it.
+// Shared by the libFuzzer target, the corpus replay driver and its tests.
+#ifndef ZELTO_FUZZ_SONG_CHECK_H
+#define ZELTO_FUZZ_SONG_CHECK_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzzcheck {
+
+// Work limits per input, so that one input cannot stall a fuzzing run. A
+// larger input is skipped whole; an export whose estimated cost passes a
+// limit is skipped while the rest of the checks still run.
+struct Limits {
+    std::size_t largestInput = 64 * 1024;
+    // Pulse-clock steps of one conversion: played pulses x (tracks + 1).
+    std::uint64_t largestClockSteps = 3000000;
+    // An upper bound of the events one conversion can append.
+    std::uint64_t largestEventBound = 40000;
+};
+
+// What one run did, for the replay driver's summary and for tests.
+struct Outcome {
+    bool skipped = false;        // the input was larger than the limit
+    bool loaded = false;         // ZELTO_Load accepted it
+    bool exported = false;       // the export ran (it was within the limits)
+    bool midiBufferMade = false; // the export handed out a non-null buffer
+    std::string failure;         // empty when every promise held
+};
+
+// Runs the input and reports the first promise broken. A crash, an
+// out-of-bounds access or a leak is left to the sanitizers.
+Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits &limits = Limits());
+
+}  // namespace fuzzcheck
+
+#endif  // ZELTO_FUZZ_SONG_CHECK_H

@@ -1,0 +1,310 @@
+// alloc_failure_test.cpp - every heap allocation of a load and an export
+// fails once (and, in a second pass, fails from then on), through the public
+// interface: a failed load leaves no song and nothing live, an export gives
+// 0 with the host's variables untouched, 1 with a null buffer and size 0, or
+// a well-formed MIDI file, and the song itself survives a failed export.
+#include "test_heap.h"
+
+#include "gp/reader.cpp"
+#include "gp/convert.cpp"
+#include "mid/midi.cpp"
+#include "zelto/lifecycle.cpp"
+#include "zelto/queries.cpp"
+#include "zelto/export.cpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "gp4_writer.h"
+#include "smf_check.h"
+
+namespace {
+
+constexpr std::uint32_t hostSizeSentinel = 0xA5A5A5A5u;
+
+// What the host sees of one export.
+struct HostExport {
+    int result = -1;
+    bool bufferUntouched = false;
+    bool sizeUntouched = false;
+    bool madeBuffer = false;
+    std::uint32_t size = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+HostExport ExportSong() {
+    HostExport done;
+    unsigned char sentinel = 0;
+    unsigned char *buffer = &sentinel;
+    std::uint32_t size = hostSizeSentinel;
+    done.result = ZELTO_CreateMidiBuffer(&buffer, &size);
+    done.bufferUntouched = buffer == &sentinel;
+    done.sizeUntouched = size == hostSizeSentinel;
+    done.size = size;
+    if (!done.bufferUntouched && buffer != nullptr) {
+        done.madeBuffer = true;
+        done.bytes.assign(buffer, buffer + size);
+        ZELTO_DestroyMidiBuffer(buffer);
+    }
+    return done;
+}
+
+// One of the three answers an export may give, and nothing else.
+void ExpectExportKeepsItsPromise(const HostExport &done, const std::string &where) {
+    SCOPED_TRACE(where);
+    if (done.result == 0) {
+        EXPECT_TRUE(done.bufferUntouched) << "an export that returned 0 wrote the host's buffer pointer";
+        EXPECT_TRUE(done.sizeUntouched) << "an export that returned 0 wrote the host's size";
+        return;
+    }
+    ASSERT_EQ(done.result, 1);
+    ASSERT_FALSE(done.bufferUntouched) << "an export that returned 1 left the host's buffer pointer alone";
+    if (!done.madeBuffer) {
+        EXPECT_EQ(done.size, 0u) << "a null buffer came with a size";
+        return;
+    }
+    std::string error;
+    EXPECT_TRUE(smf::Parse(done.bytes.data(), done.bytes.size(), nullptr, &error))
+        << "the buffer is not a well-formed MIDI file: " << error;
+}
+
+// A fingerprint of the song as the queries show it, to tell a song that a
+// failed export has changed.
+std::string DescribeLoadedSong() {
+    std::string text;
+    auto add = [&text](const char *value) { text += value == nullptr ? std::string("<null>") : std::string(value); text += '|'; };
+    auto addValue = [&text](std::int64_t value) { text += std::to_string(value) + '|'; };
+    add(ZELTO_GetTitle());
+    add(ZELTO_GetInstructions());
+    addValue(ZELTO_GetNoticeLineCount());
+    for (std::uint32_t line = 0; line < ZELTO_GetNoticeLineCount(); ++line) add(ZELTO_GetNoticeLine(line));
+    for (std::uint32_t line = 0; line < 5; ++line) add(ZELTO_GetLyricsLine(line));
+    addValue(ZELTO_GetTempo());
+    addValue(ZELTO_GetMeasureCount());
+    for (std::uint32_t measure = 0; measure < ZELTO_GetMeasureCount(); ++measure) {
+        addValue(ZELTO_GetMeasureKeyNumerator(measure));
+        addValue(ZELTO_GetMeasureRepeatCount(measure));
+        add(ZELTO_GetMeasureMarkerText(measure));
+    }
+    addValue(ZELTO_GetTrackCount());
+    for (std::uint32_t track = 0; track < ZELTO_GetTrackCount(); ++track) {
+        add(ZELTO_GetTrackName(track));
+        addValue(ZELTO_GetTrackMidiChannel(track));
+        addValue(ZELTO_GetTrackTuning(track, 0));
+    }
+    return text;
+}
+
+void ExpectNoSong() {
+    EXPECT_EQ(ZELTO_GetTitle(), nullptr);
+    EXPECT_EQ(ZELTO_GetMeasureCount(), 0u);
+    EXPECT_EQ(ZELTO_GetTrackCount(), 0u);
+    EXPECT_EQ(Talvoren::theFileStruct, nullptr);
+}
+
+struct SongCase {
+    const char *name;
+    gp4::Song (*make)();
+};
+
+gp4::Song FeatureRich() { return gp4::FeatureRichSong(0); }
+gp4::Song FeatureRichSwung() { return gp4::FeatureRichSong(1); }
+gp4::Song Minimal() { return gp4::MinimalSong(); }
+
+// No tracks: the conductor track alone, with markers and a repeat.
+gp4::Song ConductorOnly() {
+    gp4::Song song = gp4::FeatureRichSong(0);
+    song.tracks.clear();
+    song.beats.clear();
+    return song;
+}
+
+// A long note-effect-laden track, so that chunks grow through many events.
+gp4::Song ManyEvents() {
+    gp4::Song song = gp4::MinimalSong();
+    song.noticeLines = {"a", "b"};
+    song.measures.assign(3, gp4::TimeSignature(4, 4));
+    song.measures[1].flags = gp4::MeasureBits::Marker | gp4::MeasureBits::EndRepeat;
+    song.measures[1].repeatCount = 1;
+    std::vector<gp4::Beat> beats;
+    for (int beat = 0; beat < 16; ++beat) {
+        gp4::Beat chord = gp4::NoteBeat(gp4::Duration::Sixteenth, {{1, beat}, {3, 2}, {5, 7}});
+        if (beat % 4 == 0) {
+            chord.flags = gp4::BeatBits::MixTable;
+            chord.mix.instrument = static_cast<std::uint8_t>(beat);
+            chord.mix.volume = 9;
+            chord.mix.tempo = 100 + beat;
+        }
+        beats.push_back(chord);
+    }
+    song.beats.assign(3, {beats});
+    return song;
+}
+
+// Names the case in the test's name and in messages.
+void PrintTo(const SongCase &songCase, std::ostream *stream) { *stream << songCase.name; }
+
+const SongCase songCases[] = {
+    {"FeatureRich", FeatureRich},   {"FeatureRichSwung", FeatureRichSwung}, {"Minimal", Minimal},
+    {"ConductorOnly", ConductorOnly}, {"ManyEvents", ManyEvents},
+};
+
+class AllocationFailure : public ::testing::TestWithParam<SongCase> {
+protected:
+    void SetUp() override {
+        ZELTO_Init();
+        ASSERT_EQ(TestHeap::LiveBlocks(), 0u) << "a block was live before the test";
+        path = gp4::WriteTempFile(gp4::WriteSong(GetParam().make()), std::string(GetParam().name) + ".gp4");
+
+        // The reference: a run in which nothing fails.
+        TestHeap::Reset();
+        ASSERT_EQ(ZELTO_Load(path.c_str()), 1);
+        loadRequests = TestHeap::Requests();
+        referenceSong = DescribeLoadedSong();
+        const std::size_t requestsBeforeExport = TestHeap::Requests();
+        reference = ExportSong();
+        exportRequests = TestHeap::Requests() - requestsBeforeExport;
+        ASSERT_TRUE(reference.madeBuffer);
+        ExpectExportKeepsItsPromise(reference, "the reference export");
+        ZELTO_Unload();
+        ASSERT_EQ(TestHeap::LiveBlocks(), 0u);
+    }
+    void TearDown() override {
+        ZELTO_Unload();
+        TestHeap::Reset();
+        gp4::RemoveTempFile(path);
+    }
+
+    // One load and export with the given allocation request failing (and all
+    // after it when keepFailing); returns whether any allocation was refused.
+    bool RunWithFailure(std::size_t failingRequest, bool keepFailing) {
+        const std::string where = std::string(keepFailing ? "allocations from " : "allocation ") +
+                                  std::to_string(failingRequest) + (keepFailing ? " on fail" : " fails") +
+                                  (failingRequest <= loadRequests ? " (load)" : " (export)");
+        SCOPED_TRACE(where);
+        TestHeap::Reset();
+        TestHeap::FailAllocation(failingRequest, keepFailing);
+        const int loaded = ZELTO_Load(path.c_str());
+        if (loaded == 0) {
+            const bool failed = TestHeap::FailureHappened();
+            EXPECT_TRUE(failed) << "the load failed without a refused allocation";
+            ExpectNoSong();
+            EXPECT_EQ(TestHeap::LiveBlocks(), 0u) << "a failed load left blocks live";
+            TestHeap::Reset();
+            EXPECT_EQ(ZELTO_Load(path.c_str()), 1) << "the load after a failed one did not succeed";
+            ZELTO_Unload();
+            EXPECT_EQ(TestHeap::LiveBlocks(), 0u);
+            return failed;
+        }
+        EXPECT_EQ(loaded, 1);
+        // A load may survive a refused allocation only where the format lets
+        // a text be absent (a lyrics line); everything else is as loaded.
+        const bool loadFailedSomething = TestHeap::FailureHappened();
+        const std::string loadedSong = DescribeLoadedSong();
+        const std::size_t songBlocks = TestHeap::LiveBlocks();
+        if (!loadFailedSomething) {
+            EXPECT_EQ(loadedSong, referenceSong);
+        }
+
+        const HostExport done = ExportSong();
+        ExpectExportKeepsItsPromise(done, "the export");
+        const bool failed = TestHeap::FailureHappened();
+        if (!failed) {
+            EXPECT_EQ(done.bytes, reference.bytes) << "an export without a failure differs";
+        }
+        EXPECT_EQ(DescribeLoadedSong(), loadedSong) << "a failed export changed the song";
+        EXPECT_EQ(TestHeap::LiveBlocks(), songBlocks) << "the export left blocks live besides its buffer";
+
+        // The song is whole after the failed export: the next export is complete.
+        TestHeap::Reset();
+        if (!loadFailedSomething) {
+            const HostExport again = ExportSong();
+            EXPECT_TRUE(again.madeBuffer);
+            EXPECT_EQ(again.bytes, reference.bytes) << "the export after a failed one differs";
+        }
+        ZELTO_Unload();
+        ExpectNoSong();
+        EXPECT_EQ(TestHeap::LiveBlocks(), 0u) << "blocks live after the unload";
+        return failed;
+    }
+
+    // Fails request 1, 2, ... in turn until a run sees no refused allocation.
+    // A run that breaks a promise does not stop the loop, so that every
+    // failing request is named at the end (the first few, to keep the log short).
+    void FailEveryAllocation(bool keepFailing) {
+        constexpr std::size_t largestRequest = 100000;
+        constexpr std::size_t failingRunsListed = 8;
+        std::vector<std::size_t> failingRuns;
+        std::size_t failingRequest = 1;
+        for (; failingRequest < largestRequest && failingRuns.size() < failingRunsListed; ++failingRequest) {
+            const int failuresBefore = FailedParts();
+            const bool refused = RunWithFailure(failingRequest, keepFailing);
+            if (FailedParts() != failuresBefore) failingRuns.push_back(failingRequest);
+            if (!refused) break;
+        }
+        if (failingRuns.size() < failingRunsListed) {
+            // The first run without a refusal is the one past the last request.
+            EXPECT_EQ(failingRequest, loadRequests + exportRequests + 1)
+                << "a load and an export make another number of requests than without failures";
+        }
+        if (!failingRuns.empty()) {
+            std::string listed;
+            for (std::size_t failing : failingRuns) listed += " " + std::to_string(failing);
+            ADD_FAILURE() << "promises broken when allocation" << (keepFailing ? "s from" : "") << listed
+                          << " failed (the load makes " << loadRequests << " requests)";
+        }
+    }
+
+    static int FailedParts() {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+    }
+
+    std::string path;
+    std::size_t loadRequests = 0;
+    std::size_t exportRequests = 0;
+    std::string referenceSong;
+    HostExport reference;
+};
+
+TEST_P(AllocationFailure, EachAllocationFailsOnce) { FailEveryAllocation(false); }
+
+TEST_P(AllocationFailure, AllocationsFailFromOneOn) { FailEveryAllocation(true); }
+
+INSTANTIATE_TEST_SUITE_P(Songs, AllocationFailure, ::testing::ValuesIn(songCases),
+                         [](const ::testing::TestParamInfo<SongCase> &info) { return std::string(info.param.name); });
+
+// Without a song neither the export nor a failed open touches the heap.
+TEST(AllocationFailureWithoutSong, NothingIsAllocated) {
+    ZELTO_Init();
+    TestHeap::Reset();
+    unsigned char sentinel = 0;
+    unsigned char *buffer = &sentinel;
+    std::uint32_t size = hostSizeSentinel;
+    EXPECT_EQ(ZELTO_CreateMidiBuffer(&buffer, &size), 0);
+    EXPECT_EQ(buffer, &sentinel);
+    EXPECT_EQ(size, hostSizeSentinel);
+    EXPECT_EQ(ZELTO_Load("/nonexistent/zelto/song.gp4"), 0);
+    EXPECT_EQ(TestHeap::Requests(), 0u);
+    EXPECT_EQ(TestHeap::LiveBlocks(), 0u);
+}
+
+// The song record itself is the first allocation of a load.
+TEST(AllocationFailureWithoutSong, RefusedSongRecordLeavesNoSong) {
+    ZELTO_Init();
+    const std::string path = gp4::WriteTempFile(gp4::WriteSong(gp4::MinimalSong()), "record.gp4");
+    TestHeap::Reset();
+    TestHeap::FailAllocation(1);
+    EXPECT_EQ(ZELTO_Load(path.c_str()), 0);
+    ExpectNoSong();
+    EXPECT_EQ(TestHeap::LiveBlocks(), 0u);
+    TestHeap::Reset();
+    EXPECT_EQ(ZELTO_Load(path.c_str()), 1);
+    ZELTO_Unload();
+    gp4::RemoveTempFile(path);
+}
+
+}  // namespace
