@@ -117,8 +117,12 @@ std::uint32_t GetSwungPulseCount(std::uint32_t pulses, bool onEighth, bool onQua
     return onQuarter ? pulses + pulses / 2 : pulses / 2;
 }
 
-std::uint32_t GetBeatPulseCount(const FileStruct *file, std::uint32_t measureIndex, std::uint32_t trackIndex,
-                                std::uint32_t beatIndex, std::uint8_t pulsesPerSixtyFourth) {
+// A beat's length from its place in the song. The clock has the beat and its
+// position at hand and uses GetUnswungBeatPulseCount and GetBeatPulseCountAt,
+// which give the same lengths.
+[[maybe_unused]] std::uint32_t GetBeatPulseCount(const FileStruct *file, std::uint32_t measureIndex,
+                                                 std::uint32_t trackIndex, std::uint32_t beatIndex,
+                                                 std::uint8_t pulsesPerSixtyFourth) {
     const MeasureTrackPair *pair = &file->body.measureTrackPairs[measureIndex][trackIndex];
     const Beat &beat = pair->beats[beatIndex];
     const std::uint32_t pulses = GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth);
@@ -244,10 +248,6 @@ const MidiChannelInfo *GetTrackChannelEntry(const FileStruct *file, const Track 
 
 std::uint32_t GetSoundingStringCount(const Track &track) {
     return track.stringCount < noteSlotCount ? track.stringCount : noteSlotCount;
-}
-
-bool IsStringPresent(const Beat &beat, std::uint32_t string) {
-    return (beat.stringFlags & (1u << (6 - string))) != 0;
 }
 
 // fret + the string's tuning, both as 8-bit values, modulo 256.
@@ -389,32 +389,59 @@ void ApplyMixTableEvent(Conversion *conversion, MidiTrackChunk *chunk, const Tra
     if (mix.volume != 0xFF) SendVolume(conversion, chunk, channels, mix.volume);
 }
 
-// Note-ons of the beat's normal notes; a key above 127 is not sounded.
+// The string bits of the beat that the track has: bit (6 - s) of its string
+// flags for each string s below the track's string count.
+std::uint32_t GetSoundingStrings(const Track &track, const Beat &beat) {
+    const std::uint32_t trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
+    return beat.stringFlags & trackStrings;
+}
+
+// Note-ons of the beat's normal notes, first string first, all at once; a key
+// above 127 is not sounded.
 void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
                const Beat &beat) {
     if (!channels.sends || IsBeatSilent(beat)) return;
-    const std::uint32_t stringCount = GetSoundingStringCount(track);
-    for (std::uint32_t string = 0; string < stringCount; ++string) {
-        if (!IsStringPresent(beat, string)) continue;
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
+    std::uint32_t noteCount = 0;
+    std::uint32_t strings = GetSoundingStrings(track, beat);
+    for (std::uint32_t string = 0; strings != 0; ++string) {
+        const std::uint32_t stringBit = 0x40u >> string;
+        if ((strings & stringBit) == 0) continue;
+        strings &= ~stringBit;
         const Note &note = beat.notes[string];
         if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType != 1) continue;
         const std::uint8_t key = GetNoteKey(track, note, string);
         if (key > largestDataByte) continue;
-        Appended(conversion, AddEventNoteOn(chunk, channels.main, key, GetNoteVelocity(note)));
+        keys[noteCount] = key;
+        velocities[noteCount] = GetNoteVelocity(note);
+        ++noteCount;
     }
+    Appended(conversion, AddEventNotes(chunk, 0x90, channels.main, keys, velocities, noteCount));
 }
 
-// Note-offs of every note present, whatever its type; a key above 127 was never sounded.
-void ReleaseBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const Beat &beat) {
-    const TrackChannels channels = GetTrackChannels(track);
+// Note-offs of every note present, whatever its type, first string first, all
+// at once; a key above 127 was never sounded.
+void ReleaseBeatOn(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
+                   const Beat &beat) {
+    static const std::uint8_t releaseVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
     if (!channels.sends || IsBeatSilent(beat)) return;
-    const std::uint32_t stringCount = GetSoundingStringCount(track);
-    for (std::uint32_t string = 0; string < stringCount; ++string) {
-        if (!IsStringPresent(beat, string)) continue;
+    std::uint8_t keys[noteSlotCount];
+    std::uint32_t noteCount = 0;
+    std::uint32_t strings = GetSoundingStrings(track, beat);
+    for (std::uint32_t string = 0; strings != 0; ++string) {
+        const std::uint32_t stringBit = 0x40u >> string;
+        if ((strings & stringBit) == 0) continue;
+        strings &= ~stringBit;
         const std::uint8_t key = GetNoteKey(track, beat.notes[string], string);
         if (key > largestDataByte) continue;
-        Appended(conversion, AddEventNoteOff(chunk, channels.main, key, 80));
+        keys[noteCount++] = key;
     }
+    Appended(conversion, AddEventNotes(chunk, 0x80, channels.main, keys, releaseVelocities, noteCount));
+}
+
+void ReleaseBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const Beat &beat) {
+    ReleaseBeatOn(conversion, chunk, track, GetTrackChannels(track), beat);
 }
 
 // Tempo and title on the conductor; name, table program and volume per track.
@@ -435,8 +462,8 @@ void EmitSongStart(Conversion *conversion, MidiFileStruct *midi) {
 }
 
 // Starts the track's next beat: its length, its mix-table change, its notes.
-void StartBeat(Conversion *conversion, MidiTrackChunk *chunk, Track *track, std::uint32_t trackIndex,
-               std::uint32_t measureIndex, const Beat &beat) {
+void StartBeatOn(Conversion *conversion, MidiTrackChunk *chunk, Track *track, const TrackChannels &channels,
+                 std::uint32_t trackIndex, const Beat &beat) {
     const std::uint8_t pulsesPerSixtyFourth = conversion->pulsesPerSixtyFourth;
     if (conversion->beatPositions != nullptr) {
         std::uint32_t *position = &conversion->beatPositions[trackIndex];
@@ -444,47 +471,100 @@ void StartBeat(Conversion *conversion, MidiTrackChunk *chunk, Track *track, std:
             GetBeatPulseCountAt(beat, conversion->file->headers.tabInfo.tripletFeel, *position, pulsesPerSixtyFourth);
         *position += PlainSixtyFourths(beat);
     } else {
-        track->beatPulsesLeft =
-            GetBeatPulseCount(conversion->file, measureIndex, trackIndex, track->beatIndex, pulsesPerSixtyFourth);
+        // Without triplet feel a beat's length depends on the beat alone.
+        track->beatPulsesLeft = GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth);
     }
-    const TrackChannels channels = GetTrackChannels(*track);
     if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
         ApplyMixTableEvent(conversion, chunk, channels, *beat.mixTableEvent);
     SoundBeat(conversion, chunk, *track, channels, beat);
     ++track->beatIndex;
 }
 
-// One measure on the pulse clock: at every pulse each track ends the beat
-// whose time is up and starts its next one, and every chunk's clock advances.
-// Stops at the first event that cannot be appended.
+// Asks for a beat's memory ahead of its use. The beats are large records read
+// once per measure played, track after track, so without a hint nearly every
+// beat the clock starts waits for main memory.
+void PrefetchBeat(const Beat *beat) {
+#if defined(__GNUC__)
+    const char *bytes = reinterpret_cast<const char *>(beat);
+    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
+#else
+    (void)beat;
+#endif
+}
+
+// The clock that moves the conversion through one measure of pulseCount
+// pulses: at each instant every track ends the beat whose time is up and
+// starts its next one, and every chunk's counter advances with the time.
+using MeasureClock = void (*)(Conversion *conversion, MidiFileStruct *midi, std::uint32_t measureIndex,
+                              std::uint32_t pulseCount);
+
+// One measure on the clock. Between two instants at which something happens
+// (a track's beat ends or starts, or the measure ends) every track only counts
+// its beat down and every chunk's counter only grows, so the clock jumps from
+// one such instant straight to the next and adds the pulses it skipped to
+// every track's count and every chunk's counter at once. At each instant the
+// tracks are visited in order, as at every pulse, so the events of one instant
+// come out in track order, on the conductor track too.
+//
+// A track that started a beat of no pulses, or that has no beat left to start,
+// counts down from 0: its count wraps to the largest value, cannot come back
+// to 0 within a measure, and the track idles to the measure's end. The
+// sounding beats end with the measure, after its last pulse.
+//
+// Stops after the first instant at which an event cannot be appended.
 void ConvertMeasure(Conversion *conversion, MidiFileStruct *midi, std::uint32_t measureIndex,
                     std::uint32_t pulseCount) {
     FileStruct *file = conversion->file;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     Track *tracks = file->body.tracks;
+    MidiTrackChunk *chunks = midi->tracks + 1;
     const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[measureIndex];
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
         tracks[trackIndex].beatIndex = 0;
         tracks[trackIndex].beatPulsesLeft = 0;
         if (conversion->beatPositions != nullptr) conversion->beatPositions[trackIndex] = 0;
     }
-    for (std::uint32_t pulse = 0; pulse < pulseCount && !conversion->appendFailed; ++pulse) {
+    // The measure stored next is mostly the one played next: its first beats
+    // are asked for now, a measure ahead.
+    if (trackCount != 0 && measureIndex + 1 < file->headers.pieceInfo.measureCount) {
+        const MeasureTrackPair *nextRow = file->body.measureTrackPairs[measureIndex + 1];
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex)
+            if (nextRow[trackIndex].beatCount != 0) PrefetchBeat(nextRow[trackIndex].beats);
+    }
+    // The pulses of the last step reach each track's count and chunk's
+    // counter when the next instant visits the track, before its events.
+    std::uint32_t step = 0;
+    for (std::uint32_t pulse = 0; pulse < pulseCount && !conversion->appendFailed; pulse += step) {
+        conversion->conductor->pendingDelta += step;
+        std::uint32_t nextStep = pulseCount - pulse;
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
             Track *track = &tracks[trackIndex];
-            MidiTrackChunk *chunk = &midi->tracks[trackIndex + 1];
-            const MeasureTrackPair &pair = row[trackIndex];
+            MidiTrackChunk *chunk = &chunks[trackIndex];
+            track->beatPulsesLeft -= step;
+            chunk->pendingDelta += step;
             if (track->beatPulsesLeft == 0) {
-                if (track->beatIndex > 0) ReleaseBeat(conversion, chunk, *track, pair.beats[track->beatIndex - 1]);
-                if (track->beatIndex < pair.beatCount)
-                    StartBeat(conversion, chunk, track, trackIndex, measureIndex, pair.beats[track->beatIndex]);
+                const MeasureTrackPair &pair = row[trackIndex];
+                const TrackChannels channels = GetTrackChannels(*track);
+                if (track->beatIndex > 0)
+                    ReleaseBeatOn(conversion, chunk, *track, channels, pair.beats[track->beatIndex - 1]);
+                if (track->beatIndex < pair.beatCount) {
+                    StartBeatOn(conversion, chunk, track, channels, trackIndex, pair.beats[track->beatIndex]);
+                    if (track->beatIndex < pair.beatCount) PrefetchBeat(&pair.beats[track->beatIndex]);
+                }
             }
-            // With no beat left to start the count wraps, and the track idles to the measure's end.
-            --track->beatPulsesLeft;
-            ++chunk->pendingDelta;
-            if (pulse == pulseCount - 1 && track->beatIndex > 0)
-                ReleaseBeat(conversion, chunk, *track, pair.beats[track->beatIndex - 1]);
+            if (track->beatPulsesLeft != 0 && track->beatPulsesLeft < nextStep) nextStep = track->beatPulsesLeft;
         }
-        ++conversion->conductor->pendingDelta;
+        step = nextStep;
+    }
+    // The last step, then the releases at the measure's end.
+    conversion->conductor->pendingDelta += step;
+    const bool releasing = pulseCount != 0 && !conversion->appendFailed;
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        Track &track = tracks[trackIndex];
+        track.beatPulsesLeft -= step;
+        chunks[trackIndex].pendingDelta += step;
+        if (releasing && track.beatIndex > 0)
+            ReleaseBeat(conversion, &chunks[trackIndex], track, row[trackIndex].beats[track.beatIndex - 1]);
     }
 }
 
@@ -502,14 +582,9 @@ bool IsSongComplete(const FileStruct *file) {
     return true;
 }
 
-}  // namespace
-
-// Returns 0, with nothing emitted, when the model does not hold one chunk
-// more than the song has tracks, when the rendering would pass the render
-// limits, or when the triplet-feel positions cannot be allocated; returns 0
-// as well when an event cannot be appended, since the file would then lack
-// it (the chunks keep what was appended, and the pass counters are reset).
-int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+// The whole conversion with the given measure clock.
+int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,
+                MeasureClock convertMeasure) {
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
@@ -539,7 +614,7 @@ int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulses, numerator, denominator);
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr)
             Appended(&conversion, AddMetaEventMarker(conversion.conductor, TextOrEmpty(measure->marker->text)));
-        ConvertMeasure(&conversion, midi, measureIndex, pulseCount);
+        convertMeasure(&conversion, midi, measureIndex, pulseCount);
     }
     for (std::uint32_t chunk = 0; chunk <= trackCount && !conversion.appendFailed; ++chunk)
         Appended(&conversion, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
@@ -549,6 +624,17 @@ int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         return 0;
     }
     return 1;
+}
+
+}  // namespace
+
+// Returns 0, with nothing emitted, when the model does not hold one chunk
+// more than the song has tracks, when the rendering would pass the render
+// limits, or when the triplet-feel positions cannot be allocated; returns 0
+// as well when an event cannot be appended, since the file would then lack
+// it (the chunks keep what was appended, and the pass counters are reset).
+int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+    return ConvertSong(file, midi, pulsesPerSixtyFourth, ConvertMeasure);
 }
 
 }  // namespace Talvoren

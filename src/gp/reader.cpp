@@ -16,17 +16,35 @@ namespace {
 
 // Every count and string length in the file is untrusted. Before anything is
 // allocated for it, it is compared with the bytes that are still left in the
-// stream, so a tiny file cannot make the reader ask for gigabytes. The size
-// of the stream being loaded is learnt once per LoadFileStruct; outside a
-// load (a reader called on its own) it is learnt on each question.
-struct StreamExtent {
-    std::FILE *stream;  // the stream LoadFileStruct is reading, or null
-    long size;          // its size in bytes, or -1 when it cannot be known
+// stream, so a tiny file cannot make the reader ask for gigabytes.
+//
+// The stream that LoadFileStruct is loading, when its size can be known, is
+// read through a window: a block of its bytes fetched with one fread, from
+// which the fields are copied, so that a field costs a copy rather than a
+// stdio call. The reader's position in that stream is kept here and handed
+// back to the stream when the load ends; seeks only move it, as fseek lets a
+// position pass the end, and a read there finds nothing. Reads, seeks and
+// positions come out as they would on the stream itself. Any other stream (a
+// reader called on its own, or a stream of unknown size) is read directly.
+struct LoadingStream {
+    std::FILE *stream;                // the stream read through the window, or null
+    long size;                        // its size in bytes
+    long windowStart;                 // stream offset of the window's first byte
+    const unsigned char *cursor;      // the reader's position: in the window, or at its end
+    const unsigned char *windowEnd;   // just past the bytes fetched into the window
+    long streamPosition;              // where the stream itself stands, or -1 when unknown
 };
 
-StreamExtent loadingStream = {nullptr, -1};
+// The window's storage, and how much of it a fetch fills: the tests make the
+// window small so that fields often straddle its edge.
+unsigned char windowBytes[64 * 1024];
+std::size_t windowCapacity = sizeof windowBytes;
+
+LoadingStream loadingStream = {nullptr, -1, 0, windowBytes, windowBytes, -1};
 
 const std::uint64_t unknownBytesLeft = UINT64_MAX;
+
+bool IsWindowed(std::FILE *stream) { return stream == loadingStream.stream; }
 
 // Size of a seekable stream, with its position restored; -1 if unknown.
 long MeasureStreamSize(std::FILE *stream) {
@@ -38,11 +56,91 @@ long MeasureStreamSize(std::FILE *stream) {
     return size;
 }
 
+long WindowPosition() {
+    const LoadingStream &loading = loadingStream;
+    return loading.windowStart + static_cast<long>(loading.cursor - windowBytes);
+}
+
+// Moves the reader to offset: inside the window when it holds that byte,
+// else to an empty window there, which the next read fetches.
+void MoveInWindow(long offset) {
+    LoadingStream &loading = loadingStream;
+    if (offset >= loading.windowStart && offset - loading.windowStart <= loading.windowEnd - windowBytes) {
+        loading.cursor = windowBytes + (offset - loading.windowStart);
+        return;
+    }
+    loading.windowStart = offset;
+    loading.cursor = windowBytes;
+    loading.windowEnd = windowBytes;
+}
+
+// The reader's position in the stream; -1 if unknown.
+long StreamPosition(std::FILE *stream) { return IsWindowed(stream) ? WindowPosition() : std::ftell(stream); }
+
+// Moves to offset from the start of the stream.
+bool SeekStream(std::FILE *stream, long offset) {
+    if (!IsWindowed(stream)) return std::fseek(stream, offset, SEEK_SET) == 0;
+    if (offset < 0) return false;
+    MoveInWindow(offset);
+    return true;
+}
+
+// Fetches the window's bytes from the reader's position on; false when the
+// stream has none there.
+bool FillWindow() {
+    LoadingStream &loading = loadingStream;
+    const long position = WindowPosition();
+    loading.windowStart = position;
+    loading.cursor = windowBytes;
+    loading.windowEnd = windowBytes;
+    if (position >= loading.size) return false;
+    if (loading.streamPosition != position) {
+        loading.streamPosition = -1;
+        if (std::fseek(loading.stream, position, SEEK_SET) != 0) return false;
+        loading.streamPosition = position;
+    }
+    const std::size_t fetched = std::fread(windowBytes, 1, windowCapacity, loading.stream);
+    loading.windowEnd = windowBytes + fetched;
+    loading.streamPosition += static_cast<long>(fetched);
+    return fetched != 0;
+}
+
+// Reads what the window does not hold at once: fetches it anew as often as
+// needed, or reads a stream outside the window directly. The number of bytes
+// read, fewer at the end of the stream.
+std::size_t ReadBytesSlowly(std::FILE *stream, unsigned char *into, std::size_t count) {
+    if (!IsWindowed(stream)) return std::fread(into, 1, count, stream);
+    LoadingStream &loading = loadingStream;
+    std::size_t copied = 0;
+    while (copied < count) {
+        if (loading.cursor == loading.windowEnd && !FillWindow()) break;
+        std::size_t available = static_cast<std::size_t>(loading.windowEnd - loading.cursor);
+        if (available > count - copied) available = count - copied;
+        std::memcpy(into + copied, loading.cursor, available);
+        loading.cursor += available;
+        copied += available;
+    }
+    return copied;
+}
+
+// Reads up to count bytes; the number read, fewer at the end of the stream,
+// which a read past it leaves at its end. A field the window holds is copied
+// from it.
+inline std::size_t ReadBytes(std::FILE *stream, void *into, std::size_t count) {
+    LoadingStream &loading = loadingStream;
+    if (stream == loading.stream && count <= static_cast<std::size_t>(loading.windowEnd - loading.cursor)) {
+        std::memcpy(into, loading.cursor, count);
+        loading.cursor += count;
+        return count;
+    }
+    return ReadBytesSlowly(stream, static_cast<unsigned char *>(into), count);
+}
+
 // Bytes between the stream position and the end of the stream; a stream of
 // unknown size counts as endless (its reads then end the load instead).
 std::uint64_t BytesLeft(std::FILE *stream) {
-    long size = loadingStream.stream == stream ? loadingStream.size : MeasureStreamSize(stream);
-    long position = std::ftell(stream);
+    long size = IsWindowed(stream) ? loadingStream.size : MeasureStreamSize(stream);
+    long position = StreamPosition(stream);
     if (size < 0 || position < 0) return unknownBytesLeft;
     if (position >= size) return 0;
     return static_cast<std::uint64_t>(size - position);
@@ -56,16 +154,24 @@ bool CountFits(std::FILE *stream, std::uint64_t count, std::uint64_t leastSize) 
 
 // Leaves the stream at its end, where a read cut off by the end would have
 // left it, so the next read fails.
-void SeekToEnd(std::FILE *stream) { std::fseek(stream, 0, SEEK_END); }
+void SeekToEnd(std::FILE *stream) {
+    if (IsWindowed(stream))
+        MoveInWindow(loadingStream.size);
+    else
+        std::fseek(stream, 0, SEEK_END);
+}
 
 // One read of a field of fieldSize bytes; it counts only if all bytes arrived.
 bool ReadField(std::FILE *stream, void *field, std::size_t fieldSize) {
-    return std::fread(field, fieldSize, 1, stream) == 1;
+    return ReadBytes(stream, field, fieldSize) == fieldSize;
 }
 
 // One read of itemCount items of itemSize bytes; all of them must arrive.
+// Callers bound itemCount by the bytes left, so the product fits.
 bool ReadItems(std::FILE *stream, void *items, std::size_t itemSize, std::size_t itemCount) {
-    return std::fread(items, itemSize, itemCount, stream) == itemCount;
+    if (!IsWindowed(stream)) return std::fread(items, itemSize, itemCount, stream) == itemCount;
+    if (itemSize != 0 && itemCount > SIZE_MAX / itemSize) return false;
+    return ReadBytes(stream, items, itemSize * itemCount) == itemSize * itemCount;
 }
 
 // Skips the 4-byte field in front of the text of an int-byte string.
@@ -78,7 +184,7 @@ bool SkipUnusedInt(std::FILE *stream) {
 // fixed-size field, whatever the string at its start consumed.
 bool SeekPastField(std::FILE *stream, long fieldStart, long fieldSize) {
     if (fieldStart < 0 || fieldStart > LONG_MAX - fieldSize) return false;
-    return std::fseek(stream, fieldStart + fieldSize, SEEK_SET) == 0;
+    return SeekStream(stream, fieldStart + fieldSize);
 }
 
 // A zero-filled array of count elements; null if its byte size cannot be
@@ -102,8 +208,9 @@ char *CreateStringOfLength(std::FILE *stream, std::uint32_t length) {
     }
     text = static_cast<char *>(MemAlloc(bufferSize));
     if (text == nullptr) {
-        if (length > static_cast<std::uint32_t>(LONG_MAX) ||
-            std::fseek(stream, static_cast<long>(length), SEEK_CUR) != 0)
+        const long position = StreamPosition(stream);
+        if (position < 0 || length > static_cast<std::uint64_t>(LONG_MAX - position) ||
+            !SeekStream(stream, position + static_cast<long>(length)))
             SeekToEnd(stream);
         return nullptr;
     }
@@ -230,17 +337,20 @@ void FreeHeadersStruct(HeadersStruct *headers) {
 // 24 characters does not pass.
 bool IsAcceptedVersion(const char *version, std::FILE *stream) {
     const long acceptedLength = static_cast<long>(sizeof acceptedVersion400 - 1);
-    if (std::ftell(stream) != 1 + acceptedLength) return false;
+    if (StreamPosition(stream) != 1 + acceptedLength) return false;
     return std::strcmp(version, acceptedVersion400) == 0 || std::strcmp(version, acceptedVersion406) == 0;
 }
 
 int LoadHeadersStruct(HeadersStruct *headers, std::FILE *stream) {
     std::memset(headers, 0, sizeof *headers);
-    std::rewind(stream);
+    if (IsWindowed(stream))
+        SeekStream(stream, 0);
+    else
+        std::rewind(stream);
     headers->version = CreateStringByte(stream);
     if (headers->version == nullptr) goto fail;
     if (!IsAcceptedVersion(headers->version, stream)) goto fail;
-    if (std::fseek(stream, versionFieldSize, SEEK_SET) != 0) goto fail;
+    if (!SeekStream(stream, versionFieldSize)) goto fail;
     if (!LoadTabInfo(&headers->tabInfo, stream)) goto fail;
     if (!LoadLyricsInfo(&headers->lyricsInfo, stream)) goto fail;
     if (!LoadPieceInfo(&headers->pieceInfo, stream)) goto fail;
@@ -316,7 +426,7 @@ int LoadTrack(Track *track, std::FILE *stream) {
     long nameFieldStart = -1;
     std::memset(track, 0, sizeof *track);
     if (!ReadField(stream, &track->flags, sizeof track->flags)) goto fail;
-    nameFieldStart = std::ftell(stream);
+    nameFieldStart = StreamPosition(stream);
     if (nameFieldStart < 0) goto fail;
     track->name = CreateStringByte(stream);
     if (track->name == nullptr) goto fail;
@@ -527,7 +637,7 @@ bool ReadLongChordDiagram(ChordDiagram *chord, std::FILE *stream) {
     if (!ReadField(stream, &chord->bass, sizeof chord->bass)) return false;
     if (!ReadField(stream, &chord->tonality, sizeof chord->tonality)) return false;
     if (!ReadField(stream, &chord->add, 1)) return false;
-    nameFieldStart = std::ftell(stream);
+    nameFieldStart = StreamPosition(stream);
     if (nameFieldStart < 0) return false;
     chord->name = CreateStringByte(stream);
     if (chord->name == nullptr) return false;
@@ -574,10 +684,10 @@ void FreeNote(Note *note) {
     if (note->effect != nullptr) DestroyNoteEffect(&note->effect);
 }
 
-int LoadNote(Note *note, std::FILE *stream) {
+// LoadNote on a note that is all zero already.
+int ReadClearedNote(Note *note, std::FILE *stream) {
     std::uint8_t ownDuration[2];
     std::uint8_t fingering[2];
-    std::memset(note, 0, sizeof *note);
     if (!ReadField(stream, &note->flags, sizeof note->flags)) goto fail;
     if ((note->flags & NoteHasTypeAndFret) &&
         !ReadField(stream, &note->noteType, sizeof note->noteType))
@@ -607,18 +717,24 @@ fail:
     return 0;
 }
 
+// Kept for readers of one note; the body reads its notes into cleared beats.
+[[maybe_unused]] int LoadNote(Note *note, std::FILE *stream) {
+    std::memset(note, 0, sizeof *note);
+    return ReadClearedNote(note, stream);
+}
+
+// Most beats own nothing: each release is called only for what is there.
 void FreeBeat(Beat *beat) {
     if (beat->chordDiagram != nullptr) DestroyChordDiagram(&beat->chordDiagram);
-    DestroyString(&beat->text);
-    DestroyBeatEffect(&beat->beatEffect);
-    DestroyMixTableEvent(&beat->mixTableEvent);
+    if (beat->text != nullptr) DestroyString(&beat->text);
+    if (beat->beatEffect != nullptr) DestroyBeatEffect(&beat->beatEffect);
+    if (beat->mixTableEvent != nullptr) DestroyMixTableEvent(&beat->mixTableEvent);
     for (Note &note : beat->notes) FreeNote(&note);
 }
 
-const int stringSlotCount = 7;
-
-int LoadBeat(Beat *beat, std::FILE *stream) {
-    std::memset(beat, 0, sizeof *beat);
+// LoadBeat on a beat that is all zero already, as the beats of a freshly
+// allocated array are: the notes are read into their zero slots as they are.
+int ReadClearedBeat(Beat *beat, std::FILE *stream) {
     if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
     if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status))
         goto fail;
@@ -639,18 +755,45 @@ int LoadBeat(Beat *beat, std::FILE *stream) {
         if (beat->mixTableEvent == nullptr) goto fail;
     }
     if (!ReadField(stream, &beat->stringFlags, sizeof beat->stringFlags)) goto fail;
-    for (int slot = 0; slot < stringSlotCount; ++slot)
-        if ((beat->stringFlags & (1u << (6 - slot))) && !LoadNote(&beat->notes[slot], stream))
-            goto fail;
+    // Slot 0 (bit 6) first; the loop ends with the last bit set.
+    for (unsigned strings = beat->stringFlags & 0x7Fu, slot = 0; strings != 0; ++slot) {
+        const unsigned slotBit = 0x40u >> slot;
+        if ((strings & slotBit) == 0) continue;
+        strings &= ~slotBit;
+        if (!ReadClearedNote(&beat->notes[slot], stream)) goto fail;
+    }
     return 1;
 fail:
     FreeBeat(beat);
     return 0;
 }
 
+// Kept for readers of one beat; the body reads its beats into a cleared array.
+[[maybe_unused]] int LoadBeat(Beat *beat, std::FILE *stream) {
+    std::memset(beat, 0, sizeof *beat);
+    return ReadClearedBeat(beat, stream);
+}
+
+// Asks for the memory of the beat after the next ahead of its release: the
+// beats are large records, and releasing a song visits every one of them.
+void PrefetchBeatAhead(const Beat *beats, std::uint32_t beat, std::uint32_t beatCount) {
+#if defined(__GNUC__)
+    if (beat + 2 >= beatCount) return;
+    const char *bytes = reinterpret_cast<const char *>(&beats[beat + 2]);
+    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
+#else
+    (void)beats;
+    (void)beat;
+    (void)beatCount;
+#endif
+}
+
 void FreeMeasureTrackPair(MeasureTrackPair *pair) {
     if (pair->beats == nullptr) return;
-    for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat) FreeBeat(&pair->beats[beat]);
+    for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat) {
+        PrefetchBeatAhead(pair->beats, beat, pair->beatCount);
+        FreeBeat(&pair->beats[beat]);
+    }
     MemFree(pair->beats);
     pair->beats = nullptr;
 }
@@ -664,8 +807,9 @@ int LoadMeasureTrackPair(MeasureTrackPair *pair, std::FILE *stream) {
     if (!CountFits(stream, pair->beatCount, leastBeatSize)) goto fail;
     pair->beats = static_cast<Beat *>(AllocateArray(pair->beatCount, sizeof(Beat)));
     if (pair->beats == nullptr) goto fail;
+    // The array is allocated zero-filled: its beats are cleared already.
     for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat)
-        if (!LoadBeat(&pair->beats[beat], stream)) goto fail;
+        if (!ReadClearedBeat(&pair->beats[beat], stream)) goto fail;
     return 1;
 fail:
     FreeMeasureTrackPair(pair);
@@ -737,25 +881,44 @@ fail:
     return 0;
 }
 
+// Reads the stream through the window from now on, when its size is known.
+void StartLoading(std::FILE *stream) {
+    LoadingStream &loading = loadingStream;
+    loading.stream = nullptr;
+    loading.size = MeasureStreamSize(stream);
+    if (loading.size < 0 || windowCapacity == 0 || windowCapacity > sizeof windowBytes) return;
+    loading.stream = stream;
+    loading.windowStart = std::ftell(stream);
+    loading.cursor = windowBytes;
+    loading.windowEnd = windowBytes;
+    loading.streamPosition = loading.windowStart;
+}
+
+// Hands the reader's position back to the stream and stops using the window.
+void EndLoading() {
+    LoadingStream &loading = loadingStream;
+    if (loading.stream != nullptr) std::fseek(loading.stream, WindowPosition(), SEEK_SET);
+    loading.stream = nullptr;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // The file frame
 
 int LoadFileStruct(FileStruct *file, std::FILE *stream) {
+    int loaded = 0;
     std::memset(file, 0, sizeof *file);
-    loadingStream.stream = stream;
-    loadingStream.size = MeasureStreamSize(stream);
+    StartLoading(stream);
     if (!LoadHeadersStruct(&file->headers, stream)) goto fail;
     if (!LoadBodyStruct(&file->body, stream, file->headers.pieceInfo.measureCount,
                         file->headers.pieceInfo.trackCount))
         goto fail;
-    loadingStream.stream = nullptr;
-    return 1;
+    loaded = 1;
 fail:
-    loadingStream.stream = nullptr;
-    FreeFileStruct(file);
-    return 0;
+    EndLoading();
+    if (!loaded) FreeFileStruct(file);
+    return loaded;
 }
 
 // The body goes first, while the header still holds the counts that size it.

@@ -196,16 +196,29 @@ int BufferWriteMidiHeaderChunk(const MidiHeaderChunk *header, Byte *buffer, std:
 // ---------------------------------------------------------------------------
 // Event buffer growth shared by the builders.
 
-// Grows the chunk's buffer to hold extraBytes more bytes with one exact
-// reallocation. On failure (no memory, or a length that would pass 32 bits)
-// returns 0 and the chunk keeps its old buffer and length.
+// The room a chunk's first buffer has, enough for a track's opening events.
+constexpr std::uint32_t firstCapacity = 64;
+
+// Makes room in the chunk's buffer for extraBytes more bytes. A buffer that
+// is full grows with one reallocation to twice its size (or to what the event
+// needs, when that is more), so that appending n events costs a number of
+// reallocations that grows with log n and copies every byte a bounded number
+// of times; header.length still counts exactly the bytes of events held. A
+// chunk whose capacity is not known (0) is taken as full. On failure (no
+// memory, or a length that would pass 32 bits) returns 0 and the chunk keeps
+// its old buffer, capacity and length.
 int GrowEvents(MidiTrackChunk *track, std::uint32_t extraBytes) {
     const std::uint32_t length = DwordValue(track->header.length);
     if (extraBytes > largestLength - length) return 0;
-    const std::size_t newSize = static_cast<std::size_t>(length) + extraBytes;
-    void *grown = track->events == nullptr ? MemAlloc(newSize) : MemRealloc(track->events, newSize);
+    const std::uint32_t needed = length + extraBytes;
+    if (track->events != nullptr && needed <= track->capacity) return 1;
+    std::uint32_t capacity = track->capacity > largestLength / 2 ? largestLength : track->capacity * 2;
+    if (capacity < firstCapacity) capacity = firstCapacity;
+    if (capacity < needed) capacity = needed;
+    void *grown = track->events == nullptr ? MemAlloc(capacity) : MemRealloc(track->events, capacity);
     if (grown == nullptr) return 0;
     track->events = static_cast<Byte *>(grown);
+    track->capacity = capacity;
     return 1;
 }
 
@@ -214,11 +227,27 @@ int GrowEvents(MidiTrackChunk *track, std::uint32_t extraBytes) {
 // the buffer cannot grow it returns 0 and the chunk, pendingDelta and
 // runningStatus included, is unchanged, so the ticks go with the next event.
 int BeginEvent(MidiTrackChunk *track, std::uint32_t eventSize, std::uint32_t *position) {
-    const std::uint32_t deltaSize = GetVarLenLength(track->pendingDelta);
+    const std::uint32_t delta = track->pendingDelta;
+    const std::uint32_t deltaSize = GetVarLenLength(delta);
     if (eventSize > largestLength - deltaSize) return 0;
-    if (!GrowEvents(track, deltaSize + eventSize)) return 0;
-    *position = DwordValue(track->header.length);
-    BufferWriteVarLen(track->pendingDelta, track->events, position);
+    const std::uint32_t length = DwordValue(track->header.length);
+    const bool fits = track->events != nullptr && length <= track->capacity &&
+                      deltaSize + eventSize <= track->capacity - length;
+    if (!fits && !GrowEvents(track, deltaSize + eventSize)) return 0;
+    // Most events follow another at once or within 0x3FFF ticks: one or two
+    // bytes, written here; longer delta times take the general encoder.
+    Byte *write = track->events + length;
+    if (delta <= 0x7F) {
+        write[0] = static_cast<Byte>(delta);
+        *position = length + 1;
+    } else if (delta <= 0x3FFF) {
+        write[0] = static_cast<Byte>(0x80 | (delta >> 7));
+        write[1] = static_cast<Byte>(delta & 0x7F);
+        *position = length + 2;
+    } else {
+        *position = length;
+        BufferWriteVarLen(delta, track->events, position);
+    }
     track->pendingDelta = 0;
     return 1;
 }
@@ -230,10 +259,28 @@ void EndEvent(MidiTrackChunk *track, std::uint32_t position, std::uint8_t runnin
 
 // Note off and note on: the status byte is left out when it repeats the last
 // channel event's status.
+//
+// Notes are most of what a song's tracks hold, so the common case is written
+// straight into the buffer: room for the largest such event (a two-byte delta
+// time, status, key, velocity) already there, and a delta time below 0x4000.
+// Any other case takes the general path, with the same bytes.
 int AddNoteEvent(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, std::uint8_t key,
                  std::uint8_t velocity) {
     const std::uint8_t status = static_cast<std::uint8_t>(kind | channel);
     const bool writeStatus = track->runningStatus != status;
+    const std::uint32_t delta = track->pendingDelta;
+    const std::uint32_t length = DwordValue(track->header.length);
+    if (delta <= 0x3FFF && track->events != nullptr && length <= track->capacity && track->capacity - length >= 5) {
+        Byte *write = track->events + length;
+        if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
+        *write++ = static_cast<Byte>(delta & 0x7F);
+        if (writeStatus) *write++ = static_cast<Byte>(status);
+        *write++ = static_cast<Byte>(key);
+        *write++ = static_cast<Byte>(velocity);
+        track->pendingDelta = 0;
+        EndEvent(track, static_cast<std::uint32_t>(write - track->events), status);
+        return 1;
+    }
     std::uint32_t position;
     if (!BeginEvent(track, writeStatus ? 3 : 2, &position)) return 0;
     if (writeStatus) BufferWriteByte(status, track->events, &position);
@@ -279,6 +326,7 @@ int InitMidiTrackChunk(MidiTrackChunk *track) {
 void FreeMidiTrackChunk(MidiTrackChunk *track) {
     MemFree(track->events);
     track->events = nullptr;
+    track->capacity = 0;
 }
 
 // The header's track count is 16 bits wide, so a count above 65535 fails
@@ -381,6 +429,64 @@ int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t ke
 
 int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity) {
     return AddNoteEvent(track, 0x90, channel, key, velocity);
+}
+
+namespace {
+
+// The general path of AddEventNotes: any delta time, any count, and a buffer
+// that may have to grow. Kept out of line, so that the common path stays short.
+[[gnu::noinline]] int AddEventNotesGrowing(MidiTrackChunk *track, std::uint8_t status, const std::uint8_t *keys,
+                                           const std::uint8_t *velocities, std::uint32_t count) {
+    const bool writeStatus = track->runningStatus != status;
+    const std::uint32_t deltaSize = GetVarLenLength(track->pendingDelta);
+    // The first event: its delta time, status, key, velocity; each later one 0, key, velocity.
+    const std::uint64_t size = std::uint64_t{deltaSize} + (writeStatus ? 3 : 2) + std::uint64_t{count - 1} * 3;
+    if (size > largestLength) return 0;
+    std::uint32_t position;
+    if (!BeginEvent(track, static_cast<std::uint32_t>(size) - deltaSize, &position)) return 0;
+    Byte *write = track->events + position;
+    if (writeStatus) *write++ = static_cast<Byte>(status);
+    *write++ = static_cast<Byte>(keys[0]);
+    *write++ = static_cast<Byte>(velocities[0]);
+    for (std::uint32_t note = 1; note < count; ++note) {
+        *write++ = static_cast<Byte>(0);
+        *write++ = static_cast<Byte>(keys[note]);
+        *write++ = static_cast<Byte>(velocities[note]);
+    }
+    EndEvent(track, static_cast<std::uint32_t>(write - track->events), status);
+    return 1;
+}
+
+}  // namespace
+
+// A chord's notes at one instant, the way the conversion sends them. As with
+// single notes, the common case is written straight into the buffer: a delta
+// time below 0x4000, a few notes, and room for them already there.
+int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
+                  const std::uint8_t *velocities, std::uint32_t count) {
+    if (count == 0) return 1;
+    const std::uint8_t status = static_cast<std::uint8_t>(kind | channel);
+    const std::uint32_t delta = track->pendingDelta;
+    const std::uint32_t length = DwordValue(track->header.length);
+    const std::uint32_t capacity = track->capacity;
+    if (delta > 0x3FFF || count > 16 || track->events == nullptr || length > capacity ||
+        capacity - length < 3 + 3 * count)
+        return AddEventNotesGrowing(track, status, keys, velocities, count);
+    Byte *write = track->events + length;
+    if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
+    *write++ = static_cast<Byte>(delta & 0x7F);
+    if (track->runningStatus != status) *write++ = static_cast<Byte>(status);
+    *write++ = static_cast<Byte>(keys[0]);
+    *write++ = static_cast<Byte>(velocities[0]);
+    for (std::uint32_t note = 1; note < count; ++note) {
+        *write++ = static_cast<Byte>(0);
+        *write++ = static_cast<Byte>(keys[note]);
+        *write++ = static_cast<Byte>(velocities[note]);
+    }
+    track->pendingDelta = 0;
+    track->header.length = static_cast<Dword>(write - track->events);
+    track->runningStatus = status;
+    return 1;
 }
 
 int AddEventController(MidiTrackChunk *track, std::uint8_t channel, MidiController controller, std::uint8_t value) {

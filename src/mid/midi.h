@@ -46,6 +46,7 @@ struct MidiTrackChunk {
     Byte *events;                // encoded events, owned; null before the first
     std::uint32_t pendingDelta;  // ticks since the last event appended
     std::uint8_t runningStatus;  // status of the last channel event, 0xFF after a meta event
+    std::uint32_t capacity;      // bytes allocated for events, of which header.length are used
 };
 
 struct MidiFileStruct {
@@ -71,6 +72,14 @@ int BufferWriteTrackChunk(const MidiTrackChunk *track, Byte *buffer, std::uint32
 // (the chunk is then unchanged).
 int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
 int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
+// Appends count note events of one kind on one channel at one instant: kind
+// 0x80 (note off) or 0x90 (note on), keys[i] with velocities[i]. The bytes are
+// those of count calls of AddEventNoteOff or AddEventNoteOn in a row (the
+// first carries the pending delta time, the others 0, under running status).
+// 1 when all were appended, also for a count of 0 (which changes nothing); 0
+// when the buffer could not grow, with the chunk unchanged.
+int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
+                  const std::uint8_t *velocities, std::uint32_t count);
 int AddEventController(MidiTrackChunk *track, std::uint8_t channel, MidiController controller, std::uint8_t value);
 int AddEventProgramChange(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t program);
 int AddMetaEventTrackName(MidiTrackChunk *track, const char *text);

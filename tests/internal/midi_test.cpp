@@ -687,6 +687,10 @@ TEST_F(EventBuilder, FailedGrowthChangesNothing) {
             InitMidiTrackChunk(&chunk);
             if (!startEmpty) {
                 ASSERT_EQ(AddEventNoteOn(&chunk, 3, 64, 95), 1);
+                // Fill the buffer to its capacity, so that the event has to grow it.
+                while (chunk.capacity - DwordValue(chunk.header.length) >= 3) {
+                    ASSERT_EQ(AddEventNoteOn(&chunk, 3, 64, 95), 1);
+                }
             }
             chunk.pendingDelta = 480;
             const MidiTrackChunk before = chunk;
@@ -718,6 +722,10 @@ TEST_F(EventBuilder, FailedGrowthChangesNothing) {
 // event of the same kind has to write its status byte.
 TEST_F(EventBuilder, FailedNoteEventKeepsRunningStatus) {
     ASSERT_EQ(AddEventController(&track, 0, Volume, 1), 1);
+    // Fill the buffer to its capacity, so that the note event has to grow it.
+    while (track.capacity - DwordValue(track.header.length) >= 4) {
+        ASSERT_EQ(AddEventController(&track, 0, Volume, 1), 1);
+    }
     FailAllocation(1);
     EXPECT_EQ(AddEventNoteOn(&track, 0, 60, 95), 0);
     EXPECT_EQ(track.runningStatus, 0xB0);

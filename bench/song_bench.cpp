@@ -1,0 +1,155 @@
+// song_bench.cpp - loading, exporting, and both, of every benchmark song:
+// through the public interface as a host calls it, and through the reader and
+// the conversion directly on an in-memory stream.
+#include "song_bench.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "bench_support.h"
+#include "gp/song.h"
+#include "mid/midi.h"
+#include "zelto.h"
+
+namespace bench {
+
+namespace {
+
+void CountEvents(benchmark::State &state, const PreparedSong &song) {
+    state.counters["midi_events"] = static_cast<double>(song.midiEvents);
+    state.counters["events"] =
+        benchmark::Counter(static_cast<double>(song.midiEvents), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void CountFileBytes(benchmark::State &state, const PreparedSong &song) {
+    state.counters["file_bytes"] = static_cast<double>(song.bytes.size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(song.bytes.size()));
+}
+
+// ZELTO_Load from the file (in the page cache), then ZELTO_Unload.
+void LoadThroughInterface(benchmark::State &state, const std::string &name) {
+    const PreparedSong &song = GetSong(name);
+    ZELTO_Init();
+    for (auto _ : state) {
+        if (!ZELTO_Load(song.path.c_str())) {
+            state.SkipWithError("the song did not load");
+            break;
+        }
+        ZELTO_Unload();
+    }
+    CountFileBytes(state, song);
+}
+
+// LoadFileStruct from a memory stream, then FreeFileStruct: the reader alone.
+void LoadFromMemory(benchmark::State &state, const std::string &name) {
+    const PreparedSong &song = GetSong(name);
+    gp4::Bytes bytes = song.bytes;
+    for (auto _ : state) {
+        std::FILE *stream = fmemopen(bytes.data(), bytes.size(), "rb");
+        Talvoren::FileStruct file;
+        const int loaded = Talvoren::LoadFileStruct(&file, stream);
+        std::fclose(stream);
+        if (!loaded) {
+            state.SkipWithError("the song did not load");
+            break;
+        }
+        Talvoren::FreeFileStruct(&file);
+    }
+    CountFileBytes(state, song);
+}
+
+// ZELTO_CreateMidiBuffer and ZELTO_DestroyMidiBuffer on the loaded song.
+void ExportThroughInterface(benchmark::State &state, const std::string &name) {
+    const PreparedSong &song = GetSong(name);
+    ZELTO_Init();
+    if (!ZELTO_Load(song.path.c_str())) {
+        state.SkipWithError("the song did not load");
+        return;
+    }
+    for (auto _ : state) {
+        unsigned char *buffer = nullptr;
+        std::uint32_t size = 0;
+        if (!ZELTO_CreateMidiBuffer(&buffer, &size) || buffer == nullptr) {
+            state.SkipWithError("the song did not export");
+            break;
+        }
+        benchmark::DoNotOptimize(buffer[size - 1]);
+        ZELTO_DestroyMidiBuffer(buffer);
+    }
+    ZELTO_Unload();
+    CountEvents(state, song);
+}
+
+// The conversion alone: a fresh model, ToMidi, and its release.
+void ConvertDirectly(benchmark::State &state, const std::string &name) {
+    const PreparedSong &song = GetSong(name);
+    gp4::Bytes bytes = song.bytes;
+    std::FILE *stream = fmemopen(bytes.data(), bytes.size(), "rb");
+    Talvoren::FileStruct file;
+    const int loaded = Talvoren::LoadFileStruct(&file, stream);
+    std::fclose(stream);
+    if (!loaded) {
+        state.SkipWithError("the song did not load");
+        return;
+    }
+    const std::uint32_t chunkCount = file.headers.pieceInfo.trackCount + 1;
+    for (auto _ : state) {
+        Talvoren::MidiFileStruct midi;
+        if (!Talvoren::InitMidiFileStruct(&midi, chunkCount, 480) || !Talvoren::ToMidi(&file, &midi, 30)) {
+            state.SkipWithError("the song did not convert");
+            Talvoren::FreeMidiFileStruct(&midi);
+            break;
+        }
+        benchmark::DoNotOptimize(midi.tracks[0].header.length);
+        Talvoren::FreeMidiFileStruct(&midi);
+    }
+    Talvoren::FreeFileStruct(&file);
+    CountEvents(state, song);
+}
+
+// What a host converting a collection does per song: load, export, give the
+// buffer back, unload.
+void LoadAndExport(benchmark::State &state, const std::string &name) {
+    const PreparedSong &song = GetSong(name);
+    ZELTO_Init();
+    for (auto _ : state) {
+        unsigned char *buffer = nullptr;
+        std::uint32_t size = 0;
+        if (!ZELTO_Load(song.path.c_str())) {
+            state.SkipWithError("the song did not load");
+            break;
+        }
+        if (!ZELTO_CreateMidiBuffer(&buffer, &size) || buffer == nullptr) {
+            state.SkipWithError("the song did not export");
+            ZELTO_Unload();
+            break;
+        }
+        benchmark::DoNotOptimize(buffer[size - 1]);
+        ZELTO_DestroyMidiBuffer(buffer);
+        ZELTO_Unload();
+    }
+    CountFileBytes(state, song);
+    CountEvents(state, song);
+}
+
+void Register(const char *family, void (*run)(benchmark::State &, const std::string &)) {
+    for (const std::string &name : SongNames()) {
+        benchmark::RegisterBenchmark((std::string(family) + "/" + name).c_str(), run, name)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+
+void RegisterSongBenchmarks() {
+    Register("Load", LoadThroughInterface);
+    Register("LoadStream", LoadFromMemory);
+    Register("Export", ExportThroughInterface);
+    Register("ToMidi", ConvertDirectly);
+    Register("LoadAndExport", LoadAndExport);
+}
+
+}  // namespace bench

@@ -1,0 +1,352 @@
+// reader_window_test.cpp - LoadFileStruct reads the stream it loads through a
+// window of its bytes. Whatever the window's size, a load must read the same
+// song, fail on the same files, leave the stream at the same position and
+// release everything, as reading the stream field by field does.
+#include "test_heap.h"
+#include "gp/reader.cpp"
+#include "reader_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using ReaderChecks::ExpectSongMatches;
+using ReaderChecks::OpenBytes;
+using Talvoren::FileStruct;
+
+// Sets the window's size for one test; 0 reads the stream field by field.
+class WindowSize {
+public:
+    explicit WindowSize(std::size_t capacity) : saved(Talvoren::windowCapacity) {
+        Talvoren::windowCapacity = capacity;
+    }
+    ~WindowSize() { Talvoren::windowCapacity = saved; }
+    WindowSize(const WindowSize &) = delete;
+    WindowSize &operator=(const WindowSize &) = delete;
+
+private:
+    std::size_t saved;
+};
+
+const std::size_t windowSizes[] = {1, 2, 3, 4, 5, 7, 8, 13, 31, 64, 255, 4096, sizeof Talvoren::windowBytes};
+
+// ---------------------------------------------------------------------------
+// Every field of a loaded song as text, to compare two loads of one file.
+
+void Put(std::ostringstream &text, const char *name, long long value) { text << name << '=' << value << ' '; }
+
+void PutText(std::ostringstream &text, const char *name, const char *value) {
+    text << name << '=';
+    if (value == nullptr)
+        text << "(null)";
+    else
+        text << '"' << value << '"';
+    text << ' ';
+}
+
+template <typename Value, std::size_t count>
+void PutArray(std::ostringstream &text, const char *name, const Value (&values)[count]) {
+    text << name << "=[";
+    for (const Value &value : values) text << static_cast<long long>(value) << ',';
+    text << "] ";
+}
+
+void PutBend(std::ostringstream &text, const char *name, const Talvoren::Bend *bend) {
+    text << name << '{';
+    if (bend != nullptr) {
+        Put(text, "type", bend->bendType);
+        Put(text, "value", bend->bendValue);
+        Put(text, "points", bend->pointCount);
+        for (std::uint32_t point = 0; point < bend->pointCount; ++point)
+            text << bend->points[point].position << '/' << bend->points[point].value << '/'
+                 << int(bend->points[point].vibrato) << ' ';
+    }
+    text << "} ";
+}
+
+void PutNote(std::ostringstream &text, const Talvoren::Note &note) {
+    Put(text, "flags", note.flags);
+    Put(text, "type", note.noteType);
+    Put(text, "ownDuration", note.timeIndependentDuration);
+    Put(text, "ownTuplet", note.timeIndependentTuplet);
+    Put(text, "dynamic", note.dynamic);
+    Put(text, "fret", note.fret);
+    Put(text, "left", note.leftFingering);
+    Put(text, "right", note.rightFingering);
+    text << "effect{";
+    if (const Talvoren::NoteEffect *effect = note.effect) {
+        Put(text, "flags1", effect->flags1);
+        Put(text, "flags2", effect->flags2);
+        PutBend(text, "bend", effect->bend);
+        const long long values[] = {effect->graceFret,      effect->graceDynamic, effect->graceTransition,
+                                    effect->graceDuration,  effect->tremoloPicking, effect->slide,
+                                    effect->harmonic,       effect->trillFret,    effect->trillPeriod};
+        PutArray(text, "values", values);
+    }
+    text << "} ";
+}
+
+void PutBeat(std::ostringstream &text, const Talvoren::Beat &beat) {
+    Put(text, "flags", beat.flags);
+    Put(text, "status", beat.status);
+    Put(text, "duration", beat.duration);
+    Put(text, "tuplet", beat.tuplet);
+    text << "chord{";
+    if (const Talvoren::ChordDiagram *chord = beat.chordDiagram) {
+        const long long values[] = {chord->format,   chord->sharp,     chord->root,  chord->chordType,
+                                    chord->extension, chord->bass,     chord->tonality, chord->add,
+                                    chord->fifth,    chord->ninth,     chord->eleventh, chord->baseFret,
+                                    chord->barreCount, chord->reserved3, chord->showFingering};
+        PutArray(text, "values", values);
+        PutText(text, "name", chord->name);
+        PutArray(text, "reserved1", chord->reserved1);
+        PutArray(text, "reserved2", chord->reserved2);
+        PutArray(text, "frets", chord->frets);
+        PutArray(text, "barreFrets", chord->barreFrets);
+        PutArray(text, "barreStarts", chord->barreStarts);
+        PutArray(text, "barreEnds", chord->barreEnds);
+        PutArray(text, "omissions", chord->omissions);
+        PutArray(text, "fingerings", chord->fingerings);
+    }
+    text << "} ";
+    PutText(text, "text", beat.text);
+    text << "effects{";
+    if (const Talvoren::BeatEffect *effect = beat.beatEffect) {
+        Put(text, "flags1", effect->flags1);
+        Put(text, "flags2", effect->flags2);
+        Put(text, "tapping", effect->tappingType);
+        PutBend(text, "tremoloBar", effect->tremoloBar);
+        PutArray(text, "strokes", effect->strokeSpeeds);
+        Put(text, "pick", effect->pickStroke);
+    }
+    text << "} mix{";
+    if (const Talvoren::MixTableEvent *mix = beat.mixTableEvent) {
+        const long long values[] = {mix->instrument,      mix->volume,          mix->balance,       mix->chorus,
+                                    mix->reverb,          mix->phaser,          mix->tremolo,       mix->tempo,
+                                    mix->volumeDuration,  mix->balanceDuration, mix->chorusDuration,
+                                    mix->reverbDuration,  mix->phaserDuration,  mix->tremoloDuration,
+                                    mix->tempoDuration,   mix->applyToAllTracks};
+        PutArray(text, "values", values);
+    }
+    text << "} ";
+    Put(text, "strings", beat.stringFlags);
+    for (const Talvoren::Note &note : beat.notes) PutNote(text, note);
+}
+
+std::string Describe(const FileStruct &file) {
+    std::ostringstream text;
+    const Talvoren::HeadersStruct &headers = file.headers;
+    PutText(text, "version", headers.version);
+    const Talvoren::TabInfo &info = headers.tabInfo;
+    for (const char *value : {info.title, info.subtitle, info.interpret, info.album, info.author, info.copyright,
+                              info.tabAuthor, info.instructions})
+        PutText(text, "info", value);
+    Put(text, "notices", info.noticeLineCount);
+    if (info.noticeLines != nullptr)
+        for (std::uint32_t line = 0; line < info.noticeLineCount; ++line) PutText(text, "notice", info.noticeLines[line]);
+    Put(text, "tripletFeel", info.tripletFeel);
+    Put(text, "lyricsTrack", headers.lyricsInfo.lyricsTrack);
+    for (const char *line : headers.lyricsInfo.lyricsLines) PutText(text, "lyrics", line);
+    const auto *piece = reinterpret_cast<const unsigned char *>(&headers.pieceInfo);
+    text << "piece=";
+    for (std::size_t index = 0; index < sizeof headers.pieceInfo; ++index) text << int(piece[index]) << ',';
+    text << '\n';
+    const std::uint32_t measureCount = headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = headers.pieceInfo.trackCount;
+    if (file.body.measures != nullptr) {
+        for (std::uint32_t index = 0; index < measureCount; ++index) {
+            const Talvoren::Measure &measure = file.body.measures[index];
+            const long long values[] = {measure.flags,     measure.keyNumerator, measure.keyDenominator,
+                                        measure.repeatCount, measure.altEndingCount, measure.tonality,
+                                        measure.tonalityType, measure.repeatsPlayed};
+            PutArray(text, "measure", values);
+            if (measure.marker != nullptr) {
+                PutText(text, "marker", measure.marker->text);
+                Put(text, "colour", measure.marker->color);
+            }
+            text << '\n';
+        }
+    }
+    if (file.body.tracks != nullptr) {
+        for (std::uint32_t index = 0; index < trackCount; ++index) {
+            const Talvoren::Track &track = file.body.tracks[index];
+            PutText(text, "track", track.name);
+            const long long values[] = {track.flags,     track.stringCount, track.midiPort, track.midiChannel,
+                                        track.effectsMidiChannel, track.fretCount, track.capoHeight, track.color,
+                                        track.beatIndex, track.beatPulsesLeft};
+            PutArray(text, "values", values);
+            PutArray(text, "tunings", track.tunings);
+            text << '\n';
+        }
+    }
+    if (file.body.measureTrackPairs != nullptr) {
+        for (std::uint32_t measure = 0; measure < measureCount; ++measure) {
+            const Talvoren::MeasureTrackPair *row = file.body.measureTrackPairs[measure];
+            if (row == nullptr) continue;
+            for (std::uint32_t track = 0; track < trackCount; ++track) {
+                text << "pair " << measure << '/' << track << ": " << row[track].beatCount << '\n';
+                if (row[track].beats == nullptr) continue;
+                for (std::uint32_t beat = 0; beat < row[track].beatCount; ++beat) {
+                    PutBeat(text, row[track].beats[beat]);
+                    text << '\n';
+                }
+            }
+        }
+    }
+    return text.str();
+}
+
+// One load of the bytes with the window of that size (0: field by field).
+struct LoadOutcome {
+    int result = 0;
+    long position = -1;       // where the stream stands afterwards
+    std::string song;         // every field, when loaded
+    std::size_t leaked = 0;   // blocks left after the song was released
+};
+
+LoadOutcome Load(const gp4::Bytes &bytes, std::size_t capacity) {
+    WindowSize window(capacity);
+    LoadOutcome outcome;
+    const std::size_t liveBefore = TestHeap::LiveBlocks();
+    ReaderChecks::Stream stream = OpenBytes(bytes);
+    FileStruct file;
+    outcome.result = Talvoren::LoadFileStruct(&file, stream.get());
+    outcome.position = std::ftell(stream.get());
+    if (outcome.result == 1) outcome.song = Describe(file);
+    Talvoren::FreeFileStruct(&file);
+    outcome.leaked = TestHeap::LiveBlocks() - liveBefore;
+    return outcome;
+}
+
+void ExpectSameLoads(const gp4::Bytes &bytes, const std::string &what) {
+    const LoadOutcome direct = Load(bytes, 0);
+    EXPECT_EQ(direct.leaked, 0u) << what;
+    for (std::size_t capacity : windowSizes) {
+        const LoadOutcome windowed = Load(bytes, capacity);
+        EXPECT_EQ(windowed.result, direct.result) << what << ", window of " << capacity;
+        EXPECT_EQ(windowed.position, direct.position) << what << ", window of " << capacity;
+        EXPECT_EQ(windowed.song, direct.song) << what << ", window of " << capacity;
+        EXPECT_EQ(windowed.leaked, 0u) << what << ", window of " << capacity;
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(ReaderWindow, EveryFieldAtEveryWindowSize) {
+    for (int variant = 0; variant < 2; ++variant) {
+        const gp4::Song song = gp4::FeatureRichSong(variant);
+        const gp4::Bytes bytes = gp4::WriteSong(song);
+        for (std::size_t capacity : windowSizes) {
+            SCOPED_TRACE("variant " + std::to_string(variant) + ", window of " + std::to_string(capacity));
+            WindowSize window(capacity);
+            ReaderChecks::Stream stream = OpenBytes(bytes);
+            FileStruct file;
+            ASSERT_EQ(Talvoren::LoadFileStruct(&file, stream.get()), 1);
+            ExpectSongMatches(file, song);
+            EXPECT_EQ(ReaderChecks::Position(stream), static_cast<long>(bytes.size()));
+            Talvoren::FreeFileStruct(&file);
+        }
+    }
+}
+
+TEST(ReaderWindow, SameLoadsAsFieldByField) {
+    ExpectSameLoads(gp4::WriteSong(gp4::MinimalSong()), "the minimal song");
+    ExpectSameLoads(gp4::WriteSong(gp4::FeatureRichSong(0)), "the feature-rich song");
+    gp4::Bytes trailing = gp4::WriteSong(gp4::FeatureRichSong(1));
+    trailing.insert(trailing.end(), {1, 2, 3, 4, 5, 6, 7});
+    ExpectSameLoads(trailing, "a song with bytes after its end");
+    ExpectSameLoads(gp4::Bytes(), "an empty file");
+}
+
+// A name longer than its field runs into the bytes after the field, and the
+// reader then steps back to the field's end: a seek behind the window.
+TEST(ReaderWindow, NamesLongerThanTheirFieldStepBack) {
+    gp4::Song song = gp4::FeatureRichSong(0);
+    song.tracks[0].name = std::string(90, 'n');
+    song.tracks[1].name = std::string(41, 'o');
+    ExpectSameLoads(gp4::WriteSong(song), "track names past their field");
+    gp4::Song chords = gp4::FeatureRichSong(1);
+    for (auto &row : chords.beats)
+        for (auto &pair : row)
+            for (gp4::Beat &beat : pair)
+                if (beat.flags & gp4::BeatBits::Chord) beat.chord.name = std::string(60, 'c');
+    ExpectSameLoads(gp4::WriteSong(chords), "chord names past their field");
+}
+
+// Files cut short anywhere fail alike; so do files whose bytes were changed
+// at random, which make counts lie, strings run past the end, and versions
+// or formats go wrong.
+TEST(ReaderWindow, DamagedFilesFailOrLoadAlike) {
+    const gp4::Bytes bytes = gp4::WriteSong(gp4::FeatureRichSong(1));
+    for (std::size_t length = 0; length < bytes.size(); length += 7) {
+        ExpectSameLoads(gp4::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(length)),
+                        "the first " + std::to_string(length) + " bytes");
+        if (HasFailure()) return;
+    }
+    std::mt19937 engine(20240611);
+    std::uniform_int_distribution<std::size_t> offsetOf(31, bytes.size() - 1);
+    std::uniform_int_distribution<int> byteOf(0, 255);
+    for (int variant = 0; variant < 300; ++variant) {
+        gp4::Bytes damaged = bytes;
+        for (int change = 0; change < 1 + variant % 4; ++change)
+            damaged[offsetOf(engine)] = static_cast<std::uint8_t>(byteOf(engine));
+        ExpectSameLoads(damaged, "damaged file " + std::to_string(variant));
+        if (HasFailure()) return;
+    }
+}
+
+TEST(ReaderWindow, EveryPrefixFailsThroughSmallWindows) {
+    const gp4::Bytes bytes = gp4::WriteSong(gp4::FeatureRichSong(0));
+    for (std::size_t capacity : {1, 3, 16}) {
+        SCOPED_TRACE("window of " + std::to_string(capacity));
+        WindowSize window(capacity);
+        ReaderChecks::ExpectEveryPrefixFails(bytes, [](std::FILE *stream) {
+            FileStruct file;
+            const int loaded = Talvoren::LoadFileStruct(&file, stream);
+            Talvoren::FreeFileStruct(&file);
+            return loaded == 1;
+        });
+    }
+}
+
+TEST(ReaderWindow, FailedAllocationsLeaveNothingThroughASmallWindow) {
+    const gp4::Bytes bytes = gp4::WriteSong(gp4::FeatureRichSong(1));
+    WindowSize window(5);
+    const std::size_t liveBefore = TestHeap::LiveBlocks();
+    for (std::size_t failing = 1;; ++failing) {
+        TestHeap::Reset();
+        TestHeap::FailAllocation(failing);
+        ReaderChecks::Stream stream = OpenBytes(bytes);
+        FileStruct file;
+        const int loaded = Talvoren::LoadFileStruct(&file, stream.get());
+        const bool failed = TestHeap::FailureHappened();
+        TestHeap::Reset();
+        Talvoren::FreeFileStruct(&file);
+        EXPECT_EQ(TestHeap::LiveBlocks(), liveBefore) << "allocation " << failing;
+        if (!failed) {
+            EXPECT_EQ(loaded, 1);
+            break;
+        }
+    }
+}
+
+// A reader called on its own reads its stream directly, also while the
+// window is in use for nothing else.
+TEST(ReaderWindow, ReadersCalledOnTheirOwnReadTheStream) {
+    gp4::Bytes bytes;
+    gp4::WriteTrack(bytes, gp4::Track());
+    ReaderChecks::Stream stream = OpenBytes(bytes);
+    Talvoren::Track track;
+    ASSERT_EQ(Talvoren::LoadTrack(&track, stream.get()), 1);
+    EXPECT_EQ(ReaderChecks::Position(stream), 98);
+    EXPECT_EQ(track.midiChannel, 1u);
+    Talvoren::FreeTrack(&track);
+}
+
+}  // namespace
