@@ -396,13 +396,12 @@ std::uint32_t GetSoundingStrings(const Track &track, const Beat &beat) {
     return beat.stringFlags & trackStrings;
 }
 
-// Note-ons of the beat's normal notes, first string first, all at once; a key
-// above 127 is not sounded.
-void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
-               const Beat &beat) {
-    if (!channels.sends || IsBeatSilent(beat)) return;
-    std::uint8_t keys[noteSlotCount];
-    std::uint8_t velocities[noteSlotCount];
+// Walks the notes present on the track's strings, first string first, and
+// collects their keys (and, when velocities is given, their note-on
+// velocities). Sounding takes only normal notes; a key above 127 is left
+// out, so it is neither sounded nor released.
+std::uint32_t CollectBeatKeys(const Track &track, const Beat &beat, bool normalNotesOnly, std::uint8_t *keys,
+                              std::uint8_t *velocities) {
     std::uint32_t noteCount = 0;
     std::uint32_t strings = GetSoundingStrings(track, beat);
     for (std::uint32_t string = 0; strings != 0; ++string) {
@@ -410,33 +409,33 @@ void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track
         if ((strings & stringBit) == 0) continue;
         strings &= ~stringBit;
         const Note &note = beat.notes[string];
-        if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType != 1) continue;
+        if (normalNotesOnly && ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType != 1)) continue;
         const std::uint8_t key = GetNoteKey(track, note, string);
         if (key > largestDataByte) continue;
         keys[noteCount] = key;
-        velocities[noteCount] = GetNoteVelocity(note);
+        if (velocities != nullptr) velocities[noteCount] = GetNoteVelocity(note);
         ++noteCount;
     }
+    return noteCount;
+}
+
+// Note-ons of the beat's normal notes, all at once.
+void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
+               const Beat &beat) {
+    if (!channels.sends || IsBeatSilent(beat)) return;
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
+    const std::uint32_t noteCount = CollectBeatKeys(track, beat, true, keys, velocities);
     Appended(conversion, AddEventNotes(chunk, 0x90, channels.main, keys, velocities, noteCount));
 }
 
-// Note-offs of every note present, whatever its type, first string first, all
-// at once; a key above 127 was never sounded.
+// Note-offs of every note present, whatever its type, all at once.
 void ReleaseBeatOn(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
                    const Beat &beat) {
     static const std::uint8_t releaseVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
     if (!channels.sends || IsBeatSilent(beat)) return;
     std::uint8_t keys[noteSlotCount];
-    std::uint32_t noteCount = 0;
-    std::uint32_t strings = GetSoundingStrings(track, beat);
-    for (std::uint32_t string = 0; strings != 0; ++string) {
-        const std::uint32_t stringBit = 0x40u >> string;
-        if ((strings & stringBit) == 0) continue;
-        strings &= ~stringBit;
-        const std::uint8_t key = GetNoteKey(track, beat.notes[string], string);
-        if (key > largestDataByte) continue;
-        keys[noteCount++] = key;
-    }
+    const std::uint32_t noteCount = CollectBeatKeys(track, beat, false, keys, nullptr);
     Appended(conversion, AddEventNotes(chunk, 0x80, channels.main, keys, releaseVelocities, noteCount));
 }
 
