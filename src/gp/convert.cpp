@@ -270,8 +270,6 @@ const char *TextOrEmpty(const char *text) { return text == nullptr ? "" : text; 
 constexpr std::uint64_t largestSongTicks = 0x0FFFFFFF;
 // Measures played × (tracks + 1): the work done per measure, whatever its length.
 constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;
-// Ticks × (tracks + 1): the steps of the pulse clock.
-constexpr std::uint64_t largestClockSteps = std::uint64_t{1} << 30;
 // An upper bound of the event bytes: what the buffer and the chunks can grow to.
 constexpr std::uint64_t largestEventBytes = std::uint64_t{1} << 28;
 
@@ -308,7 +306,6 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
 
     std::uint64_t ticks = 0;
     std::uint64_t measureVisits = 0;
-    std::uint64_t clockSteps = 0;
     std::uint64_t eventBytes = largestTempoEventBytes + GetTextEventBytes(file->headers.tabInfo.title) +
                                chunkCount * endOfTrackEventBytes;
     for (std::uint32_t track = 0; track < trackCount; ++track)
@@ -324,7 +321,6 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
         if (IsTimeSignatureSwitched(measure, &numerator, &denominator)) eventBytes += timeSignatureEventBytes;
         const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
         ticks += pulseCount;
-        clockSteps += pulseCount * chunkCount;
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr)
             eventBytes += GetTextEventBytes(measure->marker->text);
         if (pulseCount != 0 && trackCount != 0) {
@@ -336,7 +332,7 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
                               largestReleaseBytes;
             }
         }
-        if (ticks > largestSongTicks || measureVisits > largestMeasureVisits || clockSteps > largestClockSteps ||
+        if (ticks > largestSongTicks || measureVisits > largestMeasureVisits ||
             eventBytes > largestEventBytes) {
             ResetPassCounters(file);
             return false;
