@@ -344,6 +344,16 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
 // ---------------------------------------------------------------------------
 // The conversion.
 
+// The keys a beat releases: every note present on the track's strings,
+// whatever its type, in string order.
+struct HeldKeys {
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t count;
+};
+
+// Songs of up to this many tracks keep their held keys on the stack.
+constexpr std::uint32_t heldTrackLimit = 64;
+
 struct Conversion {
     FileStruct *file;
     MidiTrackChunk *conductor;
@@ -354,6 +364,10 @@ struct Conversion {
     // An event could not be appended: the file would lack it, so the
     // conversion stops and is reported as failed.
     bool appendFailed;
+    // Per track, the keys its sounding beat releases, gathered when the beat
+    // starts; null for a song of more tracks than heldTrackLimit, whose
+    // releases walk their beat's notes again.
+    HeldKeys *heldKeys;
 };
 
 void Appended(Conversion *conversion, int appended) {
@@ -392,51 +406,112 @@ std::uint32_t GetSoundingStrings(const Track &track, const Beat &beat) {
     return beat.stringFlags & trackStrings;
 }
 
+// The first string whose bit is set, for every non-empty set of string bits:
+// bit (6 - s) stands for string s.
+struct FirstStringTable {
+    std::uint8_t strings[0x80];
+};
+
+constexpr FirstStringTable MakeFirstStringTable() {
+    FirstStringTable table = {};
+    for (std::uint32_t bits = 1; bits < 0x80; ++bits) {
+        std::uint32_t string = 0;
+        while ((bits & (0x40u >> string)) == 0) ++string;
+        table.strings[bits] = static_cast<std::uint8_t>(string);
+    }
+    return table;
+}
+
+constexpr FirstStringTable firstStringTable = MakeFirstStringTable();
+constexpr const std::uint8_t *firstStringOf = firstStringTable.strings;
+
 // Walks the notes present on the track's strings, first string first, and
 // collects their keys (and, when velocities is given, their note-on
 // velocities). Sounding takes only normal notes; a key above 127 is left
 // out, so it is neither sounded nor released.
-std::uint32_t CollectBeatKeys(const Track &track, const Beat &beat, bool normalNotesOnly, std::uint8_t *keys,
-                              std::uint8_t *velocities) {
+//
+// Only the slots whose string bit is set are visited: the highest bit left is
+// the first string left. Each note is written to the next free place and kept
+// or not by advancing the count, so the walk takes no branch per note.
+inline std::uint32_t CollectBeatKeys(const Track &track, const Beat &beat, bool normalNotesOnly, std::uint8_t *keys,
+                                     std::uint8_t *velocities) {
     std::uint32_t noteCount = 0;
     std::uint32_t strings = GetSoundingStrings(track, beat);
-    for (std::uint32_t string = 0; strings != 0; ++string) {
-        const std::uint32_t stringBit = 0x40u >> string;
-        if ((strings & stringBit) == 0) continue;
-        strings &= ~stringBit;
+    while (strings != 0) {
+        const std::uint32_t string = firstStringOf[strings];
+        strings &= ~(0x40u >> string);
         const Note &note = beat.notes[string];
-        if (normalNotesOnly && ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType != 1)) continue;
         const std::uint8_t key = GetNoteKey(track, note, string);
-        if (key > largestDataByte) continue;
+        bool kept = key <= largestDataByte;
+        if (normalNotesOnly) kept = kept && (note.flags & NoteHasTypeAndFret) != 0 && note.noteType == 1;
         keys[noteCount] = key;
         if (velocities != nullptr) velocities[noteCount] = GetNoteVelocity(note);
-        ++noteCount;
+        noteCount += kept ? 1 : 0;
     }
     return noteCount;
 }
 
-// Note-ons of the beat's normal notes, all at once.
+// CollectBeatKeys for sounding and for releasing in one walk: the normal
+// notes' keys and velocities into keys and velocities, and the keys of all
+// notes present into held.
+std::uint32_t CollectSoundAndReleaseKeys(const Track &track, const Beat &beat, std::uint8_t *keys,
+                                         std::uint8_t *velocities, HeldKeys *held) {
+    std::uint32_t noteCount = 0;
+    std::uint32_t heldCount = 0;
+    std::uint32_t strings = GetSoundingStrings(track, beat);
+    while (strings != 0) {
+        const std::uint32_t string = firstStringOf[strings];
+        strings &= ~(0x40u >> string);
+        const Note &note = beat.notes[string];
+        const std::uint8_t key = GetNoteKey(track, note, string);
+        const bool sendable = key <= largestDataByte;
+        const bool normal = (note.flags & NoteHasTypeAndFret) != 0 && note.noteType == 1;
+        held->keys[heldCount] = key;
+        heldCount += sendable ? 1 : 0;
+        keys[noteCount] = key;
+        velocities[noteCount] = GetNoteVelocity(note);
+        noteCount += (sendable && normal) ? 1 : 0;
+    }
+    held->count = static_cast<std::uint8_t>(heldCount);
+    return noteCount;
+}
+
+// Note-ons of the beat's normal notes, all at once. With held given, the
+// keys the beat will release are kept there (none for a beat that sends nothing).
 void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
-               const Beat &beat) {
-    if (!channels.sends || IsBeatSilent(beat)) return;
+               const Beat &beat, HeldKeys *held) {
+    if (!channels.sends || IsBeatSilent(beat)) {
+        if (held != nullptr) held->count = 0;
+        return;
+    }
     std::uint8_t keys[noteSlotCount];
     std::uint8_t velocities[noteSlotCount];
-    const std::uint32_t noteCount = CollectBeatKeys(track, beat, true, keys, velocities);
+    const std::uint32_t noteCount = held != nullptr ? CollectSoundAndReleaseKeys(track, beat, keys, velocities, held)
+                                                    : CollectBeatKeys(track, beat, true, keys, velocities);
     Appended(conversion, AddEventNotes(chunk, 0x90, channels.main, keys, velocities, noteCount));
 }
+
+const std::uint8_t releaseVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
 
 // Note-offs of every note present, whatever its type, all at once.
 void ReleaseBeatOn(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
                    const Beat &beat) {
-    static const std::uint8_t releaseVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
     if (!channels.sends || IsBeatSilent(beat)) return;
     std::uint8_t keys[noteSlotCount];
     const std::uint32_t noteCount = CollectBeatKeys(track, beat, false, keys, nullptr);
     Appended(conversion, AddEventNotes(chunk, 0x80, channels.main, keys, releaseVelocities, noteCount));
 }
 
-void ReleaseBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const Beat &beat) {
-    ReleaseBeatOn(conversion, chunk, track, GetTrackChannels(track), beat);
+// ReleaseBeatOn for the track's sounding beat, from the keys held when it
+// started when the conversion keeps them.
+void ReleaseSoundingBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track,
+                         const TrackChannels &channels, std::uint32_t trackIndex, const Beat &beat) {
+    if (conversion->heldKeys == nullptr) {
+        ReleaseBeatOn(conversion, chunk, track, channels, beat);
+        return;
+    }
+    const HeldKeys &held = conversion->heldKeys[trackIndex];
+    Appended(conversion, AddEventNotes(chunk, 0x80, channels.main, held.keys, releaseVelocities, held.count));
 }
 
 // Tempo and title on the conductor; name, table program and volume per track.
@@ -471,7 +546,8 @@ void StartBeatOn(Conversion *conversion, MidiTrackChunk *chunk, Track *track, co
     }
     if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
         ApplyMixTableEvent(conversion, chunk, channels, *beat.mixTableEvent);
-    SoundBeat(conversion, chunk, *track, channels, beat);
+    SoundBeat(conversion, chunk, *track, channels, beat,
+              conversion->heldKeys == nullptr ? nullptr : &conversion->heldKeys[trackIndex]);
     ++track->beatIndex;
 }
 
@@ -541,7 +617,8 @@ void ConvertMeasure(Conversion *conversion, MidiFileStruct *midi, std::uint32_t 
                 const MeasureTrackPair &pair = row[trackIndex];
                 const TrackChannels channels = GetTrackChannels(*track);
                 if (track->beatIndex > 0)
-                    ReleaseBeatOn(conversion, chunk, *track, channels, pair.beats[track->beatIndex - 1]);
+                    ReleaseSoundingBeat(conversion, chunk, *track, channels, trackIndex,
+                                        pair.beats[track->beatIndex - 1]);
                 if (track->beatIndex < pair.beatCount) {
                     StartBeatOn(conversion, chunk, track, channels, trackIndex, pair.beats[track->beatIndex]);
                     if (track->beatIndex < pair.beatCount) PrefetchBeat(&pair.beats[track->beatIndex]);
@@ -559,7 +636,8 @@ void ConvertMeasure(Conversion *conversion, MidiFileStruct *midi, std::uint32_t 
         track.beatPulsesLeft -= step;
         chunks[trackIndex].pendingDelta += step;
         if (releasing && track.beatIndex > 0)
-            ReleaseBeat(conversion, &chunks[trackIndex], track, row[trackIndex].beats[track.beatIndex - 1]);
+            ReleaseSoundingBeat(conversion, &chunks[trackIndex], track, GetTrackChannels(track), trackIndex,
+                                row[trackIndex].beats[track.beatIndex - 1]);
     }
 }
 
@@ -586,7 +664,9 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
     if (!IsRenderWithinLimits(file, pulses)) return 0;
 
-    Conversion conversion = {file, &midi->tracks[0], pulses, nullptr, false};
+    HeldKeys heldOnStack[heldTrackLimit];
+    Conversion conversion = {file, &midi->tracks[0], pulses, nullptr, false,
+                             trackCount <= heldTrackLimit ? heldOnStack : nullptr};
     if (file->headers.tabInfo.tripletFeel == 1 && trackCount != 0) {
         conversion.beatPositions = static_cast<std::uint32_t *>(MemAlloc(trackCount * sizeof(std::uint32_t)));
         if (conversion.beatPositions == nullptr) return 0;

@@ -684,8 +684,49 @@ void FreeNote(Note *note) {
     if (note->effect != nullptr) DestroyNoteEffect(&note->effect);
 }
 
+// The most bytes a note's own fields take before its effects: flags, type,
+// duration and tuplet, dynamic, fret, two fingerings.
+constexpr std::size_t largestNoteFieldsSize = 8;
+
+// The bytes the window holds from the reader's position on, when the stream
+// is the one read through it; 0 for any other stream.
+std::size_t WindowBytesAhead(std::FILE *stream) {
+    const LoadingStream &loading = loadingStream;
+    if (stream != loading.stream) return 0;
+    return static_cast<std::size_t>(loading.windowEnd - loading.cursor);
+}
+
+// A note's own fields taken straight from the window, which holds all of
+// them: no field can be cut off, so this reads what ReadClearedNote would,
+// without a read call per field. Leaves the reader after the fields.
+void TakeNoteFieldsFromWindow(Note *note) {
+    const unsigned char *cursor = loadingStream.cursor;
+    const std::uint8_t flags = *cursor++;
+    note->flags = flags;
+    if (flags & NoteHasTypeAndFret) note->noteType = *cursor++;
+    if (flags & NoteHasDuration) {
+        note->timeIndependentDuration = static_cast<std::int8_t>(cursor[0]);
+        note->timeIndependentTuplet = cursor[1];
+        cursor += 2;
+    }
+    if (flags & NoteHasDynamic) note->dynamic = *cursor++;
+    if (flags & NoteHasTypeAndFret) note->fret = *cursor++;
+    if (flags & NoteHasFingering) {
+        note->leftFingering = static_cast<std::int8_t>(cursor[0]);
+        note->rightFingering = static_cast<std::int8_t>(cursor[1]);
+        cursor += 2;
+    }
+    loadingStream.cursor = cursor;
+}
+
 // LoadNote on a note that is all zero already.
 int ReadClearedNote(Note *note, std::FILE *stream) {
+    if (WindowBytesAhead(stream) >= largestNoteFieldsSize) {
+        TakeNoteFieldsFromWindow(note);
+        if ((note->flags & NoteHasEffects) == 0) return 1;
+        note->effect = CreateNoteEffectFromFile(stream);
+        return note->effect != nullptr ? 1 : 0;
+    }
     std::uint8_t ownDuration[2];
     std::uint8_t fingering[2];
     if (!ReadField(stream, &note->flags, sizeof note->flags)) goto fail;
@@ -732,15 +773,56 @@ void FreeBeat(Beat *beat) {
     for (Note &note : beat->notes) FreeNote(&note);
 }
 
+// The first note slot whose string bit is set, for every non-empty set of
+// string bits: bit (6 - k) stands for slot k.
+struct FirstSlotTable {
+    std::uint8_t slots[0x80];
+};
+
+constexpr FirstSlotTable MakeFirstSlotTable() {
+    FirstSlotTable table = {};
+    for (unsigned bits = 1; bits < 0x80; ++bits) {
+        unsigned slot = 0;
+        while ((bits & (0x40u >> slot)) == 0) ++slot;
+        table.slots[bits] = static_cast<std::uint8_t>(slot);
+    }
+    return table;
+}
+
+constexpr FirstSlotTable firstSlotTable = MakeFirstSlotTable();
+constexpr const std::uint8_t *firstSlotOf = firstSlotTable.slots;
+
+// The most bytes a beat's opening fields take: flags, status, duration, tuplet.
+constexpr std::size_t largestBeatOpeningSize = 3 + sizeof(std::int32_t);
+
+// A beat's opening fields taken straight from the window, which holds all of
+// them, as ReadClearedBeat would read them. Leaves the reader after them.
+void TakeBeatOpeningFromWindow(Beat *beat) {
+    const unsigned char *cursor = loadingStream.cursor;
+    const std::uint8_t flags = *cursor++;
+    beat->flags = flags;
+    if (flags & BeatHasStatus) beat->status = *cursor++;
+    beat->duration = static_cast<std::int8_t>(*cursor++);
+    if (flags & BeatHasTuplet) {
+        std::memcpy(&beat->tuplet, cursor, sizeof beat->tuplet);
+        cursor += sizeof beat->tuplet;
+    }
+    loadingStream.cursor = cursor;
+}
+
 // LoadBeat on a beat that is all zero already, as the beats of a freshly
 // allocated array are: the notes are read into their zero slots as they are.
 int ReadClearedBeat(Beat *beat, std::FILE *stream) {
-    if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
-    if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status))
-        goto fail;
-    if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
-    if ((beat->flags & BeatHasTuplet) && !ReadField(stream, &beat->tuplet, sizeof beat->tuplet))
-        goto fail;
+    if (WindowBytesAhead(stream) >= largestBeatOpeningSize) {
+        TakeBeatOpeningFromWindow(beat);
+    } else {
+        if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
+        if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status))
+            goto fail;
+        if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
+        if ((beat->flags & BeatHasTuplet) && !ReadField(stream, &beat->tuplet, sizeof beat->tuplet))
+            goto fail;
+    }
     if (beat->flags & BeatHasChordDiagram) {
         beat->chordDiagram = CreateChordDiagramFromFile(stream);
         if (beat->chordDiagram == nullptr) goto fail;
@@ -755,11 +837,10 @@ int ReadClearedBeat(Beat *beat, std::FILE *stream) {
         if (beat->mixTableEvent == nullptr) goto fail;
     }
     if (!ReadField(stream, &beat->stringFlags, sizeof beat->stringFlags)) goto fail;
-    // Slot 0 (bit 6) first; the loop ends with the last bit set.
-    for (unsigned strings = beat->stringFlags & 0x7Fu, slot = 0; strings != 0; ++slot) {
-        const unsigned slotBit = 0x40u >> slot;
-        if ((strings & slotBit) == 0) continue;
-        strings &= ~slotBit;
+    // Slot 0 (bit 6) first, visiting only the slots whose bit is set.
+    for (unsigned strings = beat->stringFlags & 0x7Fu; strings != 0;) {
+        const unsigned slot = firstSlotOf[strings];
+        strings &= ~(0x40u >> slot);
         if (!ReadClearedNote(&beat->notes[slot], stream)) goto fail;
     }
     return 1;
