@@ -1,5 +1,6 @@
 // convert.cpp - the song-to-MIDI conversion: measure and beat timing in pulses,
 // the playing order of the measures with repeats expanded, and ToMidi's clock.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -200,13 +201,27 @@ std::uint8_t GetVolumeValue(std::uint8_t volume) {
     return static_cast<std::uint8_t>(value > largestDataByte ? largestDataByte : value);
 }
 
-// Note-on velocity: dynamic × 16 − 1, 95 without a dynamic, limited to 1..127.
+// Note-on velocity of a dynamic: dynamic × 16 − 1, limited to 1..127.
+struct VelocityTable {
+    std::uint8_t velocities[0x100];
+};
+
+constexpr VelocityTable MakeVelocityTable() {
+    VelocityTable table = {};
+    for (std::int32_t dynamic = 0; dynamic < 0x100; ++dynamic) {
+        const std::int32_t velocity = dynamic * 16 - 1;
+        table.velocities[dynamic] =
+            static_cast<std::uint8_t>(velocity < 1 ? 1 : velocity > largestDataByte ? largestDataByte : velocity);
+    }
+    return table;
+}
+
+constexpr VelocityTable velocityTable = MakeVelocityTable();
+
+// Note-on velocity: from the dynamic, 95 without one.
 std::uint8_t GetNoteVelocity(const Note &note) {
-    if ((note.flags & NoteHasDynamic) == 0) return 95;
-    const std::int32_t velocity = std::int32_t{note.dynamic} * 16 - 1;
-    if (velocity < 1) return 1;
-    if (velocity > largestDataByte) return largestDataByte;
-    return static_cast<std::uint8_t>(velocity);
+    const std::uint8_t velocity = velocityTable.velocities[note.dynamic];
+    return (note.flags & NoteHasDynamic) ? velocity : 95;
 }
 
 // The number of trailing zero bits of a time-signature denominator.
@@ -344,30 +359,34 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
 // ---------------------------------------------------------------------------
 // The conversion.
 
-// The keys a beat releases: every note present on the track's strings,
-// whatever its type, in string order.
-struct HeldKeys {
-    std::uint8_t keys[noteSlotCount];
-    std::uint8_t count;
+// A tempo change met in a measure: the pulse of the beat that carries it and
+// the beat's track. The conductor receives a measure's tempo changes in time
+// order, those of one instant in track order.
+struct TempoChange {
+    std::uint32_t pulse;
+    std::uint32_t track;
+    std::uint32_t value;
 };
 
-// Songs of up to this many tracks keep their held keys on the stack.
-constexpr std::uint32_t heldTrackLimit = 64;
+// This many tempo changes of one measure are kept without a heap block.
+constexpr std::uint32_t stackTempoChangeCount = 32;
 
 struct Conversion {
     FileStruct *file;
     MidiTrackChunk *conductor;
     std::uint8_t pulsesPerSixtyFourth;
-    // With triplet feel: per track, where its next beat starts in the measure,
-    // in sixty-fourths, so that no beat's position is summed up again.
-    std::uint32_t *beatPositions;
     // An event could not be appended: the file would lack it, so the
     // conversion stops and is reported as failed.
     bool appendFailed;
-    // Per track, the keys its sounding beat releases, gathered when the beat
-    // starts; null for a song of more tracks than heldTrackLimit, whose
-    // releases walk their beat's notes again.
-    HeldKeys *heldKeys;
+    // The tempo changes of the measure being converted, gathered track by
+    // track and sent to the conductor by time once all tracks have played it.
+    TempoChange *tempoChanges;
+    std::uint32_t tempoChangeCount;
+    std::uint32_t tempoChangeCapacity;
+    TempoChange *tempoChangesOnHeap;  // null while the stack's block suffices
+    // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
+    // its clamped duration code (-2 to 4 at 0 to 6).
+    std::uint32_t plainBeatPulses[2][7];
 };
 
 void Appended(Conversion *conversion, int appended) {
@@ -389,21 +408,66 @@ void SendVolume(Conversion *conversion, MidiTrackChunk *chunk, const TrackChanne
     if (channels.hasEffects) Appended(conversion, AddEventController(chunk, channels.effects, Volume, value));
 }
 
-// A mix-table change: tempo for the whole song, program and volume for the track.
-void ApplyMixTableEvent(Conversion *conversion, MidiTrackChunk *chunk, const TrackChannels &channels,
-                        const MixTableEvent &mix) {
-    if (mix.tempo >= 0)
-        Appended(conversion, AddMetaEventSetTempo(conversion->conductor,
-                                                  GetTempoValue(static_cast<std::uint32_t>(mix.tempo))));
+// What a mix-table change sends on the track's own chunk: program and volume.
+void ApplyMixTableSettings(Conversion *conversion, MidiTrackChunk *chunk, const TrackChannels &channels,
+                           const MixTableEvent &mix) {
     if (mix.instrument != 0xFF) SendProgram(conversion, chunk, channels, mix.instrument);
     if (mix.volume != 0xFF) SendVolume(conversion, chunk, channels, mix.volume);
 }
 
+// Keeps a tempo change for the conductor; a change that cannot be kept for
+// want of memory fails the conversion like an event that cannot be appended.
+void KeepTempoChange(Conversion *conversion, std::uint32_t pulse, std::uint32_t track, std::uint32_t value) {
+    if (conversion->tempoChangeCount == conversion->tempoChangeCapacity) {
+        const std::uint32_t capacity = conversion->tempoChangeCapacity;
+        if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
+            conversion->appendFailed = true;
+            return;
+        }
+        void *grown = MemRealloc(conversion->tempoChangesOnHeap, std::size_t{capacity} * 2 * sizeof(TempoChange));
+        if (grown == nullptr) {
+            conversion->appendFailed = true;
+            return;
+        }
+        auto *changes = static_cast<TempoChange *>(grown);
+        if (conversion->tempoChangesOnHeap == nullptr)
+            std::memcpy(changes, conversion->tempoChanges, std::size_t{capacity} * sizeof(TempoChange));
+        conversion->tempoChanges = changes;
+        conversion->tempoChangesOnHeap = changes;
+        conversion->tempoChangeCapacity = capacity * 2;
+    }
+    conversion->tempoChanges[conversion->tempoChangeCount++] = {pulse, track, value};
+}
+
+bool IsEarlierTempoChange(const TempoChange &first, const TempoChange &second) {
+    if (first.pulse != second.pulse) return first.pulse < second.pulse;
+    return first.track < second.track;
+}
+
+// Sends the measure's tempo changes on the conductor, by time and, within an
+// instant, by track, then brings its counter to the measure's end. Each
+// track's changes were kept in time order, so the list needs sorting only
+// when two tracks changed the tempo.
+void SendTempoChanges(Conversion *conversion, std::uint32_t pulseCount) {
+    TempoChange *changes = conversion->tempoChanges;
+    const std::uint32_t count = conversion->tempoChangeCount;
+    if (!std::is_sorted(changes, changes + count, IsEarlierTempoChange))
+        std::sort(changes, changes + count, IsEarlierTempoChange);
+    MidiTrackChunk *conductor = conversion->conductor;
+    std::uint32_t counted = 0;  // pulses of the measure already in the counter
+    for (std::uint32_t index = 0; index < count && !conversion->appendFailed; ++index) {
+        conductor->pendingDelta += changes[index].pulse - counted;
+        counted = changes[index].pulse;
+        Appended(conversion, AddMetaEventSetTempo(conductor, changes[index].value));
+    }
+    conductor->pendingDelta += pulseCount - counted;
+    conversion->tempoChangeCount = 0;
+}
+
 // The string bits of the beat that the track has: bit (6 - s) of its string
 // flags for each string s below the track's string count.
-std::uint32_t GetSoundingStrings(const Track &track, const Beat &beat) {
-    const std::uint32_t trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
-    return beat.stringFlags & trackStrings;
+std::uint32_t GetTrackStrings(const Track &track) {
+    return (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
 }
 
 // The first string whose bit is set, for every non-empty set of string bits:
@@ -425,40 +489,31 @@ constexpr FirstStringTable MakeFirstStringTable() {
 constexpr FirstStringTable firstStringTable = MakeFirstStringTable();
 constexpr const std::uint8_t *firstStringOf = firstStringTable.strings;
 
-// Walks the notes present on the track's strings, first string first, and
-// collects their keys (and, when velocities is given, their note-on
-// velocities). Sounding takes only normal notes; a key above 127 is left
-// out, so it is neither sounded nor released.
+// The keys a sounding beat releases: every note present on the track's
+// strings, whatever its type, in string order, leaving out keys above 127.
+struct HeldKeys {
+    std::uint8_t keys[noteSlotCount];
+    std::uint32_t count;
+};
+
+const std::uint8_t releaseVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
+
+// Note-ons of the beat's normal notes, all at once, first string first, and
+// the keys the beat will release into held. A key above 127 is neither
+// sounded nor released. A beat that sends nothing holds no keys.
 //
 // Only the slots whose string bit is set are visited: the highest bit left is
 // the first string left. Each note is written to the next free place and kept
 // or not by advancing the count, so the walk takes no branch per note.
-inline std::uint32_t CollectBeatKeys(const Track &track, const Beat &beat, bool normalNotesOnly, std::uint8_t *keys,
-                                     std::uint8_t *velocities) {
-    std::uint32_t noteCount = 0;
-    std::uint32_t strings = GetSoundingStrings(track, beat);
-    while (strings != 0) {
-        const std::uint32_t string = firstStringOf[strings];
-        strings &= ~(0x40u >> string);
-        const Note &note = beat.notes[string];
-        const std::uint8_t key = GetNoteKey(track, note, string);
-        bool kept = key <= largestDataByte;
-        if (normalNotesOnly) kept = kept && (note.flags & NoteHasTypeAndFret) != 0 && note.noteType == 1;
-        keys[noteCount] = key;
-        if (velocities != nullptr) velocities[noteCount] = GetNoteVelocity(note);
-        noteCount += kept ? 1 : 0;
-    }
-    return noteCount;
-}
-
-// CollectBeatKeys for sounding and for releasing in one walk: the normal
-// notes' keys and velocities into keys and velocities, and the keys of all
-// notes present into held.
-std::uint32_t CollectSoundAndReleaseKeys(const Track &track, const Beat &beat, std::uint8_t *keys,
-                                         std::uint8_t *velocities, HeldKeys *held) {
+void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
+               std::uint32_t trackStrings, const Beat &beat, HeldKeys *held) {
+    held->count = 0;
+    if (!channels.sends || IsBeatSilent(beat)) return;
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
     std::uint32_t noteCount = 0;
     std::uint32_t heldCount = 0;
-    std::uint32_t strings = GetSoundingStrings(track, beat);
+    std::uint32_t strings = beat.stringFlags & trackStrings;
     while (strings != 0) {
         const std::uint32_t string = firstStringOf[strings];
         strings &= ~(0x40u >> string);
@@ -472,45 +527,13 @@ std::uint32_t CollectSoundAndReleaseKeys(const Track &track, const Beat &beat, s
         velocities[noteCount] = GetNoteVelocity(note);
         noteCount += (sendable && normal) ? 1 : 0;
     }
-    held->count = static_cast<std::uint8_t>(heldCount);
-    return noteCount;
-}
-
-// Note-ons of the beat's normal notes, all at once. With held given, the
-// keys the beat will release are kept there (none for a beat that sends nothing).
-void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
-               const Beat &beat, HeldKeys *held) {
-    if (!channels.sends || IsBeatSilent(beat)) {
-        if (held != nullptr) held->count = 0;
-        return;
-    }
-    std::uint8_t keys[noteSlotCount];
-    std::uint8_t velocities[noteSlotCount];
-    const std::uint32_t noteCount = held != nullptr ? CollectSoundAndReleaseKeys(track, beat, keys, velocities, held)
-                                                    : CollectBeatKeys(track, beat, true, keys, velocities);
+    held->count = heldCount;
     Appended(conversion, AddEventNotes(chunk, 0x90, channels.main, keys, velocities, noteCount));
 }
 
-const std::uint8_t releaseVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
-
-// Note-offs of every note present, whatever its type, all at once.
-void ReleaseBeatOn(Conversion *conversion, MidiTrackChunk *chunk, const Track &track, const TrackChannels &channels,
-                   const Beat &beat) {
-    if (!channels.sends || IsBeatSilent(beat)) return;
-    std::uint8_t keys[noteSlotCount];
-    const std::uint32_t noteCount = CollectBeatKeys(track, beat, false, keys, nullptr);
-    Appended(conversion, AddEventNotes(chunk, 0x80, channels.main, keys, releaseVelocities, noteCount));
-}
-
-// ReleaseBeatOn for the track's sounding beat, from the keys held when it
-// started when the conversion keeps them.
-void ReleaseSoundingBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track,
-                         const TrackChannels &channels, std::uint32_t trackIndex, const Beat &beat) {
-    if (conversion->heldKeys == nullptr) {
-        ReleaseBeatOn(conversion, chunk, track, channels, beat);
-        return;
-    }
-    const HeldKeys &held = conversion->heldKeys[trackIndex];
+// Note-offs of the keys the sounding beat holds, all at once.
+void ReleaseBeat(Conversion *conversion, MidiTrackChunk *chunk, const TrackChannels &channels,
+                 const HeldKeys &held) {
     Appended(conversion, AddEventNotes(chunk, 0x80, channels.main, held.keys, releaseVelocities, held.count));
 }
 
@@ -531,29 +554,20 @@ void EmitSongStart(Conversion *conversion, MidiFileStruct *midi) {
     }
 }
 
-// Starts the track's next beat: its length, its mix-table change, its notes.
-void StartBeatOn(Conversion *conversion, MidiTrackChunk *chunk, Track *track, const TrackChannels &channels,
-                 std::uint32_t trackIndex, const Beat &beat) {
-    const std::uint8_t pulsesPerSixtyFourth = conversion->pulsesPerSixtyFourth;
-    if (conversion->beatPositions != nullptr) {
-        std::uint32_t *position = &conversion->beatPositions[trackIndex];
-        track->beatPulsesLeft =
-            GetBeatPulseCountAt(beat, conversion->file->headers.tabInfo.tripletFeel, *position, pulsesPerSixtyFourth);
-        *position += PlainSixtyFourths(beat);
-    } else {
-        // Without triplet feel a beat's length depends on the beat alone.
-        track->beatPulsesLeft = GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth);
-    }
-    if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
-        ApplyMixTableEvent(conversion, chunk, channels, *beat.mixTableEvent);
-    SoundBeat(conversion, chunk, *track, channels, beat,
-              conversion->heldKeys == nullptr ? nullptr : &conversion->heldKeys[trackIndex]);
-    ++track->beatIndex;
+// The beat's length; position is where it starts in its measure, in
+// sixty-fourths, which only triplet feel consults.
+std::uint32_t GetBeatPulses(const Conversion *conversion, const Beat &beat, std::uint32_t position) {
+    if (conversion->file->headers.tabInfo.tripletFeel == 1)
+        return GetBeatPulseCountAt(beat, 1, position, conversion->pulsesPerSixtyFourth);
+    const std::uint32_t pulses =
+        conversion->plainBeatPulses[beat.flags & BeatDotted][ClampedDurationCode(beat.duration) - longestDurationCode];
+    return (beat.flags & BeatHasTuplet) ? TupletPulses(pulses, beat.tuplet) : pulses;
 }
 
-// Asks for a beat's memory ahead of its use. The beats are large records read
-// once per measure played, track after track, so without a hint nearly every
-// beat the clock starts waits for main memory.
+// Asks for a beat's memory ahead of its use: the beats are large records,
+// and a song's beats are far more than the caches hold.
+constexpr std::uint32_t prefetchDistance = 4;
+
 void PrefetchBeat(const Beat *beat) {
 #if defined(__GNUC__)
     const char *bytes = reinterpret_cast<const char *>(beat);
@@ -563,82 +577,88 @@ void PrefetchBeat(const Beat *beat) {
 #endif
 }
 
+// One track through one measure of pulseCount pulses, pulseCount > 0, as the
+// pulse-by-pulse clock plays it. Beat 0 starts at pulse 0; where a beat ends
+// the sounding beat is released and the next one starts. A beat of no pulses
+// idles the track to the measure's end. When no beat is left to start, the
+// last beat is released where it ends and once more at the measure's end. The
+// beat sounding at the measure's end is released there. The chunk's counter
+// takes the pulses up to each event and, in the end, up to the measure's end;
+// tempo changes are kept for the conductor with their pulse.
+//
+// The track's working fields are left as the pulse clock leaves them: the
+// beats started, and the pulses from the measure's end to where the last one
+// ends, counted modulo 2^32 (0 - pulseCount when no beat started).
+void PlayTrackMeasure(Conversion *conversion, MidiTrackChunk *chunk, Track *track, std::uint32_t trackIndex,
+                      const MeasureTrackPair &pair, std::uint32_t pulseCount) {
+    const TrackChannels channels = GetTrackChannels(*track);
+    const std::uint32_t trackStrings = GetTrackStrings(*track);
+    HeldKeys held;
+    std::uint32_t started = 0;
+    std::uint32_t pulse = 0;     // where the next beat starts
+    std::uint32_t counted = 0;   // pulses of the measure already in the chunk's counter
+    std::uint32_t end = 0;       // where the last beat started ends
+    std::uint32_t position = 0;  // where the next beat starts, in sixty-fourths
+    while (started < pair.beatCount) {
+        const Beat &beat = pair.beats[started];
+        if (started + prefetchDistance < pair.beatCount) PrefetchBeat(&pair.beats[started + prefetchDistance]);
+        chunk->pendingDelta += pulse - counted;
+        counted = pulse;
+        if (started > 0) ReleaseBeat(conversion, chunk, channels, held);
+        const std::uint32_t length = GetBeatPulses(conversion, beat, position);
+        position += PlainSixtyFourths(beat);
+        if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr) {
+            const MixTableEvent &mix = *beat.mixTableEvent;
+            if (mix.tempo >= 0)
+                KeepTempoChange(conversion, pulse, trackIndex, GetTempoValue(static_cast<std::uint32_t>(mix.tempo)));
+            ApplyMixTableSettings(conversion, chunk, channels, mix);
+        }
+        SoundBeat(conversion, chunk, *track, channels, trackStrings, beat, &held);
+        ++started;
+        end = pulse + length;
+        if (length == 0 || end >= pulseCount) break;
+        pulse = end;
+        if (started == pair.beatCount) {
+            chunk->pendingDelta += pulse - counted;
+            counted = pulse;
+            ReleaseBeat(conversion, chunk, channels, held);
+        }
+    }
+    chunk->pendingDelta += pulseCount - counted;
+    if (started > 0) ReleaseBeat(conversion, chunk, channels, held);
+    track->beatIndex = started;
+    track->beatPulsesLeft = end - pulseCount;
+}
+
 // The clock that moves the conversion through one measure of pulseCount
 // pulses: at each instant every track ends the beat whose time is up and
 // starts its next one, and every chunk's counter advances with the time.
 using MeasureClock = void (*)(Conversion *conversion, MidiFileStruct *midi, std::uint32_t measureIndex,
                               std::uint32_t pulseCount);
 
-// One measure on the clock. Between two instants at which something happens
-// (a track's beat ends or starts, or the measure ends) every track only counts
-// its beat down and every chunk's counter only grows, so the clock jumps from
-// one such instant straight to the next and adds the pulses it skipped to
-// every track's count and every chunk's counter at once. At each instant the
-// tracks are visited in order, as at every pulse, so the events of one instant
-// come out in track order, on the conductor track too.
+// One measure on the clock. A track's events land on its own chunk alone, so
+// the tracks play the measure one after another, each straight through its
+// beats; only tempo changes go elsewhere, to the conductor, which receives
+// them by time and, within an instant, in track order, once every track has
+// played. The bytes are those of visiting every track at every pulse.
 //
-// A track that started a beat of no pulses, or that has no beat left to start,
-// counts down from 0: its count wraps to the largest value, cannot come back
-// to 0 within a measure, and the track idles to the measure's end. The
-// sounding beats end with the measure, after its last pulse.
-//
-// Stops after the first instant at which an event cannot be appended.
+// Stops after the first track at which an event cannot be appended.
 void ConvertMeasure(Conversion *conversion, MidiFileStruct *midi, std::uint32_t measureIndex,
                     std::uint32_t pulseCount) {
     FileStruct *file = conversion->file;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     Track *tracks = file->body.tracks;
-    MidiTrackChunk *chunks = midi->tracks + 1;
     const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[measureIndex];
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        tracks[trackIndex].beatIndex = 0;
-        tracks[trackIndex].beatPulsesLeft = 0;
-        if (conversion->beatPositions != nullptr) conversion->beatPositions[trackIndex] = 0;
-    }
-    // The measure stored next is mostly the one played next: its first beats
-    // are asked for now, a measure ahead.
-    if (trackCount != 0 && measureIndex + 1 < file->headers.pieceInfo.measureCount) {
-        const MeasureTrackPair *nextRow = file->body.measureTrackPairs[measureIndex + 1];
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex)
-            if (nextRow[trackIndex].beatCount != 0) PrefetchBeat(nextRow[trackIndex].beats);
-    }
-    // The pulses of the last step reach each track's count and chunk's
-    // counter when the next instant visits the track, before its events.
-    std::uint32_t step = 0;
-    for (std::uint32_t pulse = 0; pulse < pulseCount && !conversion->appendFailed; pulse += step) {
-        conversion->conductor->pendingDelta += step;
-        std::uint32_t nextStep = pulseCount - pulse;
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-            Track *track = &tracks[trackIndex];
-            MidiTrackChunk *chunk = &chunks[trackIndex];
-            track->beatPulsesLeft -= step;
-            chunk->pendingDelta += step;
-            if (track->beatPulsesLeft == 0) {
-                const MeasureTrackPair &pair = row[trackIndex];
-                const TrackChannels channels = GetTrackChannels(*track);
-                if (track->beatIndex > 0)
-                    ReleaseSoundingBeat(conversion, chunk, *track, channels, trackIndex,
-                                        pair.beats[track->beatIndex - 1]);
-                if (track->beatIndex < pair.beatCount) {
-                    StartBeatOn(conversion, chunk, track, channels, trackIndex, pair.beats[track->beatIndex]);
-                    if (track->beatIndex < pair.beatCount) PrefetchBeat(&pair.beats[track->beatIndex]);
-                }
-            }
-            if (track->beatPulsesLeft != 0 && track->beatPulsesLeft < nextStep) nextStep = track->beatPulsesLeft;
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !conversion->appendFailed; ++trackIndex) {
+        if (pulseCount == 0) {
+            tracks[trackIndex].beatIndex = 0;
+            tracks[trackIndex].beatPulsesLeft = 0;
+            continue;
         }
-        step = nextStep;
+        PlayTrackMeasure(conversion, &midi->tracks[trackIndex + 1], &tracks[trackIndex], trackIndex,
+                         row[trackIndex], pulseCount);
     }
-    // The last step, then the releases at the measure's end.
-    conversion->conductor->pendingDelta += step;
-    const bool releasing = pulseCount != 0 && !conversion->appendFailed;
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        Track &track = tracks[trackIndex];
-        track.beatPulsesLeft -= step;
-        chunks[trackIndex].pendingDelta += step;
-        if (releasing && track.beatIndex > 0)
-            ReleaseSoundingBeat(conversion, &chunks[trackIndex], track, GetTrackChannels(track), trackIndex,
-                                row[trackIndex].beats[track.beatIndex - 1]);
-    }
+    SendTempoChanges(conversion, pulseCount);
 }
 
 // The song's records that the conversion reads are all there.
@@ -664,12 +684,15 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
     if (!IsRenderWithinLimits(file, pulses)) return 0;
 
-    HeldKeys heldOnStack[heldTrackLimit];
-    Conversion conversion = {file, &midi->tracks[0], pulses, nullptr, false,
-                             trackCount <= heldTrackLimit ? heldOnStack : nullptr};
-    if (file->headers.tabInfo.tripletFeel == 1 && trackCount != 0) {
-        conversion.beatPositions = static_cast<std::uint32_t *>(MemAlloc(trackCount * sizeof(std::uint32_t)));
-        if (conversion.beatPositions == nullptr) return 0;
+    TempoChange stackTempoChanges[stackTempoChangeCount];
+    Conversion conversion = {file, &midi->tracks[0], pulses, false, stackTempoChanges, 0, stackTempoChangeCount,
+                             nullptr, {}};
+    for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
+        for (std::int32_t code = longestDurationCode; code <= shortestDurationCode; ++code) {
+            std::uint32_t plain = std::uint32_t{pulses} << (shortestDurationCode - code);
+            if (dotted) plain += plain / 2;
+            conversion.plainBeatPulses[dotted][code - longestDurationCode] = plain;
+        }
     }
 
     EmitSongStart(&conversion, midi);
@@ -693,7 +716,7 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
     }
     for (std::uint32_t chunk = 0; chunk <= trackCount && !conversion.appendFailed; ++chunk)
         Appended(&conversion, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
-    MemFree(conversion.beatPositions);
+    MemFree(conversion.tempoChangesOnHeap);
     if (conversion.appendFailed) {
         ResetPassCounters(file);
         return 0;
@@ -704,10 +727,10 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
 }  // namespace
 
 // Returns 0, with nothing emitted, when the model does not hold one chunk
-// more than the song has tracks, when the rendering would pass the render
-// limits, or when the triplet-feel positions cannot be allocated; returns 0
-// as well when an event cannot be appended, since the file would then lack
-// it (the chunks keep what was appended, and the pass counters are reset).
+// more than the song has tracks, or when the rendering would pass the render
+// limits; returns 0 as well when an event cannot be appended, since the file
+// would then lack it (the chunks keep what was appended, and the pass
+// counters are reset).
 int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
     return ConvertSong(file, midi, pulsesPerSixtyFourth, ConvertMeasure);
 }

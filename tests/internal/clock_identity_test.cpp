@@ -1,6 +1,6 @@
-// clock_identity_test.cpp - the conversion's clock, which jumps from one
-// instant where something happens to the next, against the pulse-by-pulse
-// reference: on hundreds of generated songs that use every timing feature,
+// clock_identity_test.cpp - the conversion's clock, which plays each track
+// of a measure straight through its beats and sends the tempo changes after,
+// against the pulse-by-pulse reference: on hundreds of generated songs that use every timing feature,
 // and on the edge cases one by one, both must leave the same bytes in every
 // chunk, the same pending counts, and the same working fields in the song.
 #include "test_heap.h"
@@ -384,6 +384,66 @@ TEST(ClockEdges, TempoChangesOfOneInstantComeInTrackOrder) {
         EXPECT_EQ(tempos[index].tick, expected[index].first) << index;
         EXPECT_EQ(tempos[index].microsecondsPerQuarter, expected[index].second) << index;
     }
+}
+
+// A measure whose tracks change the tempo on nearly every sixty-fourth:
+// more changes than are kept without a heap block, interleaved in time.
+gp4::Song CrowdedTempoSong() {
+    gp4::Song song;
+    song.measures = {gp4::TimeSignature(4, 4), gp4::MeasureHeader()};
+    song.tracks = {gp4::Track(), gp4::Track(), gp4::Track()};
+    song.beats.resize(2);
+    for (auto &row : song.beats) {
+        row.resize(3);
+        for (std::size_t track = 0; track < 3; ++track) {
+            const std::int8_t duration = track == 1 ? gp4::Duration::ThirtySecond : gp4::Duration::SixtyFourth;
+            for (int beat = 0; beat < (track == 1 ? 32 : 64); ++beat) {
+                gp4::Beat tempoBeat = gp4::NoteBeat(duration, {{1, static_cast<int>(track)}});
+                tempoBeat.flags |= gp4::BeatBits::MixTable;
+                tempoBeat.mix.tempo = static_cast<std::int32_t>(60 + 3 * beat + static_cast<int>(track));
+                row[track].push_back(tempoBeat);
+            }
+        }
+    }
+    return song;
+}
+
+TEST(ClockEdges, CrowdedTempoChangesComeInTimeAndTrackOrder) {
+    const Outcome outcome = ExpectSameAsReference(CrowdedTempoSong(), 30, "160 tempo changes in each measure");
+    ASSERT_EQ(outcome.result, 1);
+    const std::vector<smf::Tempo> tempos = smf::Tempos(ParsedChunk(outcome, 0));
+    ASSERT_EQ(tempos.size(), 1u + 2 * 160);
+    for (std::size_t index = 1; index < tempos.size(); ++index)
+        EXPECT_LE(tempos[index - 1].tick, tempos[index].tick) << index;
+}
+
+// Keeping the tempo changes can fail for want of memory like any append:
+// the conversion then reports failure, resets the pass counters and leaves
+// nothing allocated.
+TEST(ClockEdges, CrowdedTempoChangesUnderFailedAllocations) {
+    LoadedSong loaded(CrowdedTempoSong());
+    ASSERT_TRUE(loaded.loaded);
+    const std::size_t liveBefore = TestHeap::LiveBlocks();
+    std::size_t failures = 0;
+    for (std::size_t failing = 1;; ++failing) {
+        TestHeap::Reset();
+        TestHeap::FailAllocation(failing);
+        const Outcome clock = Convert(&loaded.file, Talvoren::ToMidi, 30);
+        const bool failed = TestHeap::FailureHappened();
+        TestHeap::Reset();
+        EXPECT_EQ(TestHeap::LiveBlocks(), liveBefore) << "allocation " << failing;
+        if (!failed) {
+            EXPECT_EQ(clock.result, 1);
+            break;
+        }
+        ++failures;
+        if (clock.modelMade) {
+            EXPECT_EQ(clock.result, 0) << "allocation " << failing;
+        }
+        EXPECT_EQ(clock.passCounters, std::vector<std::uint8_t>(2, 0)) << "allocation " << failing;
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(failures, 3u);
 }
 
 TEST(ClockEdges, RepeatsAndTrackWithoutBeatsLeaveTheSameState) {

@@ -44,6 +44,16 @@ inline void ReleaseBeatOfPulse(Talvoren::Conversion *conversion, Talvoren::MidiT
     }
 }
 
+// A mix-table change: tempo on the conductor at once, program and volume on the track.
+inline void ApplyMixTableEvent(Talvoren::Conversion *conversion, Talvoren::MidiTrackChunk *chunk,
+                               const Talvoren::TrackChannels &channels, const Talvoren::MixTableEvent &mix) {
+    if (mix.tempo >= 0)
+        Talvoren::Appended(conversion, Talvoren::AddMetaEventSetTempo(
+                                           conversion->conductor,
+                                           Talvoren::GetTempoValue(static_cast<std::uint32_t>(mix.tempo))));
+    Talvoren::ApplyMixTableSettings(conversion, chunk, channels, mix);
+}
+
 // Starts the track's next beat: its length, its mix-table change, its notes.
 inline void StartBeatOfPulse(Talvoren::Conversion *conversion, Talvoren::MidiTrackChunk *chunk, Talvoren::Track *track,
                       std::uint32_t trackIndex, std::uint32_t measureIndex, const Talvoren::Beat &beat) {
@@ -51,7 +61,7 @@ inline void StartBeatOfPulse(Talvoren::Conversion *conversion, Talvoren::MidiTra
                                                         conversion->pulsesPerSixtyFourth);
     const Talvoren::TrackChannels channels = Talvoren::GetTrackChannels(*track);
     if ((beat.flags & Talvoren::BeatHasMixTable) && beat.mixTableEvent != nullptr)
-        Talvoren::ApplyMixTableEvent(conversion, chunk, channels, *beat.mixTableEvent);
+        ApplyMixTableEvent(conversion, chunk, channels, *beat.mixTableEvent);
     SoundBeatOfPulse(conversion, chunk, *track, channels, beat);
     ++track->beatIndex;
 }

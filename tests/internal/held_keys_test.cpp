@@ -1,7 +1,8 @@
 // held_keys_test.cpp - the clock keeps the keys a beat releases from the
-// moment it starts, on the stack, for songs of up to 64 tracks; larger songs
-// gather them again at the release. Either way, and at the limit itself, the
-// conversion must leave the bytes of the pulse-by-pulse reference clock.
+// moment it starts and plays the tracks of a measure one after another, each
+// with its own held keys. Songs of one track and of many, with notes that are
+// tied, dead, past 127 or on strings the track lacks, must leave the bytes of
+// the pulse-by-pulse reference clock.
 #include "test_heap.h"
 #include "gp/reader.cpp"
 #include "gp/convert.cpp"
@@ -101,7 +102,7 @@ gp4::Song ManyTrackSong(int trackCount, std::uint32_t seed) {
     return song;
 }
 
-TEST(HeldKeys, SongsAroundTheStackLimitMatchTheReferenceClock) {
+TEST(HeldKeys, SongsOfOneAndOfManyTracksMatchTheReferenceClock) {
     for (const int trackCount : {1, 63, 64, 65, 90}) {
         LoadedSong loaded(ManyTrackSong(trackCount, static_cast<std::uint32_t>(trackCount)));
         ASSERT_TRUE(loaded.loaded);
