@@ -310,6 +310,18 @@ void ResetPassCounters(FileStruct *file) {
         file->body.measures[index].repeatsPlayed = 0;
 }
 
+// Asks for a row of measure-track pairs ahead of its use.
+void PrefetchRow(const MeasureTrackPair *row, std::uint32_t trackCount) {
+#if defined(__GNUC__)
+    const char *bytes = reinterpret_cast<const char *>(row);
+    const std::size_t size = std::size_t{trackCount} * sizeof(MeasureTrackPair);
+    for (std::size_t offset = 0; offset < size && offset < 1024; offset += 64) __builtin_prefetch(bytes + offset);
+#else
+    (void)row;
+    (void)trackCount;
+#endif
+}
+
 // Walks the playing order as the conversion will, adding up what the
 // rendering costs, and stops as soon as a limit is passed. Leaves every pass
 // counter at 0 either way.
@@ -341,6 +353,8 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
         if (pulseCount != 0 && trackCount != 0) {
             // Every beat started lasts a pulse at least, or idles its track to the end.
             const MeasureTrackPair *row = file->body.measureTrackPairs[measureIndex];
+            // The rows lie among the beats in memory: the next one is asked for now.
+            if (measureIndex + 1 < measureCount) PrefetchRow(file->body.measureTrackPairs[measureIndex + 1], trackCount);
             for (std::uint32_t track = 0; track < trackCount; ++track) {
                 const std::uint32_t beatCount = row[track].beatCount;
                 eventBytes += std::uint64_t{beatCount < pulseCount ? beatCount : pulseCount} * largestBeatBytes +
@@ -385,8 +399,9 @@ struct Conversion {
     std::uint32_t tempoChangeCapacity;
     TempoChange *tempoChangesOnHeap;  // null while the stack's block suffices
     // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
-    // its clamped duration code (-2 to 4 at 0 to 6).
-    std::uint32_t plainBeatPulses[2][7];
+    // its duration code as a byte (codes outside -2 to 4 are timed as the
+    // nearest code in it).
+    std::uint32_t plainBeatPulses[2][0x100];
 };
 
 void Appended(Conversion *conversion, int appended) {
@@ -554,13 +569,10 @@ void EmitSongStart(Conversion *conversion, MidiFileStruct *midi) {
     }
 }
 
-// The beat's length; position is where it starts in its measure, in
-// sixty-fourths, which only triplet feel consults.
-std::uint32_t GetBeatPulses(const Conversion *conversion, const Beat &beat, std::uint32_t position) {
-    if (conversion->file->headers.tabInfo.tripletFeel == 1)
-        return GetBeatPulseCountAt(beat, 1, position, conversion->pulsesPerSixtyFourth);
+// The beat's length without triplet feel.
+std::uint32_t GetUnswungBeatPulses(const Conversion *conversion, const Beat &beat) {
     const std::uint32_t pulses =
-        conversion->plainBeatPulses[beat.flags & BeatDotted][ClampedDurationCode(beat.duration) - longestDurationCode];
+        conversion->plainBeatPulses[beat.flags & BeatDotted][static_cast<std::uint8_t>(beat.duration)];
     return (beat.flags & BeatHasTuplet) ? TupletPulses(pulses, beat.tuplet) : pulses;
 }
 
@@ -598,15 +610,21 @@ void PlayTrackMeasure(Conversion *conversion, MidiTrackChunk *chunk, Track *trac
     std::uint32_t pulse = 0;     // where the next beat starts
     std::uint32_t counted = 0;   // pulses of the measure already in the chunk's counter
     std::uint32_t end = 0;       // where the last beat started ends
-    std::uint32_t position = 0;  // where the next beat starts, in sixty-fourths
+    std::uint32_t position = 0;  // with triplet feel: where the next beat starts, in sixty-fourths
+    const bool swung = conversion->file->headers.tabInfo.tripletFeel == 1;
     while (started < pair.beatCount) {
         const Beat &beat = pair.beats[started];
         if (started + prefetchDistance < pair.beatCount) PrefetchBeat(&pair.beats[started + prefetchDistance]);
         chunk->pendingDelta += pulse - counted;
         counted = pulse;
         if (started > 0) ReleaseBeat(conversion, chunk, channels, held);
-        const std::uint32_t length = GetBeatPulses(conversion, beat, position);
-        position += PlainSixtyFourths(beat);
+        std::uint32_t length;
+        if (swung) {
+            length = GetBeatPulseCountAt(beat, 1, position, conversion->pulsesPerSixtyFourth);
+            position += PlainSixtyFourths(beat);
+        } else {
+            length = GetUnswungBeatPulses(conversion, beat);
+        }
         if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr) {
             const MixTableEvent &mix = *beat.mixTableEvent;
             if (mix.tempo >= 0)
@@ -688,10 +706,11 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
     Conversion conversion = {file, &midi->tracks[0], pulses, false, stackTempoChanges, 0, stackTempoChangeCount,
                              nullptr, {}};
     for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
-        for (std::int32_t code = longestDurationCode; code <= shortestDurationCode; ++code) {
-            std::uint32_t plain = std::uint32_t{pulses} << (shortestDurationCode - code);
+        for (std::uint32_t code = 0; code < 0x100; ++code) {
+            const std::int8_t duration = ClampedDurationCode(static_cast<std::int8_t>(code));
+            std::uint32_t plain = std::uint32_t{pulses} << (shortestDurationCode - duration);
             if (dotted) plain += plain / 2;
-            conversion.plainBeatPulses[dotted][code - longestDurationCode] = plain;
+            conversion.plainBeatPulses[dotted][code] = plain;
         }
     }
 

@@ -699,23 +699,32 @@ std::size_t WindowBytesAhead(std::FILE *stream) {
 // A note's own fields taken straight from the window, which holds all of
 // them: no field can be cut off, so this reads what ReadClearedNote would,
 // without a read call per field. Leaves the reader after the fields.
+//
+// The flags of notes in a song follow no pattern a branch could learn, so
+// each field is read whether or not it is there, kept or cleared by a mask,
+// and the cursor moves by the field's size only when it is there. Every read
+// lies within the largest size of the fields, which the window holds.
 void TakeNoteFieldsFromWindow(Note *note) {
     const unsigned char *cursor = loadingStream.cursor;
-    const std::uint8_t flags = *cursor++;
-    note->flags = flags;
-    if (flags & NoteHasTypeAndFret) note->noteType = *cursor++;
-    if (flags & NoteHasDuration) {
-        note->timeIndependentDuration = static_cast<std::int8_t>(cursor[0]);
-        note->timeIndependentTuplet = cursor[1];
-        cursor += 2;
-    }
-    if (flags & NoteHasDynamic) note->dynamic = *cursor++;
-    if (flags & NoteHasTypeAndFret) note->fret = *cursor++;
-    if (flags & NoteHasFingering) {
-        note->leftFingering = static_cast<std::int8_t>(cursor[0]);
-        note->rightFingering = static_cast<std::int8_t>(cursor[1]);
-        cursor += 2;
-    }
+    const std::uint32_t flags = *cursor++;
+    const std::uint32_t typeAndFret = (flags & NoteHasTypeAndFret) != 0 ? 1 : 0;
+    const std::uint32_t ownDuration = (flags & NoteHasDuration) != 0 ? 1 : 0;
+    const std::uint32_t dynamic = (flags & NoteHasDynamic) != 0 ? 1 : 0;
+    const std::uint32_t fingering = (flags & NoteHasFingering) != 0 ? 1 : 0;
+    auto kept = [](std::uint32_t value, std::uint32_t present) { return value & (0u - present); };
+    note->flags = static_cast<std::uint8_t>(flags);
+    note->noteType = static_cast<std::uint8_t>(kept(cursor[0], typeAndFret));
+    cursor += typeAndFret;
+    note->timeIndependentDuration = static_cast<std::int8_t>(kept(cursor[0], ownDuration));
+    note->timeIndependentTuplet = static_cast<std::uint8_t>(kept(cursor[1], ownDuration));
+    cursor += 2 * ownDuration;
+    note->dynamic = static_cast<std::uint8_t>(kept(cursor[0], dynamic));
+    cursor += dynamic;
+    note->fret = static_cast<std::uint8_t>(kept(cursor[0], typeAndFret));
+    cursor += typeAndFret;
+    note->leftFingering = static_cast<std::int8_t>(kept(cursor[0], fingering));
+    note->rightFingering = static_cast<std::int8_t>(kept(cursor[1], fingering));
+    cursor += 2 * fingering;
     loadingStream.cursor = cursor;
 }
 
@@ -764,15 +773,6 @@ fail:
     return ReadClearedNote(note, stream);
 }
 
-// Most beats own nothing: each release is called only for what is there.
-void FreeBeat(Beat *beat) {
-    if (beat->chordDiagram != nullptr) DestroyChordDiagram(&beat->chordDiagram);
-    if (beat->text != nullptr) DestroyString(&beat->text);
-    if (beat->beatEffect != nullptr) DestroyBeatEffect(&beat->beatEffect);
-    if (beat->mixTableEvent != nullptr) DestroyMixTableEvent(&beat->mixTableEvent);
-    for (Note &note : beat->notes) FreeNote(&note);
-}
-
 // The first note slot whose string bit is set, for every non-empty set of
 // string bits: bit (6 - k) stands for slot k.
 struct FirstSlotTable {
@@ -791,6 +791,23 @@ constexpr FirstSlotTable MakeFirstSlotTable() {
 
 constexpr FirstSlotTable firstSlotTable = MakeFirstSlotTable();
 constexpr const std::uint8_t *firstSlotOf = firstSlotTable.slots;
+
+// Most beats own nothing: each release is called only for what is there.
+// Notes are read only into the slots that the string flags announce, in a
+// beat cleared first, so the other slots hold no note and own nothing; only
+// the announced slots are visited, slot 0 first, which spares releasing a
+// song a walk through every slot of every beat.
+void FreeBeat(Beat *beat) {
+    if (beat->chordDiagram != nullptr) DestroyChordDiagram(&beat->chordDiagram);
+    if (beat->text != nullptr) DestroyString(&beat->text);
+    if (beat->beatEffect != nullptr) DestroyBeatEffect(&beat->beatEffect);
+    if (beat->mixTableEvent != nullptr) DestroyMixTableEvent(&beat->mixTableEvent);
+    for (unsigned strings = beat->stringFlags & 0x7Fu; strings != 0;) {
+        const unsigned slot = firstSlotOf[strings];
+        strings &= ~(0x40u >> slot);
+        FreeNote(&beat->notes[slot]);
+    }
+}
 
 // The most bytes a beat's opening fields take: flags, status, duration, tuplet.
 constexpr std::size_t largestBeatOpeningSize = 3 + sizeof(std::int32_t);

@@ -431,12 +431,10 @@ int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key
     return AddNoteEvent(track, 0x90, channel, key, velocity);
 }
 
-namespace {
-
 // The general path of AddEventNotes: any delta time, any count, and a buffer
 // that may have to grow. Kept out of line, so that the common path stays short.
-[[gnu::noinline]] int AddEventNotesGrowing(MidiTrackChunk *track, std::uint8_t status, const std::uint8_t *keys,
-                                           const std::uint8_t *velocities, std::uint32_t count) {
+int AddEventNotesGrowing(MidiTrackChunk *track, std::uint8_t status, const std::uint8_t *keys,
+                         const std::uint8_t *velocities, std::uint32_t count) {
     const bool writeStatus = track->runningStatus != status;
     const std::uint32_t deltaSize = GetVarLenLength(track->pendingDelta);
     // The first event: its delta time, status, key, velocity; each later one 0, key, velocity.
@@ -454,38 +452,6 @@ namespace {
         *write++ = static_cast<Byte>(velocities[note]);
     }
     EndEvent(track, static_cast<std::uint32_t>(write - track->events), status);
-    return 1;
-}
-
-}  // namespace
-
-// A chord's notes at one instant, the way the conversion sends them. As with
-// single notes, the common case is written straight into the buffer: a delta
-// time below 0x4000, a few notes, and room for them already there.
-int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
-                  const std::uint8_t *velocities, std::uint32_t count) {
-    if (count == 0) return 1;
-    const std::uint8_t status = static_cast<std::uint8_t>(kind | channel);
-    const std::uint32_t delta = track->pendingDelta;
-    const std::uint32_t length = DwordValue(track->header.length);
-    const std::uint32_t capacity = track->capacity;
-    if (delta > 0x3FFF || count > 16 || track->events == nullptr || length > capacity ||
-        capacity - length < 3 + 3 * count)
-        return AddEventNotesGrowing(track, status, keys, velocities, count);
-    Byte *write = track->events + length;
-    if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
-    *write++ = static_cast<Byte>(delta & 0x7F);
-    if (track->runningStatus != status) *write++ = static_cast<Byte>(status);
-    *write++ = static_cast<Byte>(keys[0]);
-    *write++ = static_cast<Byte>(velocities[0]);
-    for (std::uint32_t note = 1; note < count; ++note) {
-        *write++ = static_cast<Byte>(0);
-        *write++ = static_cast<Byte>(keys[note]);
-        *write++ = static_cast<Byte>(velocities[note]);
-    }
-    track->pendingDelta = 0;
-    track->header.length = static_cast<Dword>(write - track->events);
-    track->runningStatus = status;
     return 1;
 }
 

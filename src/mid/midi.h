@@ -78,8 +78,8 @@ int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key
 // first carries the pending delta time, the others 0, under running status).
 // 1 when all were appended, also for a count of 0 (which changes nothing); 0
 // when the buffer could not grow, with the chunk unchanged.
-int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
-                  const std::uint8_t *velocities, std::uint32_t count);
+inline int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
+                         const std::uint8_t *velocities, std::uint32_t count);
 int AddEventController(MidiTrackChunk *track, std::uint8_t channel, MidiController controller, std::uint8_t value);
 int AddEventProgramChange(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t program);
 int AddMetaEventTrackName(MidiTrackChunk *track, const char *text);
@@ -93,6 +93,40 @@ int AddMetaEventEndOfTrack(MidiTrackChunk *track);
 // Unit values as host integers.
 inline std::uint32_t DwordValue(Dword unit) { return static_cast<std::uint32_t>(unit); }
 inline std::uint16_t WordValue(Word unit) { return static_cast<std::uint16_t>(unit); }
+
+// AddEventNotes for any delta time, any count and a buffer that may have to grow.
+int AddEventNotesGrowing(MidiTrackChunk *track, std::uint8_t status, const std::uint8_t *keys,
+                         const std::uint8_t *velocities, std::uint32_t count);
+
+// The conversion sends every chord this way, so the common case is written
+// here, where the caller can take it in: a delta time below 0x4000, a few
+// notes, and room for them already in the buffer.
+inline int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
+                         const std::uint8_t *velocities, std::uint32_t count) {
+    if (count == 0) return 1;
+    const std::uint8_t status = static_cast<std::uint8_t>(kind | channel);
+    const std::uint32_t delta = track->pendingDelta;
+    const std::uint32_t length = DwordValue(track->header.length);
+    const std::uint32_t capacity = track->capacity;
+    if (delta > 0x3FFF || count > 16 || track->events == nullptr || length > capacity ||
+        capacity - length < 3 + 3 * count)
+        return AddEventNotesGrowing(track, status, keys, velocities, count);
+    Byte *write = track->events + length;
+    if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
+    *write++ = static_cast<Byte>(delta & 0x7F);
+    if (track->runningStatus != status) *write++ = static_cast<Byte>(status);
+    *write++ = static_cast<Byte>(keys[0]);
+    *write++ = static_cast<Byte>(velocities[0]);
+    for (std::uint32_t note = 1; note < count; ++note) {
+        *write++ = static_cast<Byte>(0);
+        *write++ = static_cast<Byte>(keys[note]);
+        *write++ = static_cast<Byte>(velocities[note]);
+    }
+    track->pendingDelta = 0;
+    track->header.length = static_cast<Dword>(write - track->events);
+    track->runningStatus = status;
+    return 1;
+}
 
 }  // namespace Talvoren
 
