@@ -1,6 +1,7 @@
 // reader.cpp - the song reader: turns a Guitar Pro 4 file read through a stdio
 // stream into a FileStruct, section by section in file order, and releases it.
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -696,16 +697,15 @@ std::size_t WindowBytesAhead(std::FILE *stream) {
     return static_cast<std::size_t>(loading.windowEnd - loading.cursor);
 }
 
-// A note's own fields taken straight from the window, which holds all of
-// them: no field can be cut off, so this reads what ReadClearedNote would,
-// without a read call per field. Leaves the reader after the fields.
+// A note's own fields taken straight from the window at cursor, which holds
+// all of them: no field can be cut off, so this reads what ReadClearedNote
+// would, without a read call per field. Returns the cursor after the fields.
 //
 // The flags of notes in a song follow no pattern a branch could learn, so
 // each field is read whether or not it is there, kept or cleared by a mask,
 // and the cursor moves by the field's size only when it is there. Every read
 // lies within the largest size of the fields, which the window holds.
-void TakeNoteFieldsFromWindow(Note *note) {
-    const unsigned char *cursor = loadingStream.cursor;
+const unsigned char *TakeNoteFields(Note *note, const unsigned char *cursor) {
     const std::uint32_t flags = *cursor++;
     const std::uint32_t typeAndFret = (flags & NoteHasTypeAndFret) != 0 ? 1 : 0;
     const std::uint32_t ownDuration = (flags & NoteHasDuration) != 0 ? 1 : 0;
@@ -724,14 +724,13 @@ void TakeNoteFieldsFromWindow(Note *note) {
     cursor += typeAndFret;
     note->leftFingering = static_cast<std::int8_t>(kept(cursor[0], fingering));
     note->rightFingering = static_cast<std::int8_t>(kept(cursor[1], fingering));
-    cursor += 2 * fingering;
-    loadingStream.cursor = cursor;
+    return cursor + 2 * fingering;
 }
 
 // LoadNote on a note that is all zero already.
 int ReadClearedNote(Note *note, std::FILE *stream) {
     if (WindowBytesAhead(stream) >= largestNoteFieldsSize) {
-        TakeNoteFieldsFromWindow(note);
+        loadingStream.cursor = TakeNoteFields(note, loadingStream.cursor);
         if ((note->flags & NoteHasEffects) == 0) return 1;
         note->effect = CreateNoteEffectFromFile(stream);
         return note->effect != nullptr ? 1 : 0;
@@ -812,10 +811,10 @@ void FreeBeat(Beat *beat) {
 // The most bytes a beat's opening fields take: flags, status, duration, tuplet.
 constexpr std::size_t largestBeatOpeningSize = 3 + sizeof(std::int32_t);
 
-// A beat's opening fields taken straight from the window, which holds all of
-// them, as ReadClearedBeat would read them. Leaves the reader after them.
-void TakeBeatOpeningFromWindow(Beat *beat) {
-    const unsigned char *cursor = loadingStream.cursor;
+// A beat's opening fields taken straight from the window at cursor, which
+// holds all of them, as ReadClearedBeat would read them. Returns the cursor
+// after them.
+const unsigned char *TakeBeatOpening(Beat *beat, const unsigned char *cursor) {
     const std::uint8_t flags = *cursor++;
     beat->flags = flags;
     if (flags & BeatHasStatus) beat->status = *cursor++;
@@ -824,22 +823,59 @@ void TakeBeatOpeningFromWindow(Beat *beat) {
         std::memcpy(&beat->tuplet, cursor, sizeof beat->tuplet);
         cursor += sizeof beat->tuplet;
     }
+    return cursor;
+}
+
+// The beat flags that announce blocks after the opening fields.
+constexpr std::uint8_t beatBlockFlags = BeatHasChordDiagram | BeatHasText | BeatHasEffects | BeatHasMixTable;
+
+// The most bytes a beat without those blocks takes before its note effects:
+// its opening fields, its string flags, seven notes' own fields.
+constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * largestNoteFieldsSize;
+
+// Most beats carry no block and no note effect. When the window holds all the
+// bytes such a beat can take, the whole beat is copied from it with one
+// cursor; a note with effects reads them through the stream, after which the
+// remaining notes are read as ReadClearedNote reads them. Returns 1 with the
+// beat read, 0 with the beat to be freed; ReadClearedBeat makes sure the
+// window holds largestPlainBeatSize bytes and the beat has no blocks.
+int ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
+    const unsigned char *cursor = TakeBeatOpening(beat, loadingStream.cursor);
+    beat->stringFlags = *cursor++;
+    unsigned strings = beat->stringFlags & 0x7Fu;
+    while (strings != 0) {
+        const unsigned slot = firstSlotOf[strings];
+        strings &= ~(0x40u >> slot);
+        Note *note = &beat->notes[slot];
+        cursor = TakeNoteFields(note, cursor);
+        if ((note->flags & NoteHasEffects) == 0) continue;
+        loadingStream.cursor = cursor;
+        note->effect = CreateNoteEffectFromFile(stream);
+        if (note->effect == nullptr) return 0;
+        while (strings != 0) {
+            const unsigned next = firstSlotOf[strings];
+            strings &= ~(0x40u >> next);
+            if (!ReadClearedNote(&beat->notes[next], stream)) return 0;
+        }
+        return 1;
+    }
     loadingStream.cursor = cursor;
+    return 1;
 }
 
 // LoadBeat on a beat that is all zero already, as the beats of a freshly
 // allocated array are: the notes are read into their zero slots as they are.
+// A beat without blocks that the window holds whole is copied from it; any
+// other beat is read field by field.
 int ReadClearedBeat(Beat *beat, std::FILE *stream) {
-    if (WindowBytesAhead(stream) >= largestBeatOpeningSize) {
-        TakeBeatOpeningFromWindow(beat);
-    } else {
-        if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
-        if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status))
-            goto fail;
-        if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
-        if ((beat->flags & BeatHasTuplet) && !ReadField(stream, &beat->tuplet, sizeof beat->tuplet))
-            goto fail;
+    if (WindowBytesAhead(stream) >= largestPlainBeatSize && (loadingStream.cursor[0] & beatBlockFlags) == 0) {
+        if (ReadPlainBeatFromWindow(beat, stream)) return 1;
+        goto fail;
     }
+    if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
+    if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status)) goto fail;
+    if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
+    if ((beat->flags & BeatHasTuplet) && !ReadField(stream, &beat->tuplet, sizeof beat->tuplet)) goto fail;
     if (beat->flags & BeatHasChordDiagram) {
         beat->chordDiagram = CreateChordDiagramFromFile(stream);
         if (beat->chordDiagram == nullptr) goto fail;
@@ -872,13 +908,17 @@ fail:
     return ReadClearedBeat(beat, stream);
 }
 
-// Asks for the memory of the beat after the next ahead of its release: the
-// beats are large records, and releasing a song visits every one of them.
+// Asks for the memory of a beat some beats ahead of its release: the beats
+// are large records, and releasing a song visits every one of them, reading
+// its owning pointers and string flags (its first 48 bytes).
+constexpr std::uint32_t releasePrefetchDistance = 8;
+
 void PrefetchBeatAhead(const Beat *beats, std::uint32_t beat, std::uint32_t beatCount) {
 #if defined(__GNUC__)
-    if (beat + 2 >= beatCount) return;
-    const char *bytes = reinterpret_cast<const char *>(&beats[beat + 2]);
-    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
+    if (beat + releasePrefetchDistance >= beatCount) return;
+    const char *bytes = reinterpret_cast<const char *>(&beats[beat + releasePrefetchDistance]);
+    __builtin_prefetch(bytes);
+    __builtin_prefetch(bytes + offsetof(Beat, stringFlags));
 #else
     (void)beats;
     (void)beat;
