@@ -910,26 +910,25 @@ fail:
 
 // Asks for the memory of a beat some beats ahead of its release: the beats
 // are large records, and releasing a song visits every one of them, reading
-// its owning pointers and string flags (its first 48 bytes).
+// its owning pointers, its string flags and its notes' effect pointers.
 constexpr std::uint32_t releasePrefetchDistance = 8;
 
-void PrefetchBeatAhead(const Beat *beats, std::uint32_t beat, std::uint32_t beatCount) {
+void PrefetchBeat(const Beat *beat) {
 #if defined(__GNUC__)
-    if (beat + releasePrefetchDistance >= beatCount) return;
-    const char *bytes = reinterpret_cast<const char *>(&beats[beat + releasePrefetchDistance]);
-    __builtin_prefetch(bytes);
-    __builtin_prefetch(bytes + offsetof(Beat, stringFlags));
+    const char *bytes = reinterpret_cast<const char *>(beat);
+    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
+    __builtin_prefetch(bytes + sizeof(Beat) - 1);
 #else
-    (void)beats;
     (void)beat;
-    (void)beatCount;
 #endif
 }
 
+// The beats are released last first, as the rows and pairs are: the beats
+// read last are the ones still in the caches.
 void FreeMeasureTrackPair(MeasureTrackPair *pair) {
     if (pair->beats == nullptr) return;
-    for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat) {
-        PrefetchBeatAhead(pair->beats, beat, pair->beatCount);
+    for (std::uint32_t beat = pair->beatCount; beat-- > 0;) {
+        if (beat >= releasePrefetchDistance) PrefetchBeat(&pair->beats[beat - releasePrefetchDistance]);
         FreeBeat(&pair->beats[beat]);
     }
     MemFree(pair->beats);
@@ -967,11 +966,11 @@ void FreeBodyStruct(BodyStruct *body, std::uint32_t measureCount, std::uint32_t 
         body->tracks = nullptr;
     }
     if (body->measureTrackPairs != nullptr) {
-        for (std::uint32_t measure = 0; measure < measureCount; ++measure) {
+        // Last row first: what was read last is what the caches still hold.
+        for (std::uint32_t measure = measureCount; measure-- > 0;) {
             MeasureTrackPair *row = body->measureTrackPairs[measure];
             if (row == nullptr) continue;
-            for (std::uint32_t track = 0; track < trackCount; ++track)
-                FreeMeasureTrackPair(&row[track]);
+            for (std::uint32_t track = trackCount; track-- > 0;) FreeMeasureTrackPair(&row[track]);
             MemFree(row);
         }
         MemFree(body->measureTrackPairs);
