@@ -576,18 +576,9 @@ std::uint32_t GetUnswungBeatPulses(const Conversion *conversion, const Beat &bea
     return (beat.flags & BeatHasTuplet) ? TupletPulses(pulses, beat.tuplet) : pulses;
 }
 
-// Asks for a beat's memory ahead of its use: the beats are large records,
-// and a song's beats are far more than the caches hold.
+// How many beats ahead of its use a beat's memory is asked for: the beats are
+// large records, and a song's beats are far more than the caches hold.
 constexpr std::uint32_t prefetchDistance = 4;
-
-void PrefetchBeat(const Beat *beat) {
-#if defined(__GNUC__)
-    const char *bytes = reinterpret_cast<const char *>(beat);
-    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
-#else
-    (void)beat;
-#endif
-}
 
 // One track through one measure of pulseCount pulses, pulseCount > 0, as the
 // pulse-by-pulse clock plays it. Beat 0 starts at pulse 0; where a beat ends

@@ -908,20 +908,10 @@ fail:
     return ReadClearedBeat(beat, stream);
 }
 
-// Asks for the memory of a beat some beats ahead of its release: the beats
-// are large records, and releasing a song visits every one of them, reading
-// its owning pointers, its string flags and its notes' effect pointers.
+// How many beats ahead of its release a beat's memory is asked for: the
+// beats are large records, and releasing a song visits every one of them,
+// reading its owning pointers, its string flags and its notes' effect pointers.
 constexpr std::uint32_t releasePrefetchDistance = 8;
-
-void PrefetchBeat(const Beat *beat) {
-#if defined(__GNUC__)
-    const char *bytes = reinterpret_cast<const char *>(beat);
-    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
-    __builtin_prefetch(bytes + sizeof(Beat) - 1);
-#else
-    (void)beat;
-#endif
-}
 
 // The beats are released last first, as the rows and pairs are: the beats
 // read last are the ones still in the caches.

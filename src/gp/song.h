@@ -8,6 +8,7 @@
 #ifndef TALVOREN_GP_SONG_H
 #define TALVOREN_GP_SONG_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -257,6 +258,17 @@ struct Beat {
     std::uint8_t stringFlags;  // bit (6 - k) set: slot k of notes holds a note
     Note notes[7];             // slot k is string k + 1
 };
+
+// Asks for every cache line of a beat ahead of its use.
+inline void PrefetchBeat(const Beat *beat) {
+#if defined(__GNUC__)
+    const char *bytes = reinterpret_cast<const char *>(beat);
+    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
+    __builtin_prefetch(bytes + sizeof(Beat) - 1);
+#else
+    (void)beat;
+#endif
+}
 
 struct MeasureTrackPair {
     std::uint32_t beatCount;
