@@ -705,7 +705,7 @@ std::size_t WindowBytesAhead(std::FILE *stream) {
 // each field is read whether or not it is there, kept or cleared by a mask,
 // and the cursor moves by the field's size only when it is there. Every read
 // lies within the largest size of the fields, which the window holds.
-const unsigned char *TakeNoteFields(Note *note, const unsigned char *cursor) {
+[[gnu::always_inline]] inline const unsigned char *TakeNoteFields(Note *note, const unsigned char *cursor) {
     const std::uint32_t flags = *cursor++;
     const std::uint32_t typeAndFret = (flags & NoteHasTypeAndFret) != 0 ? 1 : 0;
     const std::uint32_t ownDuration = (flags & NoteHasDuration) != 0 ? 1 : 0;
