@@ -75,6 +75,17 @@ Outcome Convert(Talvoren::FileStruct *file, Converter convert, std::uint32_t pul
     return outcome;
 }
 
+// Converts at 30 pulses with the failing-th allocation from now on refused;
+// failed, when given, tells whether one was.
+Outcome ConvertFailing(Talvoren::FileStruct *file, Converter convert, std::size_t failing, bool *failed) {
+    TestHeap::Reset();
+    TestHeap::FailAllocation(failing);
+    Outcome outcome = Convert(file, convert, 30);
+    if (failed != nullptr) *failed = TestHeap::FailureHappened();
+    TestHeap::Reset();
+    return outcome;
+}
+
 // Empty when both are the same; otherwise where they first differ.
 std::string Difference(const Outcome &clock, const Outcome &reference) {
     std::ostringstream text;
@@ -426,11 +437,8 @@ TEST(ClockEdges, CrowdedTempoChangesUnderFailedAllocations) {
     const std::size_t liveBefore = TestHeap::LiveBlocks();
     std::size_t failures = 0;
     for (std::size_t failing = 1;; ++failing) {
-        TestHeap::Reset();
-        TestHeap::FailAllocation(failing);
-        const Outcome clock = Convert(&loaded.file, Talvoren::ToMidi, 30);
-        const bool failed = TestHeap::FailureHappened();
-        TestHeap::Reset();
+        bool failed = false;
+        const Outcome clock = ConvertFailing(&loaded.file, Talvoren::ToMidi, failing, &failed);
         EXPECT_EQ(TestHeap::LiveBlocks(), liveBefore) << "allocation " << failing;
         if (!failed) {
             EXPECT_EQ(clock.result, 1);
@@ -488,14 +496,9 @@ TEST(ClockIdentity, FailedAllocationsEndBothClocksAlike) {
         ASSERT_TRUE(loaded.loaded);
         const std::size_t liveBefore = TestHeap::LiveBlocks();
         for (std::size_t failing = 1;; ++failing) {
-            TestHeap::Reset();
-            TestHeap::FailAllocation(failing);
-            const Outcome clock = Convert(&loaded.file, Talvoren::ToMidi, 30);
-            const bool failed = TestHeap::FailureHappened();
-            TestHeap::Reset();
-            TestHeap::FailAllocation(failing);
-            const Outcome reference = Convert(&loaded.file, ClockReference::ToMidi, 30);
-            TestHeap::Reset();
+            bool failed = false;
+            const Outcome clock = ConvertFailing(&loaded.file, Talvoren::ToMidi, failing, &failed);
+            const Outcome reference = ConvertFailing(&loaded.file, ClockReference::ToMidi, failing, nullptr);
             EXPECT_EQ(clock.modelMade, reference.modelMade) << "allocation " << failing;
             EXPECT_EQ(clock.result, reference.result) << "allocation " << failing;
             EXPECT_EQ(clock.passCounters, reference.passCounters) << "allocation " << failing;
