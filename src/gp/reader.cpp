@@ -796,7 +796,7 @@ constexpr const std::uint8_t *firstSlotOf = firstSlotTable.slots;
 // beat cleared first, so the other slots hold no note and own nothing; only
 // the announced slots are visited, slot 0 first, which spares releasing a
 // song a walk through every slot of every beat.
-void FreeBeat(Beat *beat) {
+[[gnu::always_inline]] inline void FreeBeat(Beat *beat) {
     if (beat->chordDiagram != nullptr) DestroyChordDiagram(&beat->chordDiagram);
     if (beat->text != nullptr) DestroyString(&beat->text);
     if (beat->beatEffect != nullptr) DestroyBeatEffect(&beat->beatEffect);
@@ -839,7 +839,7 @@ constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * la
 // remaining notes are read as ReadClearedNote reads them. Returns 1 with the
 // beat read, 0 with the beat to be freed; ReadClearedBeat makes sure the
 // window holds largestPlainBeatSize bytes and the beat has no blocks.
-int ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
+[[gnu::always_inline]] inline int ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
     const unsigned char *cursor = TakeBeatOpening(beat, loadingStream.cursor);
     beat->stringFlags = *cursor++;
     unsigned strings = beat->stringFlags & 0x7Fu;
@@ -863,15 +863,8 @@ int ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
     return 1;
 }
 
-// LoadBeat on a beat that is all zero already, as the beats of a freshly
-// allocated array are: the notes are read into their zero slots as they are.
-// A beat without blocks that the window holds whole is copied from it; any
-// other beat is read field by field.
-int ReadClearedBeat(Beat *beat, std::FILE *stream) {
-    if (WindowBytesAhead(stream) >= largestPlainBeatSize && (loadingStream.cursor[0] & beatBlockFlags) == 0) {
-        if (ReadPlainBeatFromWindow(beat, stream)) return 1;
-        goto fail;
-    }
+// ReadClearedBeat for any beat, field by field.
+[[gnu::noinline]] int ReadClearedBeatByField(Beat *beat, std::FILE *stream) {
     if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
     if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status)) goto fail;
     if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
@@ -900,6 +893,19 @@ int ReadClearedBeat(Beat *beat, std::FILE *stream) {
 fail:
     FreeBeat(beat);
     return 0;
+}
+
+// LoadBeat on a beat that is all zero already, as the beats of a freshly
+// allocated array are: the notes are read into their zero slots as they are.
+// A beat without blocks that the window holds whole is copied from it; any
+// other beat is read field by field.
+[[gnu::always_inline]] inline int ReadClearedBeat(Beat *beat, std::FILE *stream) {
+    if (WindowBytesAhead(stream) >= largestPlainBeatSize && (loadingStream.cursor[0] & beatBlockFlags) == 0) {
+        if (ReadPlainBeatFromWindow(beat, stream)) return 1;
+        FreeBeat(beat);
+        return 0;
+    }
+    return ReadClearedBeatByField(beat, stream);
 }
 
 // Kept for readers of one beat; the body reads its beats into a cleared array.

@@ -107,9 +107,10 @@ inline int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t 
     const std::uint8_t status = static_cast<std::uint8_t>(kind | channel);
     const std::uint32_t delta = track->pendingDelta;
     const std::uint32_t length = DwordValue(track->header.length);
-    const std::uint32_t capacity = track->capacity;
-    if (delta > 0x3FFF || count > 16 || track->events == nullptr || length > capacity ||
-        capacity - length < 3 + 3 * count)
+    // At most 2 delta bytes, a status byte and 3 bytes per note; counted in
+    // 64 bits, so that no count and no length can wrap the sum.
+    const std::uint64_t needed = std::uint64_t{length} + 3 + 3 * std::uint64_t{count};
+    if (delta > 0x3FFF || track->events == nullptr || needed > track->capacity)
         return AddEventNotesGrowing(track, status, keys, velocities, count);
     Byte *write = track->events + length;
     if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
