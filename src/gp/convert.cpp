@@ -596,7 +596,7 @@ void PlayTrackMeasure(Conversion *conversion, MidiTrackChunk *chunk, Track *trac
                       const MeasureTrackPair &pair, std::uint32_t pulseCount) {
     const TrackChannels channels = GetTrackChannels(*track);
     const std::uint32_t trackStrings = GetTrackStrings(*track);
-    HeldKeys held;
+    HeldKeys held = {};
     std::uint32_t started = 0;
     std::uint32_t pulse = 0;     // where the next beat starts
     std::uint32_t counted = 0;   // pulses of the measure already in the chunk's counter
