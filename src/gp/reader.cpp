@@ -917,7 +917,7 @@ fail:
 // How many beats ahead of its release a beat's memory is asked for: the
 // beats are large records, and releasing a song visits every one of them,
 // reading its owning pointers, its string flags and its notes' effect pointers.
-constexpr std::uint32_t releasePrefetchDistance = 8;
+constexpr std::uint32_t releasePrefetchDistance = 24;
 
 // The beats are released last first, as the rows and pairs are: the beats
 // read last are the ones still in the caches.
