@@ -29,6 +29,15 @@ void CountFileBytes(benchmark::State &state, const PreparedSong &song) {
                             static_cast<std::int64_t>(song.bytes.size()));
 }
 
+// LoadFileStruct from a memory stream over the song's bytes.
+bool LoadFromBytes(gp4::Bytes &bytes, Talvoren::FileStruct *file) {
+    std::FILE *stream = fmemopen(bytes.data(), bytes.size(), "rb");
+    if (stream == nullptr) return false;
+    const int loaded = Talvoren::LoadFileStruct(file, stream);
+    std::fclose(stream);
+    return loaded == 1;
+}
+
 // ZELTO_Load from the file (in the page cache), then ZELTO_Unload.
 void LoadThroughInterface(benchmark::State &state, const std::string &name) {
     const PreparedSong &song = GetSong(name);
@@ -48,11 +57,8 @@ void LoadFromMemory(benchmark::State &state, const std::string &name) {
     const PreparedSong &song = GetSong(name);
     gp4::Bytes bytes = song.bytes;
     for (auto _ : state) {
-        std::FILE *stream = fmemopen(bytes.data(), bytes.size(), "rb");
         Talvoren::FileStruct file;
-        const int loaded = Talvoren::LoadFileStruct(&file, stream);
-        std::fclose(stream);
-        if (!loaded) {
+        if (!LoadFromBytes(bytes, &file)) {
             state.SkipWithError("the song did not load");
             break;
         }
@@ -87,11 +93,8 @@ void ExportThroughInterface(benchmark::State &state, const std::string &name) {
 void ConvertDirectly(benchmark::State &state, const std::string &name) {
     const PreparedSong &song = GetSong(name);
     gp4::Bytes bytes = song.bytes;
-    std::FILE *stream = fmemopen(bytes.data(), bytes.size(), "rb");
     Talvoren::FileStruct file;
-    const int loaded = Talvoren::LoadFileStruct(&file, stream);
-    std::fclose(stream);
-    if (!loaded) {
+    if (!LoadFromBytes(bytes, &file)) {
         state.SkipWithError("the song did not load");
         return;
     }

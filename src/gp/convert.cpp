@@ -310,16 +310,10 @@ void ResetPassCounters(FileStruct *file) {
         file->body.measures[index].repeatsPlayed = 0;
 }
 
-// Asks for a row of measure-track pairs ahead of its use.
+// Asks for (up to 1 KiB of) a row of measure-track pairs ahead of its use.
 void PrefetchRow(const MeasureTrackPair *row, std::uint32_t trackCount) {
-#if defined(__GNUC__)
-    const char *bytes = reinterpret_cast<const char *>(row);
     const std::size_t size = std::size_t{trackCount} * sizeof(MeasureTrackPair);
-    for (std::size_t offset = 0; offset < size && offset < 1024; offset += 64) __builtin_prefetch(bytes + offset);
-#else
-    (void)row;
-    (void)trackCount;
-#endif
+    PrefetchBytes(row, size < 1024 ? size : 1024);
 }
 
 // Walks the playing order as the conversion will, adding up what the

@@ -826,6 +826,17 @@ const unsigned char *TakeBeatOpening(Beat *beat, const unsigned char *cursor) {
     return cursor;
 }
 
+// Reads the notes of the slots whose string bits are set into the cleared
+// beat, slot 0 (bit 6) first; 0 at the first note that fails.
+int ReadClearedNotes(Beat *beat, unsigned strings, std::FILE *stream) {
+    while (strings != 0) {
+        const unsigned slot = firstSlotOf[strings];
+        strings &= ~(0x40u >> slot);
+        if (!ReadClearedNote(&beat->notes[slot], stream)) return 0;
+    }
+    return 1;
+}
+
 // The beat flags that announce blocks after the opening fields.
 constexpr std::uint8_t beatBlockFlags = BeatHasChordDiagram | BeatHasText | BeatHasEffects | BeatHasMixTable;
 
@@ -852,12 +863,7 @@ constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * la
         loadingStream.cursor = cursor;
         note->effect = CreateNoteEffectFromFile(stream);
         if (note->effect == nullptr) return 0;
-        while (strings != 0) {
-            const unsigned next = firstSlotOf[strings];
-            strings &= ~(0x40u >> next);
-            if (!ReadClearedNote(&beat->notes[next], stream)) return 0;
-        }
-        return 1;
+        return ReadClearedNotes(beat, strings, stream);
     }
     loadingStream.cursor = cursor;
     return 1;
@@ -883,12 +889,7 @@ constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * la
         if (beat->mixTableEvent == nullptr) goto fail;
     }
     if (!ReadField(stream, &beat->stringFlags, sizeof beat->stringFlags)) goto fail;
-    // Slot 0 (bit 6) first, visiting only the slots whose bit is set.
-    for (unsigned strings = beat->stringFlags & 0x7Fu; strings != 0;) {
-        const unsigned slot = firstSlotOf[strings];
-        strings &= ~(0x40u >> slot);
-        if (!ReadClearedNote(&beat->notes[slot], stream)) goto fail;
-    }
+    if (!ReadClearedNotes(beat, beat->stringFlags & 0x7Fu, stream)) goto fail;
     return 1;
 fail:
     FreeBeat(beat);

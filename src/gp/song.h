@@ -259,16 +259,19 @@ struct Beat {
     Note notes[7];             // slot k is string k + 1
 };
 
-// Asks for every cache line of a beat ahead of its use.
-inline void PrefetchBeat(const Beat *beat) {
+// Asks for every cache line of size bytes (size > 0) from start on, ahead of their use.
+inline void PrefetchBytes(const void *start, std::size_t size) {
 #if defined(__GNUC__)
-    const char *bytes = reinterpret_cast<const char *>(beat);
-    for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(bytes + offset);
-    __builtin_prefetch(bytes + sizeof(Beat) - 1);
+    const char *bytes = static_cast<const char *>(start);
+    for (std::size_t offset = 0; offset < size; offset += 64) __builtin_prefetch(bytes + offset);
+    __builtin_prefetch(bytes + size - 1);
 #else
-    (void)beat;
+    (void)start;
+    (void)size;
 #endif
 }
+
+inline void PrefetchBeat(const Beat *beat) { PrefetchBytes(beat, sizeof(Beat)); }
 
 struct MeasureTrackPair {
     std::uint32_t beatCount;

@@ -234,6 +234,21 @@ gp4::Beat RandomBeat(Dice &dice) {
     return beat;
 }
 
+// The song's measures, tracks and beats, drawn with the dice: each pair holds
+// up to mostBeats beats (none in one pair of five).
+void FillRandomBody(Dice &dice, gp4::Song &song, int measureCount, int trackCount, int mostBeats) {
+    for (int measure = 0; measure < measureCount; ++measure) song.measures.push_back(RandomMeasure(dice, measure == 0));
+    for (int track = 0; track < trackCount; ++track) song.tracks.push_back(RandomTrack(dice, track));
+    song.beats.resize(static_cast<std::size_t>(measureCount));
+    for (auto &row : song.beats) {
+        row.resize(static_cast<std::size_t>(trackCount));
+        for (auto &pair : row) {
+            const int beatCount = dice.Chance(20) ? 0 : dice.Between(1, mostBeats);
+            for (int beat = 0; beat < beatCount; ++beat) pair.push_back(RandomBeat(dice));
+        }
+    }
+}
+
 gp4::Song RandomSong(std::uint32_t seed) {
     Dice dice(seed);
     gp4::Song song;
@@ -247,16 +262,7 @@ gp4::Song RandomSong(std::uint32_t seed) {
     }
     const int measureCount = dice.Chance(3) ? 0 : dice.Between(1, 10);
     const int trackCount = dice.Chance(4) ? 0 : dice.Between(1, 5);
-    for (int measure = 0; measure < measureCount; ++measure) song.measures.push_back(RandomMeasure(dice, measure == 0));
-    for (int track = 0; track < trackCount; ++track) song.tracks.push_back(RandomTrack(dice, track));
-    song.beats.resize(static_cast<std::size_t>(measureCount));
-    for (auto &row : song.beats) {
-        row.resize(static_cast<std::size_t>(trackCount));
-        for (auto &pair : row) {
-            const int beatCount = dice.Chance(20) ? 0 : dice.Between(1, dice.Chance(10) ? 40 : 10);
-            for (int beat = 0; beat < beatCount; ++beat) pair.push_back(RandomBeat(dice));
-        }
-    }
+    FillRandomBody(dice, song, measureCount, trackCount, dice.Chance(10) ? 40 : 10);
     return song;
 }
 
@@ -274,6 +280,19 @@ TEST(ClockIdentity, GeneratedSongsAtOtherGrains) {
     for (std::uint32_t seed = 1001; seed <= 1160; ++seed) {
         ExpectSameAsReference(RandomSong(seed), grains[seed % 8], "song " + std::to_string(seed));
         if (HasFailure()) break;
+    }
+}
+
+// A track plays a measure on its own and holds its own keys; songs of one
+// track and of many (with tempo changes from many tracks to order) must
+// still leave the reference's bytes.
+TEST(ClockIdentity, SongsOfOneAndOfManyTracks) {
+    for (const int trackCount : {1, 63, 64, 65, 90}) {
+        Dice dice(static_cast<std::uint32_t>(trackCount));
+        gp4::Song song;
+        FillRandomBody(dice, song, 4, trackCount, 6);
+        const Outcome outcome = ExpectSameAsReference(song, 30, std::to_string(trackCount) + " tracks");
+        EXPECT_EQ(outcome.result, 1) << trackCount << " tracks";
     }
 }
 
