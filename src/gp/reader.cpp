@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "gp/song.h"
 #include "heap.h"
 
@@ -844,13 +848,20 @@ constexpr std::uint8_t beatBlockFlags = BeatHasChordDiagram | BeatHasText | Beat
 // its opening fields, its string flags, seven notes' own fields.
 constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * largestNoteFieldsSize;
 
+// What reading a beat into a cleared record gave.
+enum BeatRead : int {
+    BeatFailed = 0,  // the beat is to be freed
+    BeatOwnsNothing = 1,
+    BeatOwnsBlocks = 2,  // it holds a chord diagram, text, beat effect, mix-table change or note effect
+};
+
 // Most beats carry no block and no note effect. When the window holds all the
 // bytes such a beat can take, the whole beat is copied from it with one
 // cursor; a note with effects reads them through the stream, after which the
-// remaining notes are read as ReadClearedNote reads them. Returns 1 with the
-// beat read, 0 with the beat to be freed; ReadClearedBeat makes sure the
-// window holds largestPlainBeatSize bytes and the beat has no blocks.
-[[gnu::always_inline]] inline int ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
+// remaining notes are read as ReadClearedNote reads them. ReadClearedBeat
+// makes sure the window holds largestPlainBeatSize bytes and the beat has no
+// blocks.
+[[gnu::always_inline]] inline BeatRead ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
     const unsigned char *cursor = TakeBeatOpening(beat, loadingStream.cursor);
     beat->stringFlags = *cursor++;
     unsigned strings = beat->stringFlags & 0x7Fu;
@@ -862,15 +873,27 @@ constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * la
         if ((note->flags & NoteHasEffects) == 0) continue;
         loadingStream.cursor = cursor;
         note->effect = CreateNoteEffectFromFile(stream);
-        if (note->effect == nullptr) return 0;
-        return ReadClearedNotes(beat, strings, stream);
+        if (note->effect == nullptr) return BeatFailed;
+        return ReadClearedNotes(beat, strings, stream) ? BeatOwnsBlocks : BeatFailed;
     }
     loadingStream.cursor = cursor;
-    return 1;
+    return BeatOwnsNothing;
+}
+
+bool BeatOwnsAnyBlock(const Beat &beat) {
+    if (beat.chordDiagram != nullptr || beat.text != nullptr || beat.beatEffect != nullptr ||
+        beat.mixTableEvent != nullptr)
+        return true;
+    for (unsigned strings = beat.stringFlags & 0x7Fu; strings != 0;) {
+        const unsigned slot = firstSlotOf[strings];
+        strings &= ~(0x40u >> slot);
+        if (beat.notes[slot].effect != nullptr) return true;
+    }
+    return false;
 }
 
 // ReadClearedBeat for any beat, field by field.
-[[gnu::noinline]] int ReadClearedBeatByField(Beat *beat, std::FILE *stream) {
+[[gnu::noinline]] BeatRead ReadClearedBeatByField(Beat *beat, std::FILE *stream) {
     if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
     if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status)) goto fail;
     if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
@@ -890,63 +913,154 @@ constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * la
     }
     if (!ReadField(stream, &beat->stringFlags, sizeof beat->stringFlags)) goto fail;
     if (!ReadClearedNotes(beat, beat->stringFlags & 0x7Fu, stream)) goto fail;
-    return 1;
+    return BeatOwnsAnyBlock(*beat) ? BeatOwnsBlocks : BeatOwnsNothing;
 fail:
     FreeBeat(beat);
-    return 0;
+    return BeatFailed;
 }
 
-// LoadBeat on a beat that is all zero already, as the beats of a freshly
-// allocated array are: the notes are read into their zero slots as they are.
-// A beat without blocks that the window holds whole is copied from it; any
+// LoadBeat on a beat that is all zero already, as the beats of the body's
+// row buffer are: the notes are read into their zero slots as they are. A
+// beat without blocks that the window holds whole is copied from it; any
 // other beat is read field by field.
-[[gnu::always_inline]] inline int ReadClearedBeat(Beat *beat, std::FILE *stream) {
+[[gnu::always_inline]] inline BeatRead ReadClearedBeat(Beat *beat, std::FILE *stream) {
     if (WindowBytesAhead(stream) >= largestPlainBeatSize && (loadingStream.cursor[0] & beatBlockFlags) == 0) {
-        if (ReadPlainBeatFromWindow(beat, stream)) return 1;
-        FreeBeat(beat);
-        return 0;
+        const BeatRead read = ReadPlainBeatFromWindow(beat, stream);
+        if (read == BeatFailed) FreeBeat(beat);
+        return read;
     }
     return ReadClearedBeatByField(beat, stream);
 }
 
-// Kept for readers of one beat; the body reads its beats into a cleared array.
+// Kept for readers of one beat; the body reads its beats into cleared records.
 [[maybe_unused]] int LoadBeat(Beat *beat, std::FILE *stream) {
     std::memset(beat, 0, sizeof *beat);
-    return ReadClearedBeat(beat, stream);
+    return ReadClearedBeat(beat, stream) != BeatFailed ? 1 : 0;
 }
 
 // How many beats ahead of its release a beat's memory is asked for: the
-// beats are large records, and releasing a song visits every one of them,
-// reading its owning pointers, its string flags and its notes' effect pointers.
+// beats are large records, and releasing a song visits every one of them
+// that owns a block, reading its owning pointers, its string flags and its
+// notes' effect pointers.
 constexpr std::uint32_t releasePrefetchDistance = 24;
 
-// The beats are released last first, as the rows and pairs are: the beats
-// read last are the ones still in the caches.
-void FreeMeasureTrackPair(MeasureTrackPair *pair) {
-    if (pair->beats == nullptr) return;
-    for (std::uint32_t beat = pair->beatCount; beat-- > 0;) {
-        if (beat >= releasePrefetchDistance) PrefetchBeat(&pair->beats[beat - releasePrefetchDistance]);
-        FreeBeat(&pair->beats[beat]);
+// Releases what the beats of a row own and the row's beat block, and leaves
+// every pair without beats. The pairs and their beats are released last
+// first, as the rows are: the beats read last are the ones still in the
+// caches. Only the beats below a pair's ownersEnd are visited.
+void FreeMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount) {
+    for (std::uint32_t track = trackCount; track-- > 0;) {
+        MeasureTrackPair *pair = &row[track];
+        if (pair->beats != nullptr) {
+            const std::uint32_t owners = pair->ownersEnd < pair->beatCount ? pair->ownersEnd : pair->beatCount;
+            for (std::uint32_t beat = owners; beat-- > 0;) {
+                if (beat >= releasePrefetchDistance) PrefetchBeat(&pair->beats[beat - releasePrefetchDistance]);
+                FreeBeat(&pair->beats[beat]);
+            }
+        }
+        pair->ownersEnd = 0;
     }
-    MemFree(pair->beats);
-    pair->beats = nullptr;
+    if (trackCount != 0) MemFree(row[0].beats);
+    for (std::uint32_t track = 0; track < trackCount; ++track) row[track].beats = nullptr;
 }
 
 const std::uint64_t leastBeatSize = 3;  // flags, duration, string flags
 
-int LoadMeasureTrackPair(MeasureTrackPair *pair, std::FILE *stream) {
-    pair->beatCount = 0;
-    pair->beats = nullptr;
-    if (!ReadField(stream, &pair->beatCount, sizeof pair->beatCount)) goto fail;
-    if (!CountFits(stream, pair->beatCount, leastBeatSize)) goto fail;
-    pair->beats = static_cast<Beat *>(AllocateArray(pair->beatCount, sizeof(Beat)));
-    if (pair->beats == nullptr) goto fail;
-    // The array is allocated zero-filled: its beats are cleared already.
-    for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat)
-        if (!ReadClearedBeat(&pair->beats[beat], stream)) goto fail;
+// The beats of the row being read, before they move into the row's block.
+// Every beat from `used` on is all zero, ready to be read into.
+struct RowBuffer {
+    Beat *beats;
+    std::size_t capacity;
+    std::size_t used;
+};
+
+// Makes room for count more beats, zero-filled; 0 when the room cannot be had
+// (the buffer then keeps what it holds). The buffer doubles, or grows to what
+// is needed when that is more; it never asks for more than twice the beats a
+// row of the file has announced, so a small file gets a small buffer.
+int GrowRowBuffer(RowBuffer *buffer, std::size_t count) {
+    if (count <= buffer->capacity - buffer->used) return 1;
+    const std::size_t largest = SIZE_MAX / sizeof(Beat);
+    if (count > largest - buffer->used) return 0;
+    const std::size_t needed = buffer->used + count;
+    std::size_t capacity = buffer->capacity > largest / 2 ? largest : buffer->capacity * 2;
+    if (capacity < needed) capacity = needed;
+    void *grown = MemRealloc(buffer->beats, capacity * sizeof(Beat));
+    if (grown == nullptr) return 0;
+    buffer->beats = static_cast<Beat *>(grown);
+    std::memset(buffer->beats + buffer->capacity, 0, (capacity - buffer->capacity) * sizeof(Beat));
+    buffer->capacity = capacity;
+    return 1;
+}
+
+// Copies size bytes into memory that will not be read again soon. The beats
+// of a song are far more than the caches hold, so the row block is written
+// around them, sparing the read of every line of it before it is written.
+void CopyPastTheCaches(void *to, const void *from, std::size_t size) {
+#if defined(__SSE2__)
+    if (reinterpret_cast<std::uintptr_t>(to) % 16 == 0 && reinterpret_cast<std::uintptr_t>(from) % 16 == 0) {
+        __m128i *target = static_cast<__m128i *>(to);
+        const __m128i *source = static_cast<const __m128i *>(from);
+        for (std::size_t block = 0; block < size / 16; ++block)
+            _mm_stream_si128(target + block, _mm_load_si128(source + block));
+        _mm_sfence();
+        std::memcpy(reinterpret_cast<char *>(to) + size / 16 * 16,
+                    reinterpret_cast<const char *>(from) + size / 16 * 16, size % 16);
+        return;
+    }
+#endif
+    std::memcpy(to, from, size);
+}
+
+// Reads the pairs of one measure, track by track, into the row of trackCount
+// zero pairs: each pair's beat count, then its beats into the row buffer.
+// Once every pair is read, the row's beats move into one block of their
+// exact size, pair after pair, and the buffer is cleared for the next row.
+// Returns 1 with the row complete; 0 with everything the row's beats own
+// released and no pair holding beats (the counts read stay).
+int LoadMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount, RowBuffer *buffer, std::FILE *stream) {
+    buffer->used = 0;
+    for (std::uint32_t track = 0; track < trackCount; ++track) {
+        MeasureTrackPair *pair = &row[track];
+        pair->ownersEnd = 0;
+        if (!ReadField(stream, &pair->beatCount, sizeof pair->beatCount)) goto fail;
+        if (!CountFits(stream, pair->beatCount, leastBeatSize)) goto fail;
+        if (!GrowRowBuffer(buffer, pair->beatCount)) goto fail;
+        Beat *beats = buffer->beats + buffer->used;
+        for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat) {
+            const BeatRead read = ReadClearedBeat(&beats[beat], stream);
+            if (read == BeatFailed) goto fail;
+            if (read == BeatOwnsBlocks) pair->ownersEnd = beat + 1;
+            ++buffer->used;
+        }
+    }
+    {
+        // A row of no beats still gets a (zero) block: every pair has beats.
+        const std::size_t size = buffer->used * sizeof(Beat);
+        Beat *block = static_cast<Beat *>(size == 0 ? MemCalloc(1, sizeof(Beat)) : MemAlloc(size));
+        if (block == nullptr) goto fail;
+        if (size != 0) {
+            CopyPastTheCaches(block, buffer->beats, size);
+            std::memset(buffer->beats, 0, size);
+        }
+        std::size_t start = 0;
+        for (std::uint32_t track = 0; track < trackCount; ++track) {
+            row[track].beats = block + start;
+            start += row[track].beatCount;
+        }
+        buffer->used = 0;
+    }
     return 1;
 fail:
-    FreeMeasureTrackPair(pair);
+    // The beat that failed released itself; what those before it own goes
+    // now, and the buffer is cleared up to and with the failed beat.
+    for (std::size_t beat = 0; beat < buffer->used; ++beat) FreeBeat(&buffer->beats[beat]);
+    if (buffer->beats != nullptr) {
+        const std::size_t touched = buffer->used < buffer->capacity ? buffer->used + 1 : buffer->capacity;
+        std::memset(buffer->beats, 0, touched * sizeof(Beat));
+    }
+    buffer->used = 0;
+    for (std::uint32_t track = 0; track < trackCount; ++track) row[track].ownersEnd = 0;
     return 0;
 }
 
@@ -967,7 +1081,7 @@ void FreeBodyStruct(BodyStruct *body, std::uint32_t measureCount, std::uint32_t 
         for (std::uint32_t measure = measureCount; measure-- > 0;) {
             MeasureTrackPair *row = body->measureTrackPairs[measure];
             if (row == nullptr) continue;
-            for (std::uint32_t track = trackCount; track-- > 0;) FreeMeasureTrackPair(&row[track]);
+            FreeMeasureRow(row, trackCount);
             MemFree(row);
         }
         MemFree(body->measureTrackPairs);
@@ -982,6 +1096,7 @@ const std::uint64_t leastPairSize = 4;
 
 int LoadBodyStruct(BodyStruct *body, std::FILE *stream, std::uint32_t measureCount,
                    std::uint32_t trackCount) {
+    RowBuffer buffer = {nullptr, 0, 0};
     body->measures = nullptr;
     body->tracks = nullptr;
     body->measureTrackPairs = nullptr;
@@ -1006,11 +1121,12 @@ int LoadBodyStruct(BodyStruct *body, std::FILE *stream, std::uint32_t measureCou
             static_cast<MeasureTrackPair *>(AllocateArray(trackCount, sizeof(MeasureTrackPair)));
         body->measureTrackPairs[measure] = row;
         if (row == nullptr) goto fail;
-        for (std::uint32_t track = 0; track < trackCount; ++track)
-            if (!LoadMeasureTrackPair(&row[track], stream)) goto fail;
+        if (trackCount != 0 && !LoadMeasureRow(row, trackCount, &buffer, stream)) goto fail;
     }
+    MemFree(buffer.beats);
     return 1;
 fail:
+    MemFree(buffer.beats);
     FreeBodyStruct(body, measureCount, trackCount);
     return 0;
 }

@@ -273,9 +273,15 @@ inline void PrefetchBytes(const void *start, std::size_t size) {
 
 inline void PrefetchBeat(const Beat *beat) { PrefetchBytes(beat, sizeof(Beat)); }
 
+// The beats of all tracks of one measure lie in one block, pair after pair;
+// the row's first pair points at its start, and the block belongs to the row.
 struct MeasureTrackPair {
     std::uint32_t beatCount;
-    Beat *beats;
+    // One past the last beat that owns a block of its own (chord diagram,
+    // text, beat effect, mix-table change or note effect); 0 when none does.
+    // Releasing the song visits only the beats below it: most own nothing.
+    std::uint32_t ownersEnd;
+    Beat *beats;  // beatCount beats inside the row's block; null until the row is read whole
 };
 
 // The body; its arrays carry no counts: measureCount and trackCount of the

@@ -316,29 +316,128 @@ TEST_F(NoteReading, EveryPrefixFails) {
 
 // --- measure-track pairs and the body ---------------------------------------
 
-class PairReading : public ReaderChecks::ReaderTest {
+class RowReading : public ReaderChecks::ReaderTest {
 protected:
     void TearDown() override {
-        Talvoren::FreeMeasureTrackPair(&pair);
+        Talvoren::FreeMeasureRow(row, 3);
+        Talvoren::MemFree(buffer.beats);
         ReaderTest::TearDown();
     }
-    Talvoren::MeasureTrackPair pair = {};
+    // Reads one row of trackCount pairs from the bytes.
+    int ReadRow(const gp4::Bytes &bytes, std::uint32_t trackCount) {
+        ReaderChecks::Stream stream = OpenBytes(bytes);
+        return Talvoren::LoadMeasureRow(row, trackCount, &buffer, stream.get());
+    }
+    static void WritePair(gp4::Bytes &bytes, const std::vector<gp4::Beat> &beats) {
+        gp4::WriteInt(bytes, static_cast<std::uint32_t>(beats.size()));
+        for (const gp4::Beat &beat : beats) gp4::WriteBeat(bytes, beat);
+    }
+    Talvoren::MeasureTrackPair row[3] = {};
+    Talvoren::RowBuffer buffer = {nullptr, 0, 0};
 };
 
-TEST_F(PairReading, NoBeatsLoads) {
-    ReaderChecks::Stream stream = OpenBytes({0, 0, 0, 0});
-    ASSERT_EQ(Talvoren::LoadMeasureTrackPair(&pair, stream.get()), 1);
-    EXPECT_EQ(pair.beatCount, 0u);
+TEST_F(RowReading, NoBeatsLoads) {
+    ASSERT_EQ(ReadRow({0, 0, 0, 0}, 1), 1);
+    EXPECT_EQ(row[0].beatCount, 0u);
+    EXPECT_EQ(row[0].ownersEnd, 0u);
+    EXPECT_NE(row[0].beats, nullptr);
 }
 
-TEST_F(PairReading, FailureKeepsTheCountAndReleasesTheBeats) {
+// The pairs' beats follow one another in the row's block, in track order,
+// and a pair of no beats takes no room in it.
+TEST_F(RowReading, PairsShareOneBlockInTrackOrder) {
     gp4::Bytes bytes;
+    WritePair(bytes, {gp4::QuarterNote(1, 1), gp4::QuarterNote(2, 2)});
+    WritePair(bytes, {});
+    WritePair(bytes, {gp4::QuarterNote(3, 3), gp4::QuarterNote(4, 4), gp4::QuarterNote(5, 5)});
+    ASSERT_EQ(ReadRow(bytes, 3), 1);
+    EXPECT_EQ(row[1].beats, row[0].beats + 2);
+    EXPECT_EQ(row[2].beats, row[0].beats + 2);
+    const std::uint32_t counts[] = {2, 0, 3};
+    for (std::uint32_t track = 0; track < 3; ++track) EXPECT_EQ(row[track].beatCount, counts[track]);
+    for (std::uint32_t beat = 0; beat < 3; ++beat) {
+        EXPECT_EQ(row[2].beats[beat].stringFlags, 0x40u >> (beat + 2));
+        EXPECT_EQ(row[2].beats[beat].notes[beat + 2].fret, beat + 3);
+    }
+}
+
+// The buffer that takes one row's beats is cleared for the next: a beat of
+// the next row holds nothing but what its own bytes say.
+TEST_F(RowReading, NextRowStartsFromClearedBeats) {
+    gp4::Beat full = gp4::NoteBeat(gp4::Duration::Eighth, {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}});
+    full.flags |= gp4::BeatBits::Tuplet | gp4::BeatBits::Dotted;
+    gp4::Bytes first;
+    WritePair(first, {full, full, full});
+    ASSERT_EQ(ReadRow(first, 1), 1);
+    Talvoren::FreeMeasureRow(row, 1);
+
+    gp4::Bytes second;
+    WritePair(second, {gp4::QuarterNote(4, 9), gp4::QuarterNote(4, 9)});
+    ASSERT_EQ(ReadRow(second, 1), 1);
+    for (std::uint32_t beat = 0; beat < 2; ++beat) {
+        const Talvoren::Beat &read = row[0].beats[beat];
+        EXPECT_EQ(read.flags, 0);
+        EXPECT_EQ(read.tuplet, 0);
+        for (std::uint32_t slot = 0; slot < 7; ++slot) {
+            if (slot == 3) continue;
+            EXPECT_EQ(read.notes[slot].flags, 0) << "beat " << beat << " slot " << slot;
+            EXPECT_EQ(read.notes[slot].fret, 0) << "beat " << beat << " slot " << slot;
+        }
+        EXPECT_EQ(read.notes[3].fret, 9);
+    }
+}
+
+// ownersEnd is one past the last beat that owns a block of its own; the
+// release visits only the beats below it, and nothing is left behind.
+TEST_F(RowReading, OwnersEndFollowsTheLastOwningBeat) {
+    gp4::Beat withEffect = gp4::QuarterNote(2, 5);
+    withEffect.notes[1].flags |= gp4::NoteBits::Effects;
+    withEffect.notes[1].effects.flags2 = gp4::NoteEffectBits::Slide;
+    gp4::Beat withText = gp4::QuarterNote(1, 1);
+    withText.flags |= gp4::BeatBits::Text;
+    withText.text = "here";
+    gp4::Beat withChord = gp4::QuarterNote(1, 1);
+    withChord.flags |= gp4::BeatBits::Chord;
+    gp4::Beat plain = gp4::QuarterNote(3, 3);
+
+    gp4::Bytes bytes;
+    WritePair(bytes, {plain, withEffect, plain, withText, plain});
+    WritePair(bytes, {plain, plain});
+    WritePair(bytes, {withChord, plain, plain});
+    ASSERT_EQ(ReadRow(bytes, 3), 1);
+    EXPECT_EQ(row[0].ownersEnd, 4u);
+    EXPECT_EQ(row[1].ownersEnd, 0u);
+    EXPECT_EQ(row[2].ownersEnd, 1u);
+    ASSERT_NE(row[0].beats[1].notes[1].effect, nullptr);
+    ASSERT_NE(row[0].beats[3].text, nullptr);
+    ASSERT_NE(row[2].beats[0].chordDiagram, nullptr);
+}
+
+TEST_F(RowReading, FailureKeepsTheCountsAndReleasesTheBeats) {
+    gp4::Bytes bytes;
+    WritePair(bytes, {gp4::FeatureRichSong().beats[0][0][0]});
     gp4::WriteInt(bytes, 3);
     gp4::WriteBeat(bytes, gp4::FeatureRichSong().beats[0][0][0]);
-    ReaderChecks::Stream stream = OpenBytes(bytes);
-    EXPECT_EQ(Talvoren::LoadMeasureTrackPair(&pair, stream.get()), 0);
-    EXPECT_EQ(pair.beatCount, 3u);
-    EXPECT_EQ(pair.beats, nullptr);
+    EXPECT_EQ(ReadRow(bytes, 2), 0);
+    EXPECT_EQ(row[0].beatCount, 1u);
+    EXPECT_EQ(row[1].beatCount, 3u);
+    EXPECT_EQ(row[0].beats, nullptr);
+    EXPECT_EQ(row[1].beats, nullptr);
+    EXPECT_EQ(row[0].ownersEnd, 0u);
+}
+
+TEST_F(RowReading, EveryPrefixFails) {
+    gp4::Bytes bytes;
+    const gp4::Song song = gp4::FeatureRichSong();
+    WritePair(bytes, song.beats[0][0]);
+    WritePair(bytes, {gp4::QuarterNote(1, 1)});
+    ReaderChecks::ExpectEveryPrefixFails(bytes, [&](std::FILE *stream) {
+        const int loaded = Talvoren::LoadMeasureRow(row, 2, &buffer, stream);
+        Talvoren::FreeMeasureRow(row, 2);
+        Talvoren::MemFree(buffer.beats);
+        buffer = {nullptr, 0, 0};
+        return loaded == 1;
+    });
 }
 
 class BodyReading : public ReaderChecks::ReaderTest {};

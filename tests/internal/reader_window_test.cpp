@@ -189,7 +189,8 @@ std::string Describe(const FileStruct &file) {
             const Talvoren::MeasureTrackPair *row = file.body.measureTrackPairs[measure];
             if (row == nullptr) continue;
             for (std::uint32_t track = 0; track < trackCount; ++track) {
-                text << "pair " << measure << '/' << track << ": " << row[track].beatCount << '\n';
+                text << "pair " << measure << '/' << track << ": " << row[track].beatCount << " owners "
+                     << row[track].ownersEnd << '\n';
                 if (row[track].beats == nullptr) continue;
                 for (std::uint32_t beat = 0; beat < row[track].beatCount; ++beat) {
                     PutBeat(text, row[track].beats[beat]);
@@ -201,12 +202,38 @@ std::string Describe(const FileStruct &file) {
     return text.str();
 }
 
+// One past the last beat of the pair that holds any block of its own.
+std::uint32_t LastOwningBeatEnd(const Talvoren::MeasureTrackPair &pair) {
+    std::uint32_t end = 0;
+    for (std::uint32_t index = 0; index < pair.beatCount; ++index) {
+        const Talvoren::Beat &beat = pair.beats[index];
+        bool owns = beat.chordDiagram != nullptr || beat.text != nullptr || beat.beatEffect != nullptr ||
+                    beat.mixTableEvent != nullptr;
+        for (const Talvoren::Note &note : beat.notes) owns = owns || note.effect != nullptr;
+        if (owns) end = index + 1;
+    }
+    return end;
+}
+
+// The pairs whose ownersEnd is not one past their last owning beat: the
+// release would skip a block there (and leak it), or visit beats for nothing.
+std::size_t CountWrongOwnerBounds(const FileStruct &file) {
+    std::size_t wrong = 0;
+    for (std::uint32_t measure = 0; measure < file.headers.pieceInfo.measureCount; ++measure)
+        for (std::uint32_t track = 0; track < file.headers.pieceInfo.trackCount; ++track) {
+            const Talvoren::MeasureTrackPair &pair = file.body.measureTrackPairs[measure][track];
+            if (pair.ownersEnd != LastOwningBeatEnd(pair)) ++wrong;
+        }
+    return wrong;
+}
+
 // One load of the bytes with the window of that size (0: field by field).
 struct LoadOutcome {
     int result = 0;
     long position = -1;       // where the stream stands afterwards
     std::string song;         // every field, when loaded
     std::size_t leaked = 0;   // blocks left after the song was released
+    std::size_t wrongOwnerBounds = 0;
 };
 
 LoadOutcome Load(const gp4::Bytes &bytes, std::size_t capacity) {
@@ -217,7 +244,10 @@ LoadOutcome Load(const gp4::Bytes &bytes, std::size_t capacity) {
     FileStruct file;
     outcome.result = Talvoren::LoadFileStruct(&file, stream.get());
     outcome.position = std::ftell(stream.get());
-    if (outcome.result == 1) outcome.song = Describe(file);
+    if (outcome.result == 1) {
+        outcome.song = Describe(file);
+        outcome.wrongOwnerBounds = CountWrongOwnerBounds(file);
+    }
     Talvoren::FreeFileStruct(&file);
     outcome.leaked = TestHeap::LiveBlocks() - liveBefore;
     return outcome;
@@ -226,12 +256,14 @@ LoadOutcome Load(const gp4::Bytes &bytes, std::size_t capacity) {
 void ExpectSameLoads(const gp4::Bytes &bytes, const std::string &what) {
     const LoadOutcome direct = Load(bytes, 0);
     EXPECT_EQ(direct.leaked, 0u) << what;
+    EXPECT_EQ(direct.wrongOwnerBounds, 0u) << what;
     for (std::size_t capacity : windowSizes) {
         const LoadOutcome windowed = Load(bytes, capacity);
         EXPECT_EQ(windowed.result, direct.result) << what << ", window of " << capacity;
         EXPECT_EQ(windowed.position, direct.position) << what << ", window of " << capacity;
         EXPECT_EQ(windowed.song, direct.song) << what << ", window of " << capacity;
         EXPECT_EQ(windowed.leaked, 0u) << what << ", window of " << capacity;
+        EXPECT_EQ(windowed.wrongOwnerBounds, 0u) << what << ", window of " << capacity;
         if (::testing::Test::HasFailure()) return;
     }
 }
