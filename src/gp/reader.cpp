@@ -993,23 +993,30 @@ int GrowRowBuffer(RowBuffer *buffer, std::size_t count) {
     return 1;
 }
 
-// Copies size bytes into memory that will not be read again soon. The beats
-// of a song are far more than the caches hold, so the row block is written
-// around them, sparing the read of every line of it before it is written.
-void CopyPastTheCaches(void *to, const void *from, std::size_t size) {
+// Moves size bytes into memory that will not be read again soon, leaving
+// zeros behind. The beats of a song are far more than the caches hold, so the
+// row block is written around them, sparing the read of every line of it
+// before it is written; the row buffer, which the caches do hold, is cleared
+// in the same pass.
+void MoveClearing(void *to, void *from, std::size_t size) {
 #if defined(__SSE2__)
     if (reinterpret_cast<std::uintptr_t>(to) % 16 == 0 && reinterpret_cast<std::uintptr_t>(from) % 16 == 0) {
         __m128i *target = static_cast<__m128i *>(to);
-        const __m128i *source = static_cast<const __m128i *>(from);
-        for (std::size_t block = 0; block < size / 16; ++block)
+        __m128i *source = static_cast<__m128i *>(from);
+        const __m128i zero = _mm_setzero_si128();
+        for (std::size_t block = 0; block < size / 16; ++block) {
             _mm_stream_si128(target + block, _mm_load_si128(source + block));
+            _mm_store_si128(source + block, zero);
+        }
         _mm_sfence();
-        std::memcpy(reinterpret_cast<char *>(to) + size / 16 * 16,
-                    reinterpret_cast<const char *>(from) + size / 16 * 16, size % 16);
+        const std::size_t done = size / 16 * 16;
+        std::memcpy(static_cast<char *>(to) + done, static_cast<char *>(from) + done, size % 16);
+        std::memset(static_cast<char *>(from) + done, 0, size % 16);
         return;
     }
 #endif
     std::memcpy(to, from, size);
+    std::memset(from, 0, size);
 }
 
 // Reads the pairs of one measure, track by track, into the row of trackCount
@@ -1039,10 +1046,7 @@ int LoadMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount, RowBuffer *b
         const std::size_t size = buffer->used * sizeof(Beat);
         Beat *block = static_cast<Beat *>(size == 0 ? MemCalloc(1, sizeof(Beat)) : MemAlloc(size));
         if (block == nullptr) goto fail;
-        if (size != 0) {
-            CopyPastTheCaches(block, buffer->beats, size);
-            std::memset(buffer->beats, 0, size);
-        }
+        if (size != 0) MoveClearing(block, buffer->beats, size);
         std::size_t start = 0;
         for (std::uint32_t track = 0; track < trackCount; ++track) {
             row[track].beats = block + start;
