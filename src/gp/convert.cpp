@@ -570,10 +570,6 @@ std::uint32_t GetUnswungBeatPulses(const Conversion *conversion, const Beat &bea
     return (beat.flags & BeatHasTuplet) ? TupletPulses(pulses, beat.tuplet) : pulses;
 }
 
-// How many beats ahead of its use a beat's memory is asked for: the beats are
-// large records, and a song's beats are far more than the caches hold.
-constexpr std::uint32_t prefetchDistance = 4;
-
 // One track through one measure of pulseCount pulses, pulseCount > 0, as the
 // pulse-by-pulse clock plays it. Beat 0 starts at pulse 0; where a beat ends
 // the sounding beat is released and the next one starts. A beat of no pulses
@@ -599,7 +595,6 @@ void PlayTrackMeasure(Conversion *conversion, MidiTrackChunk *chunk, Track *trac
     const bool swung = conversion->file->headers.tabInfo.tripletFeel == 1;
     while (started < pair.beatCount) {
         const Beat &beat = pair.beats[started];
-        if (started + prefetchDistance < pair.beatCount) PrefetchBeat(&pair.beats[started + prefetchDistance]);
         chunk->pendingDelta += pulse - counted;
         counted = pulse;
         if (started > 0) ReleaseBeat(conversion, chunk, channels, held);
