@@ -319,7 +319,8 @@ void PrefetchRow(const MeasureTrackPair *row, std::uint32_t trackCount) {
 // Walks the playing order as the conversion will, adding up what the
 // rendering costs, and stops as soon as a limit is passed. Leaves every pass
 // counter at 0 either way.
-bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
+bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
+                          std::uint64_t *measuresPlayed = nullptr) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
@@ -360,6 +361,32 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth) {
             ResetPassCounters(file);
             return false;
         }
+    }
+    if (measuresPlayed != nullptr) *measuresPlayed = measureVisits / chunkCount;
+    return true;
+}
+
+// About the bytes a played beat takes in its track's chunk: the note-ons and
+// the note-offs of two or three notes.
+constexpr std::uint64_t expectedBeatBytes = 16;
+// Room for a track's opening events: its name, program and volume.
+constexpr std::uint64_t trackOpeningBytes = 64;
+
+// Sizes every track chunk's buffer once for the beats its track plays (its
+// beats in all measures, times the measures played per measure stored), so
+// that the buffers seldom grow, and copy their events, while the song is
+// converted. false when a buffer cannot be had.
+bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint64_t measuresPlayed) {
+    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
+    if (measureCount == 0) return true;
+    for (std::uint32_t track = 0; track < trackCount; ++track) {
+        std::uint64_t beats = 0;
+        for (std::uint32_t measure = 0; measure < measureCount; ++measure)
+            beats += file->body.measureTrackPairs[measure][track].beatCount;
+        std::uint64_t bytes = beats * measuresPlayed / measureCount * expectedBeatBytes + trackOpeningBytes;
+        if (bytes > largestEventBytes) bytes = largestEventBytes;
+        if (!ReserveEvents(&midi->tracks[track + 1], static_cast<std::uint32_t>(bytes))) return false;
     }
     return true;
 }
@@ -680,7 +707,9 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
-    if (!IsRenderWithinLimits(file, pulses)) return 0;
+    std::uint64_t measuresPlayed = 0;
+    if (!IsRenderWithinLimits(file, pulses, &measuresPlayed)) return 0;
+    if (!ReserveTrackChunks(file, midi, measuresPlayed)) return 0;
 
     TempoChange stackTempoChanges[stackTempoChangeCount];
     Conversion conversion = {file, &midi->tracks[0], pulses, false, stackTempoChanges, 0, stackTempoChangeCount,

@@ -423,6 +423,16 @@ void DestroyMidiBuffer(Byte *buffer) { MemFree(buffer); }
 // ---------------------------------------------------------------------------
 // Event builders.
 
+int ReserveEvents(MidiTrackChunk *track, std::uint32_t bytes) {
+    if (track->events != nullptr && bytes <= track->capacity) return 1;
+    if (bytes < firstCapacity) bytes = firstCapacity;
+    void *grown = track->events == nullptr ? MemAlloc(bytes) : MemRealloc(track->events, bytes);
+    if (grown == nullptr) return 0;
+    track->events = static_cast<Byte *>(grown);
+    track->capacity = bytes;
+    return 1;
+}
+
 int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity) {
     return AddNoteEvent(track, 0x80, channel, key, velocity);
 }

@@ -67,6 +67,12 @@ std::uint32_t CreateMidiBuffer(const MidiFileStruct *midi, Byte **buffer);
 void DestroyMidiBuffer(Byte *buffer);
 int BufferWriteTrackChunk(const MidiTrackChunk *track, Byte *buffer, std::uint32_t *position);
 
+// Makes the chunk's buffer hold at least bytes bytes of events in all, so
+// that appending up to that many needs no reallocation; header.length and the
+// events held stay as they are. 1 when the room is there; 0 when the buffer
+// could not grow (the chunk is then unchanged).
+int ReserveEvents(MidiTrackChunk *track, std::uint32_t bytes);
+
 // Event builders: each writes the chunk's pendingDelta as the event's delta
 // time and clears it. 1 when appended, 0 when the buffer could not grow
 // (the chunk is then unchanged).

@@ -227,6 +227,47 @@ void Prepare(MidiTrackChunk *chunk, const ChordCase &chordCase) {
     chunk->pendingDelta = chordCase.pendingDelta;
 }
 
+// Room reserved up front is used without a reallocation, and the events
+// are those of a chunk that grew as it went; a reservation below the room
+// held changes nothing.
+TEST_F(ChunkGrowth, ReservedRoomTakesEventsWithoutReallocation) {
+    ASSERT_EQ(AddEventProgramChange(&track, 3, 12), 1);
+    const Bytes opening = EventBytes(track);
+    ASSERT_EQ(ReserveEvents(&track, 4000), 1);
+    EXPECT_EQ(track.capacity, 4000u);
+    EXPECT_EQ(EventBytes(track), opening);
+    const Byte *reserved = track.events;
+    const std::size_t requests = TestHeap::Requests();
+    AppendNoteOns(&track, 999);  // 3 + 999 x 4 bytes: 3999
+    EXPECT_EQ(track.events, reserved);
+    EXPECT_EQ(TestHeap::Requests(), requests);
+
+    MidiTrackChunk grown;
+    InitMidiTrackChunk(&grown);
+    ASSERT_EQ(AddEventProgramChange(&grown, 3, 12), 1);
+    AppendNoteOns(&grown, 999);
+    EXPECT_EQ(EventBytes(track), EventBytes(grown));
+    FreeMidiTrackChunk(&grown);
+
+    ASSERT_EQ(ReserveEvents(&track, 100), 1);
+    EXPECT_EQ(track.capacity, 4000u);
+    EXPECT_EQ(track.events, reserved);
+}
+
+TEST_F(ChunkGrowth, RefusedReservationKeepsTheChunk) {
+    AppendNoteOns(&track, 10);
+    const MidiTrackChunk before = track;
+    const Bytes bytesBefore = EventBytes(track);
+    TestHeap::FailAllocation(1);
+    EXPECT_EQ(ReserveEvents(&track, 1u << 20), 0);
+    EXPECT_TRUE(TestHeap::FailureHappened());
+    EXPECT_EQ(track.events, before.events);
+    EXPECT_EQ(track.capacity, before.capacity);
+    EXPECT_EQ(EventBytes(track), bytesBefore);
+    AppendNoteOns(&track, 10);
+    EXPECT_EQ(DwordValue(track.header.length), 80u);
+}
+
 TEST_F(ChunkGrowth, ChordGivesTheBytesOfOneCallPerNote) {
     const std::uint32_t deltas[] = {0, 1, 0x7F, 0x80, 0x3FFF, 0x4000, 0x1FFFFF, 0x200000, 0x0FFFFFFF, 0x10000000};
     std::mt19937 engine(7);
