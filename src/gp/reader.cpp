@@ -944,21 +944,47 @@ fail:
 // notes' effect pointers.
 constexpr std::uint32_t releasePrefetchDistance = 24;
 
+// A pair's owner bits: one a beat for its first beats, one for all the others.
+constexpr std::uint32_t ownerBitBeats = 31;
+constexpr std::uint32_t laterBeatsOwnBit = 1u << ownerBitBeats;
+
+constexpr std::uint32_t OwnerBit(std::uint32_t beat) { return beat < ownerBitBeats ? 1u << beat : laterBeatsOwnBit; }
+
+// The index of the lowest set bit of bits, which is not 0.
+std::uint32_t LowestBitIndex(std::uint32_t bits) {
+#if defined(__GNUC__)
+    return static_cast<std::uint32_t>(__builtin_ctz(bits));
+#else
+    std::uint32_t index = 0;
+    while ((bits & 1u) == 0) {
+        bits >>= 1;
+        ++index;
+    }
+    return index;
+#endif
+}
+
 // Releases what the beats of a row own and the row's beat block, and leaves
-// every pair without beats. The pairs and their beats are released last
-// first, as the rows are: the beats read last are the ones still in the
-// caches. Only the beats below a pair's ownersEnd are visited.
+// every pair without beats. The pairs are released last first, as the rows
+// are: what was read last is what the caches still hold. Only the beats that
+// a pair's owner bits name are visited.
 void FreeMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount) {
     for (std::uint32_t track = trackCount; track-- > 0;) {
         MeasureTrackPair *pair = &row[track];
         if (pair->beats != nullptr) {
-            const std::uint32_t owners = pair->ownersEnd < pair->beatCount ? pair->ownersEnd : pair->beatCount;
-            for (std::uint32_t beat = owners; beat-- > 0;) {
-                if (beat >= releasePrefetchDistance) PrefetchBeat(&pair->beats[beat - releasePrefetchDistance]);
-                FreeBeat(&pair->beats[beat]);
+            if (pair->owners & laterBeatsOwnBit) {
+                for (std::uint32_t beat = pair->beatCount; beat-- > ownerBitBeats;) {
+                    if (beat >= ownerBitBeats + releasePrefetchDistance)
+                        PrefetchBeat(&pair->beats[beat - releasePrefetchDistance]);
+                    FreeBeat(&pair->beats[beat]);
+                }
+            }
+            for (std::uint32_t bits = pair->owners & ~laterBeatsOwnBit; bits != 0; bits &= bits - 1) {
+                const std::uint32_t beat = LowestBitIndex(bits);
+                if (beat < pair->beatCount) FreeBeat(&pair->beats[beat]);
             }
         }
-        pair->ownersEnd = 0;
+        pair->owners = 0;
     }
     if (trackCount != 0) MemFree(row[0].beats);
     for (std::uint32_t track = 0; track < trackCount; ++track) row[track].beats = nullptr;
@@ -1029,7 +1055,7 @@ int LoadMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount, RowBuffer *b
     buffer->used = 0;
     for (std::uint32_t track = 0; track < trackCount; ++track) {
         MeasureTrackPair *pair = &row[track];
-        pair->ownersEnd = 0;
+        pair->owners = 0;
         if (!ReadField(stream, &pair->beatCount, sizeof pair->beatCount)) goto fail;
         if (!CountFits(stream, pair->beatCount, leastBeatSize)) goto fail;
         if (!GrowRowBuffer(buffer, pair->beatCount)) goto fail;
@@ -1037,7 +1063,7 @@ int LoadMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount, RowBuffer *b
         for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat) {
             const BeatRead read = ReadClearedBeat(&beats[beat], stream);
             if (read == BeatFailed) goto fail;
-            if (read == BeatOwnsBlocks) pair->ownersEnd = beat + 1;
+            if (read == BeatOwnsBlocks) pair->owners |= OwnerBit(beat);
             ++buffer->used;
         }
     }
@@ -1064,7 +1090,7 @@ fail:
         std::memset(buffer->beats, 0, touched * sizeof(Beat));
     }
     buffer->used = 0;
-    for (std::uint32_t track = 0; track < trackCount; ++track) row[track].ownersEnd = 0;
+    for (std::uint32_t track = 0; track < trackCount; ++track) row[track].owners = 0;
     return 0;
 }
 

@@ -277,10 +277,11 @@ inline void PrefetchBeat(const Beat *beat) { PrefetchBytes(beat, sizeof(Beat)); 
 // the row's first pair points at its start, and the block belongs to the row.
 struct MeasureTrackPair {
     std::uint32_t beatCount;
-    // One past the last beat that owns a block of its own (chord diagram,
-    // text, beat effect, mix-table change or note effect); 0 when none does.
-    // Releasing the song visits only the beats below it: most own nothing.
-    std::uint32_t ownersEnd;
+    // Which beats own a block of their own (chord diagram, text, beat
+    // effect, mix-table change or note effect): bit b for beat b below 31,
+    // bit 31 for any beat from 31 on. Releasing the song visits only those
+    // beats (all from 31 on when bit 31 is set): most beats own nothing.
+    std::uint32_t owners;
     Beat *beats;  // beatCount beats inside the row's block; null until the row is read whole
 };
 

@@ -339,7 +339,7 @@ protected:
 TEST_F(RowReading, NoBeatsLoads) {
     ASSERT_EQ(ReadRow({0, 0, 0, 0}, 1), 1);
     EXPECT_EQ(row[0].beatCount, 0u);
-    EXPECT_EQ(row[0].ownersEnd, 0u);
+    EXPECT_EQ(row[0].owners, 0u);
     EXPECT_NE(row[0].beats, nullptr);
 }
 
@@ -387,9 +387,10 @@ TEST_F(RowReading, NextRowStartsFromClearedBeats) {
     }
 }
 
-// ownersEnd is one past the last beat that owns a block of its own; the
-// release visits only the beats below it, and nothing is left behind.
-TEST_F(RowReading, OwnersEndFollowsTheLastOwningBeat) {
+// A pair's owner bits name the beats that own a block of their own, one bit
+// a beat for the first 31 and one for all later beats; the release visits
+// only those, and nothing is left behind.
+TEST_F(RowReading, OwnerBitsNameTheOwningBeats) {
     gp4::Beat withEffect = gp4::QuarterNote(2, 5);
     withEffect.notes[1].flags |= gp4::NoteBits::Effects;
     withEffect.notes[1].effects.flags2 = gp4::NoteEffectBits::Slide;
@@ -399,18 +400,23 @@ TEST_F(RowReading, OwnersEndFollowsTheLastOwningBeat) {
     gp4::Beat withChord = gp4::QuarterNote(1, 1);
     withChord.flags |= gp4::BeatBits::Chord;
     gp4::Beat plain = gp4::QuarterNote(3, 3);
+    std::vector<gp4::Beat> longPair(40, plain);
+    longPair[30] = withText;
+    longPair[31] = withEffect;
+    longPair[39] = withChord;
 
     gp4::Bytes bytes;
     WritePair(bytes, {plain, withEffect, plain, withText, plain});
     WritePair(bytes, {plain, plain});
-    WritePair(bytes, {withChord, plain, plain});
+    WritePair(bytes, longPair);
     ASSERT_EQ(ReadRow(bytes, 3), 1);
-    EXPECT_EQ(row[0].ownersEnd, 4u);
-    EXPECT_EQ(row[1].ownersEnd, 0u);
-    EXPECT_EQ(row[2].ownersEnd, 1u);
+    EXPECT_EQ(row[0].owners, 0x0Au);
+    EXPECT_EQ(row[1].owners, 0u);
+    EXPECT_EQ(row[2].owners, 0xC0000000u);
     ASSERT_NE(row[0].beats[1].notes[1].effect, nullptr);
     ASSERT_NE(row[0].beats[3].text, nullptr);
-    ASSERT_NE(row[2].beats[0].chordDiagram, nullptr);
+    ASSERT_NE(row[2].beats[31].notes[1].effect, nullptr);
+    ASSERT_NE(row[2].beats[39].chordDiagram, nullptr);
 }
 
 TEST_F(RowReading, FailureKeepsTheCountsAndReleasesTheBeats) {
@@ -423,7 +429,7 @@ TEST_F(RowReading, FailureKeepsTheCountsAndReleasesTheBeats) {
     EXPECT_EQ(row[1].beatCount, 3u);
     EXPECT_EQ(row[0].beats, nullptr);
     EXPECT_EQ(row[1].beats, nullptr);
-    EXPECT_EQ(row[0].ownersEnd, 0u);
+    EXPECT_EQ(row[0].owners, 0u);
 }
 
 TEST_F(RowReading, EveryPrefixFails) {

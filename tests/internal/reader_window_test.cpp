@@ -190,7 +190,7 @@ std::string Describe(const FileStruct &file) {
             if (row == nullptr) continue;
             for (std::uint32_t track = 0; track < trackCount; ++track) {
                 text << "pair " << measure << '/' << track << ": " << row[track].beatCount << " owners "
-                     << row[track].ownersEnd << '\n';
+                     << row[track].owners << '\n';
                 if (row[track].beats == nullptr) continue;
                 for (std::uint32_t beat = 0; beat < row[track].beatCount; ++beat) {
                     PutBeat(text, row[track].beats[beat]);
@@ -202,27 +202,28 @@ std::string Describe(const FileStruct &file) {
     return text.str();
 }
 
-// One past the last beat of the pair that holds any block of its own.
-std::uint32_t LastOwningBeatEnd(const Talvoren::MeasureTrackPair &pair) {
-    std::uint32_t end = 0;
+// The pair's beats that hold any block of their own: bit b for beat b below
+// 31, bit 31 for any later one.
+std::uint32_t OwningBeats(const Talvoren::MeasureTrackPair &pair) {
+    std::uint32_t bits = 0;
     for (std::uint32_t index = 0; index < pair.beatCount; ++index) {
         const Talvoren::Beat &beat = pair.beats[index];
         bool owns = beat.chordDiagram != nullptr || beat.text != nullptr || beat.beatEffect != nullptr ||
                     beat.mixTableEvent != nullptr;
         for (const Talvoren::Note &note : beat.notes) owns = owns || note.effect != nullptr;
-        if (owns) end = index + 1;
+        if (owns) bits |= index < 31 ? 1u << index : 1u << 31;
     }
-    return end;
+    return bits;
 }
 
-// The pairs whose ownersEnd is not one past their last owning beat: the
+// The pairs whose owner bits are not those of their owning beats: the
 // release would skip a block there (and leak it), or visit beats for nothing.
-std::size_t CountWrongOwnerBounds(const FileStruct &file) {
+std::size_t CountWrongOwnerBits(const FileStruct &file) {
     std::size_t wrong = 0;
     for (std::uint32_t measure = 0; measure < file.headers.pieceInfo.measureCount; ++measure)
         for (std::uint32_t track = 0; track < file.headers.pieceInfo.trackCount; ++track) {
             const Talvoren::MeasureTrackPair &pair = file.body.measureTrackPairs[measure][track];
-            if (pair.ownersEnd != LastOwningBeatEnd(pair)) ++wrong;
+            if (pair.owners != OwningBeats(pair)) ++wrong;
         }
     return wrong;
 }
@@ -233,7 +234,7 @@ struct LoadOutcome {
     long position = -1;       // where the stream stands afterwards
     std::string song;         // every field, when loaded
     std::size_t leaked = 0;   // blocks left after the song was released
-    std::size_t wrongOwnerBounds = 0;
+    std::size_t wrongOwnerBits = 0;
 };
 
 LoadOutcome Load(const gp4::Bytes &bytes, std::size_t capacity) {
@@ -246,7 +247,7 @@ LoadOutcome Load(const gp4::Bytes &bytes, std::size_t capacity) {
     outcome.position = std::ftell(stream.get());
     if (outcome.result == 1) {
         outcome.song = Describe(file);
-        outcome.wrongOwnerBounds = CountWrongOwnerBounds(file);
+        outcome.wrongOwnerBits = CountWrongOwnerBits(file);
     }
     Talvoren::FreeFileStruct(&file);
     outcome.leaked = TestHeap::LiveBlocks() - liveBefore;
@@ -256,14 +257,14 @@ LoadOutcome Load(const gp4::Bytes &bytes, std::size_t capacity) {
 void ExpectSameLoads(const gp4::Bytes &bytes, const std::string &what) {
     const LoadOutcome direct = Load(bytes, 0);
     EXPECT_EQ(direct.leaked, 0u) << what;
-    EXPECT_EQ(direct.wrongOwnerBounds, 0u) << what;
+    EXPECT_EQ(direct.wrongOwnerBits, 0u) << what;
     for (std::size_t capacity : windowSizes) {
         const LoadOutcome windowed = Load(bytes, capacity);
         EXPECT_EQ(windowed.result, direct.result) << what << ", window of " << capacity;
         EXPECT_EQ(windowed.position, direct.position) << what << ", window of " << capacity;
         EXPECT_EQ(windowed.song, direct.song) << what << ", window of " << capacity;
         EXPECT_EQ(windowed.leaked, 0u) << what << ", window of " << capacity;
-        EXPECT_EQ(windowed.wrongOwnerBounds, 0u) << what << ", window of " << capacity;
+        EXPECT_EQ(windowed.wrongOwnerBits, 0u) << what << ", window of " << capacity;
         if (::testing::Test::HasFailure()) return;
     }
 }
