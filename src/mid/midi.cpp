@@ -199,6 +199,17 @@ int BufferWriteMidiHeaderChunk(const MidiHeaderChunk *header, Byte *buffer, std:
 // The room a chunk's first buffer has, enough for a track's opening events.
 constexpr std::uint32_t firstCapacity = 64;
 
+// Gives the chunk's buffer room for capacity bytes (at least firstCapacity),
+// keeping the events held; 0 with the chunk unchanged when the heap refuses.
+int ResizeEvents(MidiTrackChunk *track, std::uint32_t capacity) {
+    if (capacity < firstCapacity) capacity = firstCapacity;
+    void *grown = track->events == nullptr ? MemAlloc(capacity) : MemRealloc(track->events, capacity);
+    if (grown == nullptr) return 0;
+    track->events = static_cast<Byte *>(grown);
+    track->capacity = capacity;
+    return 1;
+}
+
 // Makes room in the chunk's buffer for extraBytes more bytes. A buffer that
 // is full grows with one reallocation to twice its size (or to what the event
 // needs, when that is more), so that appending n events costs a number of
@@ -213,13 +224,8 @@ int GrowEvents(MidiTrackChunk *track, std::uint32_t extraBytes) {
     const std::uint32_t needed = length + extraBytes;
     if (track->events != nullptr && needed <= track->capacity) return 1;
     std::uint32_t capacity = track->capacity > largestLength / 2 ? largestLength : track->capacity * 2;
-    if (capacity < firstCapacity) capacity = firstCapacity;
     if (capacity < needed) capacity = needed;
-    void *grown = track->events == nullptr ? MemAlloc(capacity) : MemRealloc(track->events, capacity);
-    if (grown == nullptr) return 0;
-    track->events = static_cast<Byte *>(grown);
-    track->capacity = capacity;
-    return 1;
+    return ResizeEvents(track, capacity);
 }
 
 // Makes room for the pending delta time and eventSize bytes, writes the delta
@@ -425,12 +431,7 @@ void DestroyMidiBuffer(Byte *buffer) { MemFree(buffer); }
 
 int ReserveEvents(MidiTrackChunk *track, std::uint32_t bytes) {
     if (track->events != nullptr && bytes <= track->capacity) return 1;
-    if (bytes < firstCapacity) bytes = firstCapacity;
-    void *grown = track->events == nullptr ? MemAlloc(bytes) : MemRealloc(track->events, bytes);
-    if (grown == nullptr) return 0;
-    track->events = static_cast<Byte *>(grown);
-    track->capacity = bytes;
-    return 1;
+    return ResizeEvents(track, bytes);
 }
 
 int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity) {
