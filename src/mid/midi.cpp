@@ -427,12 +427,15 @@ std::uint32_t CreateMidiBuffer(const MidiFileStruct *midi, Byte **buffer) {
 void DestroyMidiBuffer(Byte *buffer) { MemFree(buffer); }
 
 // ---------------------------------------------------------------------------
-// Event builders.
+// Room for events ahead of them.
 
 int ReserveEvents(MidiTrackChunk *track, std::uint32_t bytes) {
     if (track->events != nullptr && bytes <= track->capacity) return 1;
     return ResizeEvents(track, bytes);
 }
+
+// ---------------------------------------------------------------------------
+// Event builders.
 
 int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity) {
     return AddNoteEvent(track, 0x80, channel, key, velocity);
