@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "bench_support.h"
+#include "gp/convert.h"
 #include "gp/song.h"
 #include "mid/midi.h"
 #include "zelto.h"

@@ -4,13 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "gp/convert.h"
 #include "gp/song.h"
 #include "heap.h"
 #include "mid/midi.h"
 
 namespace Talvoren {
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // Song values as the conversion reads them.
@@ -18,10 +17,6 @@ namespace {
 constexpr std::int8_t longestDurationCode = -2;   // a whole note
 constexpr std::int8_t shortestDurationCode = 4;   // a sixty-fourth note
 constexpr std::uint8_t fallbackDenominator = 4;   // stands in for a denominator of 0
-constexpr std::uint32_t noteSlotCount = 7;        // note slots of a beat, tunings of a track
-constexpr std::uint32_t midiChannelCount = 16;
-constexpr std::uint32_t midiPortCount = 4;
-constexpr std::uint8_t largestDataByte = 127;
 
 // A duration code outside the format's range is timed as the nearest code in it.
 std::int8_t ClampedDurationCode(std::int8_t duration) {
@@ -44,7 +39,7 @@ std::uint8_t UsableDenominator(std::uint8_t denominator) {
 
 // Brings the running time signature up to date with the values the measure
 // carries; true when either value changed.
-bool IsTimeSignatureSwitched(const Measure *measure, std::uint8_t *numerator, std::uint8_t *denominator) {
+bool UpdateTimeSignature(const Measure *measure, std::uint8_t *numerator, std::uint8_t *denominator) {
     bool switched = false;
     if ((measure->flags & MeasureHasNumerator) && measure->keyNumerator != *numerator) {
         *numerator = measure->keyNumerator;
@@ -233,15 +228,6 @@ std::uint8_t GetDenominatorPower(std::uint8_t denominator) {
 
 bool IsMidiChannel(std::uint32_t channel) { return channel >= 1 && channel <= midiChannelCount; }
 
-// The 0-based channels a track sends on. A track whose channel is not 1-16
-// sends no channel events; an effects channel outside 1-16 is the main one.
-struct TrackChannels {
-    bool sends;
-    std::uint8_t main;
-    std::uint8_t effects;
-    bool hasEffects;  // the effects channel differs from the main one
-};
-
 TrackChannels GetTrackChannels(const Track &track) {
     TrackChannels channels = {false, 0, 0, false};
     if (!IsMidiChannel(track.midiChannel)) return channels;
@@ -275,6 +261,8 @@ bool IsBeatSilent(const Beat &beat) {
 }
 
 const char *TextOrEmpty(const char *text) { return text == nullptr ? "" : text; }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Render limits: no real song comes near them. A song that would pass one is
@@ -340,7 +328,7 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
          measureIndex = GetNextMeasureIdx(file, measureIndex)) {
         const Measure *measure = &file->body.measures[measureIndex];
         measureVisits += chunkCount;
-        if (IsTimeSignatureSwitched(measure, &numerator, &denominator)) eventBytes += timeSignatureEventBytes;
+        if (UpdateTimeSignature(measure, &numerator, &denominator)) eventBytes += timeSignatureEventBytes;
         const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
         ticks += pulseCount;
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr)
@@ -731,7 +719,7 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
          measureIndex < measureCount && !conversion.appendFailed;
          measureIndex = GetNextMeasureIdx(file, measureIndex)) {
         const Measure *measure = &file->body.measures[measureIndex];
-        if (IsTimeSignatureSwitched(measure, &numerator, &denominator)) {
+        if (UpdateTimeSignature(measure, &numerator, &denominator)) {
             const std::uint8_t usedDenominator = UsableDenominator(denominator);
             Appended(&conversion, AddMetaEventTimeSignature(conversion.conductor, numerator,
                                                             GetDenominatorPower(usedDenominator),

@@ -1,6 +1,5 @@
 // song.h - the in-memory model of a Guitar Pro 4 song, and the entry points
-// of the song reader (LoadFileStruct, FreeFileStruct) and of the song-to-MIDI
-// conversion (ToMidi).
+// of the song reader (LoadFileStruct, FreeFileStruct).
 //
 // Every record is plain data. Strings are heap copies ending in a zero byte,
 // owned by the record holding the pointer; a null pointer is an absent
@@ -15,6 +14,10 @@
 namespace Talvoren {
 
 struct MidiFileStruct;
+
+constexpr std::uint32_t noteSlotCount = 7;     // note slots of a beat, tunings of a track
+constexpr std::uint32_t midiPortCount = 4;     // ports of the channel table
+constexpr std::uint32_t midiChannelCount = 16; // channels of a port
 
 #pragma pack(push, 1)
 
@@ -304,14 +307,6 @@ int LoadFileStruct(FileStruct *file, std::FILE *stream);
 
 // Releases everything the record owns; safe on a zeroed, failed or freed record.
 void FreeFileStruct(FileStruct *file);
-
-// Appends the song's events to a model with trackCount + 1 track chunks:
-// chunk 0 the conductor track, chunk k + 1 song track k. Returns 1; returns 0
-// with nothing appended when the model has another number of chunks, when
-// the rendering would pass the render limits (too many ticks, measures played
-// or events for any real song), or when its working memory cannot be had or
-// an event cannot be appended (the file would be incomplete).
-int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);
 
 }  // namespace Talvoren
 

@@ -2,6 +2,7 @@
 // MIDI File of format 1 in one heap buffer, and the release of that buffer.
 #include <cstdint>
 
+#include "gp/convert.h"
 #include "gp/song.h"
 #include "mid/midi.h"
 #include "zelto.h"

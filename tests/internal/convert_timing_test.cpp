@@ -66,18 +66,18 @@ TEST(MeasureTiming, DenominatorZeroCountsAsFour) {
 TEST(MeasureTiming, TimeSignatureSwitches) {
     std::uint8_t numerator = 0, denominator = 0;
     const Measure common = TimeSignature(4, 4);
-    EXPECT_TRUE(Talvoren::IsTimeSignatureSwitched(&common, &numerator, &denominator));
+    EXPECT_TRUE(Talvoren::UpdateTimeSignature(&common, &numerator, &denominator));
     EXPECT_EQ(numerator, 4);
     EXPECT_EQ(denominator, 4);
 
-    EXPECT_FALSE(Talvoren::IsTimeSignatureSwitched(&common, &numerator, &denominator));
+    EXPECT_FALSE(Talvoren::UpdateTimeSignature(&common, &numerator, &denominator));
     const Measure bare = MeasureOf(0, 7, 8);  // values without their flags are not read
-    EXPECT_FALSE(Talvoren::IsTimeSignatureSwitched(&bare, &numerator, &denominator));
+    EXPECT_FALSE(Talvoren::UpdateTimeSignature(&bare, &numerator, &denominator));
     EXPECT_EQ(numerator, 4);
     EXPECT_EQ(denominator, 4);
 
     const Measure denominatorOnly = MeasureOf(Talvoren::MeasureHasDenominator, 0, 8);
-    EXPECT_TRUE(Talvoren::IsTimeSignatureSwitched(&denominatorOnly, &numerator, &denominator));
+    EXPECT_TRUE(Talvoren::UpdateTimeSignature(&denominatorOnly, &numerator, &denominator));
     EXPECT_EQ(numerator, 4);
     EXPECT_EQ(denominator, 8);
 }
