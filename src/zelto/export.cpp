@@ -2,20 +2,10 @@
 // MIDI File of format 1 in one heap buffer, and the release of that buffer.
 #include <cstdint>
 
-#include "gp/convert.h"
-#include "gp/song.h"
 #include "mid/midi.h"
 #include "zelto.h"
 #include "zelto/global.h"
-
-namespace {
-
-constexpr std::uint32_t ticksPerQuarter = 480;
-constexpr std::uint32_t pulsesPerSixtyFourth = ticksPerQuarter / 16;  // one pulse is one tick
-// The file's track count is 16 bits and holds one chunk more than the song has tracks.
-constexpr std::uint32_t largestSongTrackCount = 0xFFFF - 1;
-
-}  // namespace
+#include "zelto/song_access.h"
 
 using namespace Talvoren;
 
@@ -27,23 +17,12 @@ extern "C" {
 // when the song cannot be rendered within the render limits or the buffer
 // cannot be allocated.
 ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
-    FileStruct *song = theFileStruct;
-    if (song == nullptr) return 0;
-    const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
-    if (trackCount > largestSongTrackCount) return 0;
-
-    MidiFileStruct midi;
-    if (!InitMidiFileStruct(&midi, trackCount + 1, ticksPerQuarter)) return 0;
-    if (ToMidi(song, &midi, pulsesPerSixtyFourth)) {
-        Byte *made = nullptr;
-        const std::uint32_t madeSize = CreateMidiBuffer(&midi, &made);
-        *buffer = reinterpret_cast<unsigned char *>(made);
-        *size = made == nullptr ? 0 : madeSize;
-    } else {
-        *buffer = nullptr;
-        *size = 0;
-    }
-    FreeMidiFileStruct(&midi);
+    unsigned char *made = nullptr;
+    std::uint32_t madeSize = 0;
+    if (RenderSongMidi(theFileStruct, MidiRendering::Plain, &made, &madeSize) == RenderOutcome::SetUpFailed)
+        return 0;
+    *buffer = made;
+    *size = madeSize;
     return 1;
 }
 

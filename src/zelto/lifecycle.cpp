@@ -1,10 +1,9 @@
 // lifecycle.cpp - the global song and the four exports that set it up, fill
 // it from a file and release it.
-#include <cstdio>
-
-#include "heap.h"
 #include "zelto.h"
 #include "zelto/global.h"
+#include "zelto/song_access.h"
+#include "zelto_song.h"
 
 namespace Talvoren {
 
@@ -20,29 +19,11 @@ ZELTO_API void ZELTO_CALL ZELTO_Init(void) { theFileStruct = nullptr; }
 
 ZELTO_API int ZELTO_CALL ZELTO_Load(const char *path) {
     if (theFileStruct != nullptr || path == nullptr) return 0;
-
-    std::FILE *stream = std::fopen(path, "rb");
-    if (stream == nullptr) return 0;
-
-    theFileStruct = static_cast<FileStruct *>(MemAlloc(sizeof(FileStruct)));
-    if (theFileStruct == nullptr) {
-        std::fclose(stream);
-        return 0;
-    }
-    if (!LoadFileStruct(theFileStruct, stream)) {
-        MemFree(theFileStruct);
-        theFileStruct = nullptr;
-        std::fclose(stream);
-        return 0;
-    }
-    std::fclose(stream);
-    return 1;
+    return OpenSongFile(path, &theFileStruct) == ZELTO_SONG_OK ? 1 : 0;
 }
 
 ZELTO_API void ZELTO_CALL ZELTO_Unload(void) {
-    if (theFileStruct == nullptr) return;
-    FreeFileStruct(theFileStruct);
-    MemFree(theFileStruct);
+    CloseSongFile(theFileStruct);
     theFileStruct = nullptr;
 }
 

@@ -6,6 +6,7 @@
 
 #include "zelto.h"
 #include "zelto/global.h"
+#include "zelto/song_access.h"
 
 namespace Talvoren {
 namespace {
@@ -21,10 +22,7 @@ static_assert(offsetof(ZELTO_MidiChannelInfo, phaser) == offsetof(MidiChannelInf
 static_assert(offsetof(ZELTO_MidiChannelInfo, tremolo) == offsetof(MidiChannelInfo, tremolo), "tremolo");
 static_assert(offsetof(ZELTO_MidiChannelInfo, filler) == offsetof(MidiChannelInfo, filler), "filler");
 
-constexpr std::uint32_t portCount = 4;
-constexpr std::uint32_t channelsPerPort = 16;
 constexpr std::uint32_t tuningCount = 7;
-constexpr std::uint32_t lyricsLineCount = 5;
 
 // Every query is one of three shapes: a field of the song itself, of the
 // measure header with a given index, or of the track with a given index.
@@ -32,17 +30,9 @@ constexpr std::uint32_t lyricsLineCount = 5;
 // field widened to the query's type (signed fields with their sign,
 // unsigned ones without).
 
-const Measure *MeasureAt(std::uint32_t measure) {
-    if (theFileStruct == nullptr || theFileStruct->body.measures == nullptr) return nullptr;
-    if (measure >= theFileStruct->headers.pieceInfo.measureCount) return nullptr;
-    return &theFileStruct->body.measures[measure];
-}
+const Measure *MeasureAt(std::uint32_t measure) { return SongMeasureAt(theFileStruct, measure); }
 
-const Track *TrackAt(std::uint32_t track) {
-    if (theFileStruct == nullptr || theFileStruct->body.tracks == nullptr) return nullptr;
-    if (track >= theFileStruct->headers.pieceInfo.trackCount) return nullptr;
-    return &theFileStruct->body.tracks[track];
-}
+const Track *TrackAt(std::uint32_t track) { return SongTrackAt(theFileStruct, track); }
 
 const MeasureMarker *MarkerAt(std::uint32_t measure) {
     const Measure *header = MeasureAt(measure);
@@ -108,22 +98,14 @@ ZELTO_API const char *ZELTO_CALL ZELTO_GetInstructions(void) {
 ZELTO_API uint32_t ZELTO_CALL ZELTO_GetNoticeLineCount(void) {
     return FromTabInfo<uint32_t>(&TabInfo::noticeLineCount);
 }
-ZELTO_API const char *ZELTO_CALL ZELTO_GetNoticeLine(uint32_t line) {
-    if (theFileStruct == nullptr) return nullptr;
-    const TabInfo &info = theFileStruct->headers.tabInfo;
-    if (info.noticeLines == nullptr || line >= info.noticeLineCount) return nullptr;
-    return info.noticeLines[line];
-}
+ZELTO_API const char *ZELTO_CALL ZELTO_GetNoticeLine(uint32_t line) { return SongNoticeLine(theFileStruct, line); }
 ZELTO_API uint32_t ZELTO_CALL ZELTO_IsTripletFeelEnabled(void) {
     return FromTabInfo<uint32_t>(&TabInfo::tripletFeel);
 }
 ZELTO_API int32_t ZELTO_CALL ZELTO_GetLyricsTrack(void) {
     return theFileStruct != nullptr ? theFileStruct->headers.lyricsInfo.lyricsTrack : 0;
 }
-ZELTO_API const char *ZELTO_CALL ZELTO_GetLyricsLine(uint32_t line) {
-    if (theFileStruct == nullptr || line >= lyricsLineCount) return nullptr;
-    return theFileStruct->headers.lyricsInfo.lyricsLines[line];
-}
+ZELTO_API const char *ZELTO_CALL ZELTO_GetLyricsLine(uint32_t line) { return SongLyricsLine(theFileStruct, line); }
 
 // Piece information and the MIDI channel table.
 
@@ -137,9 +119,7 @@ ZELTO_API int32_t ZELTO_CALL ZELTO_GetOctave(void) {
     return FromPieceInfo<int32_t>([](const GPPieceInfo &piece) { return piece.octave; });
 }
 ZELTO_API const ZELTO_MidiChannelInfo *ZELTO_CALL ZELTO_GetMidiChannel(uint32_t port, uint32_t channel) {
-    if (theFileStruct == nullptr || port >= portCount || channel >= channelsPerPort) return nullptr;
-    const MidiChannelInfo *entry = &theFileStruct->headers.pieceInfo.midiChannels[port][channel];
-    return reinterpret_cast<const ZELTO_MidiChannelInfo *>(entry);
+    return reinterpret_cast<const ZELTO_MidiChannelInfo *>(SongMidiChannel(theFileStruct, port, channel));
 }
 
 // Measure headers.

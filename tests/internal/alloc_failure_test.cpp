@@ -11,6 +11,7 @@
 #include "zelto/lifecycle.cpp"
 #include "zelto/queries.cpp"
 #include "zelto/export.cpp"
+#include "zelto/song_access.cpp"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include "mid/midi.cpp"
 #include "zelto/lifecycle.cpp"
 #include "zelto/export.cpp"
+#include "zelto/song_access.cpp"
 #include "convert_checks.h"
 
 #include <gtest/gtest.h>

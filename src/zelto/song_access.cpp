@@ -1,0 +1,139 @@
+// song_access.cpp - opening, indexing and rendering a song: the one
+// implementation under the global-song functions and the song handles.
+#include "zelto/song_access.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "gp/convert.h"
+#include "heap.h"
+#include "mid/midi.h"
+#include "zelto_song.h"
+
+namespace Talvoren {
+
+namespace {
+
+constexpr std::uint32_t lyricsLineCount = 5;
+constexpr std::uint32_t ticksPerQuarter = 480;
+constexpr std::uint32_t pulsesPerSixtyFourth = ticksPerQuarter / 16;  // one pulse is one tick
+// The file's track count is 16 bits and holds one chunk more than the song has tracks.
+constexpr std::uint32_t largestSongTrackCount = 0xFFFF - 1;
+
+// Why a file that opened did not load: another version when its version
+// field is not one of the two accepted ones, else cut off or damaged.
+std::int32_t LoadFailureReason(std::FILE *stream) {
+    static const char prefix[] = "FICHIER GUITAR PRO v4.0";
+    unsigned char field[1 + 24] = {};
+    std::rewind(stream);
+    const std::size_t read = std::fread(field, 1, sizeof field, stream);
+    const bool accepted = read == sizeof field && field[0] == 24 &&
+                          std::memcmp(field + 1, prefix, sizeof prefix - 1) == 0 &&
+                          (field[24] == '0' || field[24] == '6');
+    return accepted ? ZELTO_SONG_CUT_OFF : ZELTO_SONG_OTHER_VERSION;
+}
+
+}  // namespace
+
+std::int32_t OpenSongFile(const char *path, FileStruct **song) {
+    *song = nullptr;
+    if (path == nullptr) return ZELTO_SONG_INVALID_ARGUMENT;
+    std::FILE *stream = std::fopen(path, "rb");
+    if (stream == nullptr) return ZELTO_SONG_CANNOT_OPEN;
+    FileStruct *loaded = static_cast<FileStruct *>(MemAlloc(sizeof(FileStruct)));
+    std::int32_t result = ZELTO_SONG_OUT_OF_MEMORY;
+    if (loaded != nullptr) {
+        if (LoadFileStruct(loaded, stream)) {
+            *song = loaded;
+            result = ZELTO_SONG_OK;
+        } else {
+            MemFree(loaded);
+            result = LoadFailureReason(stream);
+        }
+    }
+    std::fclose(stream);
+    return result;
+}
+
+void CloseSongFile(FileStruct *song) {
+    if (song == nullptr) return;
+    FreeFileStruct(song);
+    MemFree(song);
+}
+
+const Measure *SongMeasureAt(const FileStruct *song, std::uint32_t measure) {
+    if (song == nullptr || song->body.measures == nullptr) return nullptr;
+    if (measure >= song->headers.pieceInfo.measureCount) return nullptr;
+    return &song->body.measures[measure];
+}
+
+const Track *SongTrackAt(const FileStruct *song, std::uint32_t track) {
+    if (song == nullptr || song->body.tracks == nullptr) return nullptr;
+    if (track >= song->headers.pieceInfo.trackCount) return nullptr;
+    return &song->body.tracks[track];
+}
+
+const char *SongNoticeLine(const FileStruct *song, std::uint32_t line) {
+    if (song == nullptr) return nullptr;
+    const TabInfo &info = song->headers.tabInfo;
+    if (info.noticeLines == nullptr || line >= info.noticeLineCount) return nullptr;
+    return info.noticeLines[line];
+}
+
+const char *SongLyricsLine(const FileStruct *song, std::uint32_t line) {
+    if (song == nullptr || line >= lyricsLineCount) return nullptr;
+    return song->headers.lyricsInfo.lyricsLines[line];
+}
+
+const MidiChannelInfo *SongMidiChannel(const FileStruct *song, std::uint32_t port, std::uint32_t channel) {
+    if (song == nullptr || port >= midiPortCount || channel >= midiChannelCount) return nullptr;
+    return &song->headers.pieceInfo.midiChannels[port][channel];
+}
+
+const MeasureTrackPair *SongPairAt(const FileStruct *song, std::uint32_t measure, std::uint32_t track) {
+    if (SongMeasureAt(song, measure) == nullptr || SongTrackAt(song, track) == nullptr) return nullptr;
+    if (song->body.measureTrackPairs == nullptr || song->body.measureTrackPairs[measure] == nullptr)
+        return nullptr;
+    return &song->body.measureTrackPairs[measure][track];
+}
+
+const Beat *SongBeatAt(const FileStruct *song, std::uint32_t measure, std::uint32_t track, std::uint32_t beat) {
+    const MeasureTrackPair *pair = SongPairAt(song, measure, track);
+    if (pair == nullptr || pair->beats == nullptr || beat >= pair->beatCount) return nullptr;
+    return &pair->beats[beat];
+}
+
+const Note *BeatNoteOnString(const Beat &beat, std::uint32_t string) {
+    if (string < 1 || string > noteSlotCount) return nullptr;
+    if ((beat.stringFlags & (0x80u >> string)) == 0) return nullptr;
+    return &beat.notes[string - 1];
+}
+
+RenderOutcome RenderSongMidi(FileStruct *song, MidiRendering rendering, unsigned char **buffer,
+                             std::uint32_t *size) {
+    if (rendering != MidiRendering::Plain) return RenderOutcome::Unsupported;
+    if (song == nullptr) return RenderOutcome::SetUpFailed;
+    const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
+    if (trackCount > largestSongTrackCount) return RenderOutcome::SetUpFailed;
+
+    MidiFileStruct midi;
+    if (!InitMidiFileStruct(&midi, trackCount + 1, ticksPerQuarter)) return RenderOutcome::SetUpFailed;
+    RenderOutcome outcome = RenderOutcome::ConversionFailed;
+    *buffer = nullptr;
+    *size = 0;
+    if (ToMidi(song, &midi, pulsesPerSixtyFourth)) {
+        Byte *made = nullptr;
+        const std::uint32_t madeSize = CreateMidiBuffer(&midi, &made);
+        if (made != nullptr) {
+            *buffer = reinterpret_cast<unsigned char *>(made);
+            *size = madeSize;
+            outcome = RenderOutcome::Rendered;
+        } else {
+            outcome = RenderOutcome::BufferFailed;
+        }
+    }
+    FreeMidiFileStruct(&midi);
+    return outcome;
+}
+
+}  // namespace Talvoren

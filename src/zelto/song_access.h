@@ -1,0 +1,50 @@
+// song_access.h - what every exported function does with a song, whether it
+// is the global song or a song handle: opening a file into a song, finding a
+// measure, track, pair or beat by index with every bound checked, and
+// rendering a song as a MIDI file.
+#ifndef TALVOREN_ZELTO_SONG_ACCESS_H
+#define TALVOREN_ZELTO_SONG_ACCESS_H
+
+#include <cstdint>
+
+#include "gp/song.h"
+
+namespace Talvoren {
+
+// Opens the file at path and reads it into a new heap song. Returns
+// ZELTO_SONG_OK with *song set, or the reason it failed (zelto_song.h) with
+// *song null and nothing held; the file is closed in either case.
+std::int32_t OpenSongFile(const char *path, FileStruct **song);
+// Releases a song that OpenSongFile made; a null song is allowed.
+void CloseSongFile(FileStruct *song);
+
+// Lookups: null when the song is null or an index is out of range.
+const Measure *SongMeasureAt(const FileStruct *song, std::uint32_t measure);
+const Track *SongTrackAt(const FileStruct *song, std::uint32_t track);
+const char *SongNoticeLine(const FileStruct *song, std::uint32_t line);
+const char *SongLyricsLine(const FileStruct *song, std::uint32_t line);
+const MidiChannelInfo *SongMidiChannel(const FileStruct *song, std::uint32_t port, std::uint32_t channel);
+const MeasureTrackPair *SongPairAt(const FileStruct *song, std::uint32_t measure, std::uint32_t track);
+const Beat *SongBeatAt(const FileStruct *song, std::uint32_t measure, std::uint32_t track, std::uint32_t beat);
+// The note on string 1 to 7 of a beat, or null when that string holds none.
+const Note *BeatNoteOnString(const Beat &beat, std::uint32_t string);
+
+// How a song is rendered as a MIDI file.
+enum class MidiRendering { Plain, Performed };
+
+// What rendering a song into one buffer gave.
+enum class RenderOutcome {
+    SetUpFailed,  // no song, too many tracks for one file, or no memory for the model
+    Rendered,          // *buffer and *size hold the file
+    ConversionFailed,  // past the render limits, or no working memory: *buffer null, *size 0
+    BufferFailed,      // the buffer for the whole file could not be had: *buffer null, *size 0
+    Unsupported,       // this build has no such rendering: nothing written
+};
+
+// Renders the song into one new buffer (released with DestroyMidiBuffer).
+RenderOutcome RenderSongMidi(FileStruct *song, MidiRendering rendering, unsigned char **buffer,
+                             std::uint32_t *size);
+
+}  // namespace Talvoren
+
+#endif  // TALVOREN_ZELTO_SONG_ACCESS_H

@@ -1,0 +1,328 @@
+// song_handle.cpp - the song-handle exports of zelto_song.h: a handle is a
+// song of its own, read and rendered through the same code as the global
+// song, and copied out into the caller's fixed-size records.
+#include <cstddef>
+#include <cstdint>
+
+#include "zelto/song_access.h"
+#include "zelto_song.h"
+
+namespace Talvoren {
+namespace {
+
+// A handle is the address of its song; the type stays opaque to the host.
+const FileStruct *SongOf(const ZELTO_Song *song) { return reinterpret_cast<const FileStruct *>(song); }
+FileStruct *SongOf(ZELTO_Song *song) { return reinterpret_cast<FileStruct *>(song); }
+
+void FillBeat(const Beat &beat, std::uint32_t firstNote, ZELTO_SongBeat *out) {
+    out->flags = beat.flags;
+    out->status = beat.status;
+    out->duration = beat.duration;
+    out->tuplet = beat.tuplet;
+    out->stringFlags = beat.stringFlags;
+    out->firstNote = firstNote;
+    out->noteCount = 0;
+    out->reserved = 0;
+}
+
+void FillNote(const Note &note, std::uint32_t string, ZELTO_SongNote *out) {
+    *out = ZELTO_SongNote{};
+    out->string = string;
+    out->flags = note.flags;
+    out->noteType = note.noteType;
+    out->fret = note.fret;
+    out->dynamic = note.dynamic;
+    out->timeIndependentDuration = note.timeIndependentDuration;
+    out->timeIndependentTuplet = note.timeIndependentTuplet;
+    out->leftFingering = note.leftFingering;
+    out->rightFingering = note.rightFingering;
+    const NoteEffect *effect = note.effect;
+    if (effect == nullptr) return;
+    out->effectFlags1 = effect->flags1;
+    out->effectFlags2 = effect->flags2;
+    out->graceFret = effect->graceFret;
+    out->graceDynamic = effect->graceDynamic;
+    out->graceTransition = effect->graceTransition;
+    out->graceDuration = effect->graceDuration;
+    out->tremoloPicking = effect->tremoloPicking;
+    out->slide = effect->slide;
+    out->harmonic = effect->harmonic;
+    out->trillFret = effect->trillFret;
+    out->trillPeriod = effect->trillPeriod;
+}
+
+// The number of notes a beat holds: the strings its flags name.
+std::uint32_t BeatNoteCount(const Beat &beat) {
+    std::uint32_t count = 0;
+    for (std::uint32_t string = 1; string <= noteSlotCount; ++string)
+        if (BeatNoteOnString(beat, string) != nullptr) ++count;
+    return count;
+}
+
+int32_t FillBend(const Bend *curve, ZELTO_SongBend *bend, ZELTO_SongBendPoint *points, uint32_t pointCapacity) {
+    if (curve == nullptr || bend == nullptr || (points == nullptr && pointCapacity != 0)) return 0;
+    bend->bendType = curve->bendType;
+    bend->bendValue = curve->bendValue;
+    bend->pointCount = curve->pointCount;
+    for (std::uint32_t point = 0; point < curve->pointCount && point < pointCapacity; ++point) {
+        points[point].position = curve->points[point].position;
+        points[point].value = curve->points[point].value;
+        points[point].vibrato = curve->points[point].vibrato;
+    }
+    return 1;
+}
+
+template <std::size_t size, typename From, typename To>
+void CopyArray(const From (&from)[size], To (&to)[size]) {
+    for (std::size_t index = 0; index < size; ++index) to[index] = from[index];
+}
+
+}  // namespace
+}  // namespace Talvoren
+
+using namespace Talvoren;
+
+extern "C" {
+
+ZELTO_API int32_t ZELTO_SongOpen(const char *path, ZELTO_Song **song) {
+    if (song == nullptr) return ZELTO_SONG_INVALID_ARGUMENT;
+    FileStruct *opened = nullptr;
+    const std::int32_t result = OpenSongFile(path, &opened);
+    *song = reinterpret_cast<ZELTO_Song *>(opened);
+    return result;
+}
+
+ZELTO_API void ZELTO_SongClose(ZELTO_Song *song) { CloseSongFile(SongOf(song)); }
+
+ZELTO_API const char *ZELTO_SongResultText(int32_t result) {
+    switch (result) {
+    case ZELTO_SONG_OK: return "success";
+    case ZELTO_SONG_INVALID_ARGUMENT: return "invalid argument";
+    case ZELTO_SONG_CANNOT_OPEN: return "the file cannot be opened";
+    case ZELTO_SONG_OTHER_VERSION: return "not a Guitar Pro 4 song file (another format or version)";
+    case ZELTO_SONG_CUT_OFF: return "the file is cut off: it ends before the song it announces";
+    case ZELTO_SONG_DAMAGED: return "the file is damaged: it holds a value the format does not allow";
+    case ZELTO_SONG_OUT_OF_MEMORY: return "out of memory";
+    case ZELTO_SONG_TOO_LONG: return "the song is too long to render as a MIDI file";
+    case ZELTO_SONG_UNSUPPORTED: return "this build of the library has no such rendering";
+    default: return "unknown result";
+    }
+}
+
+ZELTO_API int32_t ZELTO_SongGetInfo(const ZELTO_Song *handle, ZELTO_SongInfo *info) {
+    const FileStruct *song = SongOf(handle);
+    if (song == nullptr || info == nullptr) return 0;
+    const TabInfo &tab = song->headers.tabInfo;
+    const GPPieceInfo &piece = song->headers.pieceInfo;
+    info->version = song->headers.version;
+    info->title = tab.title;
+    info->subtitle = tab.subtitle;
+    info->interpret = tab.interpret;
+    info->album = tab.album;
+    info->author = tab.author;
+    info->copyright = tab.copyright;
+    info->tabAuthor = tab.tabAuthor;
+    info->instructions = tab.instructions;
+    info->noticeLineCount = tab.noticeLineCount;
+    info->tripletFeel = tab.tripletFeel;
+    info->lyricsTrack = song->headers.lyricsInfo.lyricsTrack;
+    info->tempo = piece.tempo;
+    info->key = piece.key;
+    info->octave = piece.octave;
+    info->measureCount = piece.measureCount;
+    info->trackCount = piece.trackCount;
+    return 1;
+}
+
+ZELTO_API const char *ZELTO_SongGetNoticeLine(const ZELTO_Song *song, uint32_t line) {
+    return SongNoticeLine(SongOf(song), line);
+}
+
+ZELTO_API const char *ZELTO_SongGetLyricsLine(const ZELTO_Song *song, uint32_t line) {
+    return SongLyricsLine(SongOf(song), line);
+}
+
+ZELTO_API int32_t ZELTO_SongGetMidiChannel(const ZELTO_Song *song, uint32_t port, uint32_t channel,
+                                           ZELTO_MidiChannelInfo *entry) {
+    const MidiChannelInfo *found = SongMidiChannel(SongOf(song), port, channel);
+    if (found == nullptr || entry == nullptr) return 0;
+    entry->instrument = found->instrument;
+    entry->volume = found->volume;
+    entry->balance = found->balance;
+    entry->chorus = found->chorus;
+    entry->reverb = found->reverb;
+    entry->phaser = found->phaser;
+    entry->tremolo = found->tremolo;
+    entry->filler[0] = found->filler[0];
+    entry->filler[1] = found->filler[1];
+    return 1;
+}
+
+ZELTO_API int32_t ZELTO_SongGetMeasure(const ZELTO_Song *song, uint32_t measure, ZELTO_SongMeasure *header) {
+    const Measure *found = SongMeasureAt(SongOf(song), measure);
+    if (found == nullptr || header == nullptr) return 0;
+    header->flags = found->flags;
+    header->keyNumerator = found->keyNumerator;
+    header->keyDenominator = found->keyDenominator;
+    header->repeatCount = found->repeatCount;
+    header->altEndingCount = found->altEndingCount;
+    header->tonality = found->tonality;
+    header->tonalityType = found->tonalityType;
+    header->markerText = found->marker != nullptr ? found->marker->text : nullptr;
+    header->markerColor = found->marker != nullptr ? found->marker->color : 0;
+    return 1;
+}
+
+ZELTO_API int32_t ZELTO_SongGetTrack(const ZELTO_Song *song, uint32_t track, ZELTO_SongTrack *record) {
+    const Track *found = SongTrackAt(SongOf(song), track);
+    if (found == nullptr || record == nullptr) return 0;
+    record->name = found->name;
+    record->flags = found->flags;
+    record->stringCount = found->stringCount;
+    CopyArray(found->tunings, record->tunings);
+    record->midiPort = found->midiPort;
+    record->midiChannel = found->midiChannel;
+    record->effectsMidiChannel = found->effectsMidiChannel;
+    record->fretCount = found->fretCount;
+    record->capoHeight = found->capoHeight;
+    record->color = found->color;
+    return 1;
+}
+
+ZELTO_API int32_t ZELTO_SongGetBeats(const ZELTO_Song *song, uint32_t measure, uint32_t track,
+                                     ZELTO_SongBeat *beats, uint32_t beatCapacity, uint32_t *beatCount,
+                                     ZELTO_SongNote *notes, uint32_t noteCapacity, uint32_t *noteCount) {
+    const MeasureTrackPair *pair = SongPairAt(SongOf(song), measure, track);
+    if (pair == nullptr || beatCount == nullptr || noteCount == nullptr) return 0;
+    const std::uint32_t pairBeats = pair->beats != nullptr ? pair->beatCount : 0;
+    std::uint32_t pairNotes = 0;
+    for (std::uint32_t beat = 0; beat < pairBeats; ++beat) pairNotes += BeatNoteCount(pair->beats[beat]);
+    *beatCount = pairBeats;
+    *noteCount = pairNotes;
+    if (pairBeats > beatCapacity || pairNotes > noteCapacity) return 0;
+    if ((pairBeats != 0 && beats == nullptr) || (pairNotes != 0 && notes == nullptr)) return 0;
+
+    std::uint32_t noteIndex = 0;
+    for (std::uint32_t beat = 0; beat < pairBeats; ++beat) {
+        const Beat &read = pair->beats[beat];
+        FillBeat(read, noteIndex, &beats[beat]);
+        for (std::uint32_t string = 1; string <= noteSlotCount; ++string) {
+            const Note *note = BeatNoteOnString(read, string);
+            if (note == nullptr) continue;
+            FillNote(*note, string, &notes[noteIndex++]);
+            ++beats[beat].noteCount;
+        }
+    }
+    return 1;
+}
+
+ZELTO_API const char *ZELTO_SongGetBeatText(const ZELTO_Song *song, uint32_t measure, uint32_t track,
+                                            uint32_t beat) {
+    const Beat *found = SongBeatAt(SongOf(song), measure, track, beat);
+    return found != nullptr ? found->text : nullptr;
+}
+
+ZELTO_API int32_t ZELTO_SongGetBeatEffect(const ZELTO_Song *song, uint32_t measure, uint32_t track,
+                                          uint32_t beat, ZELTO_SongBeatEffect *effect) {
+    const Beat *found = SongBeatAt(SongOf(song), measure, track, beat);
+    if (found == nullptr || found->beatEffect == nullptr || effect == nullptr) return 0;
+    const BeatEffect &read = *found->beatEffect;
+    effect->flags1 = read.flags1;
+    effect->flags2 = read.flags2;
+    effect->tappingType = read.tappingType;
+    CopyArray(read.strokeSpeeds, effect->strokeSpeeds);
+    effect->pickStroke = read.pickStroke;
+    return 1;
+}
+
+ZELTO_API int32_t ZELTO_SongGetMixTableChange(const ZELTO_Song *song, uint32_t measure, uint32_t track,
+                                              uint32_t beat, ZELTO_SongMixTableChange *change) {
+    const Beat *found = SongBeatAt(SongOf(song), measure, track, beat);
+    if (found == nullptr || found->mixTableEvent == nullptr || change == nullptr) return 0;
+    const MixTableEvent &read = *found->mixTableEvent;
+    change->instrument = read.instrument;
+    change->volume = read.volume;
+    change->balance = read.balance;
+    change->chorus = read.chorus;
+    change->reverb = read.reverb;
+    change->phaser = read.phaser;
+    change->tremolo = read.tremolo;
+    change->tempo = read.tempo;
+    change->volumeDuration = read.volumeDuration;
+    change->balanceDuration = read.balanceDuration;
+    change->chorusDuration = read.chorusDuration;
+    change->reverbDuration = read.reverbDuration;
+    change->phaserDuration = read.phaserDuration;
+    change->tremoloDuration = read.tremoloDuration;
+    change->tempoDuration = read.tempoDuration;
+    change->applyToAllTracks = read.applyToAllTracks;
+    return 1;
+}
+
+ZELTO_API int32_t ZELTO_SongGetChordDiagram(const ZELTO_Song *song, uint32_t measure, uint32_t track,
+                                            uint32_t beat, ZELTO_SongChordDiagram *chord) {
+    const Beat *found = SongBeatAt(SongOf(song), measure, track, beat);
+    if (found == nullptr || found->chordDiagram == nullptr || chord == nullptr) return 0;
+    const ChordDiagram &read = *found->chordDiagram;
+    chord->name = read.name;
+    chord->format = read.format;
+    chord->sharp = read.sharp;
+    chord->root = read.root;
+    chord->chordType = read.chordType;
+    chord->extension = read.extension;
+    chord->bass = read.bass;
+    chord->tonality = read.tonality;
+    chord->add = read.add;
+    chord->fifth = read.fifth;
+    chord->ninth = read.ninth;
+    chord->eleventh = read.eleventh;
+    chord->baseFret = read.baseFret;
+    CopyArray(read.frets, chord->frets);
+    chord->barreCount = read.barreCount;
+    CopyArray(read.barreFrets, chord->barreFrets);
+    CopyArray(read.barreStarts, chord->barreStarts);
+    CopyArray(read.barreEnds, chord->barreEnds);
+    CopyArray(read.omissions, chord->omissions);
+    CopyArray(read.fingerings, chord->fingerings);
+    chord->showFingering = read.showFingering;
+    return 1;
+}
+
+ZELTO_API int32_t ZELTO_SongGetBend(const ZELTO_Song *song, uint32_t measure, uint32_t track, uint32_t beat,
+                                    uint32_t string, ZELTO_SongBend *bend, ZELTO_SongBendPoint *points,
+                                    uint32_t pointCapacity) {
+    const Beat *found = SongBeatAt(SongOf(song), measure, track, beat);
+    const Note *note = found != nullptr ? BeatNoteOnString(*found, string) : nullptr;
+    if (note == nullptr || note->effect == nullptr) return 0;
+    return FillBend(note->effect->bend, bend, points, pointCapacity);
+}
+
+ZELTO_API int32_t ZELTO_SongGetTremoloBar(const ZELTO_Song *song, uint32_t measure, uint32_t track,
+                                          uint32_t beat, ZELTO_SongBend *bend, ZELTO_SongBendPoint *points,
+                                          uint32_t pointCapacity) {
+    const Beat *found = SongBeatAt(SongOf(song), measure, track, beat);
+    if (found == nullptr || found->beatEffect == nullptr) return 0;
+    return FillBend(found->beatEffect->tremoloBar, bend, points, pointCapacity);
+}
+
+ZELTO_API int32_t ZELTO_SongCreateMidiBuffer(ZELTO_Song *song, uint32_t rendering, unsigned char **buffer,
+                                             uint32_t *size) {
+    if (buffer != nullptr) *buffer = nullptr;
+    if (size != nullptr) *size = 0;
+    if (song == nullptr || buffer == nullptr || size == nullptr) return ZELTO_SONG_INVALID_ARGUMENT;
+    MidiRendering chosen = MidiRendering::Plain;
+    if (rendering == ZELTO_SONG_MIDI_PERFORMED)
+        chosen = MidiRendering::Performed;
+    else if (rendering != ZELTO_SONG_MIDI_PLAIN)
+        return ZELTO_SONG_INVALID_ARGUMENT;
+    switch (RenderSongMidi(SongOf(song), chosen, buffer, size)) {
+    case RenderOutcome::Rendered: return ZELTO_SONG_OK;
+    case RenderOutcome::ConversionFailed: return ZELTO_SONG_TOO_LONG;
+    case RenderOutcome::Unsupported: return ZELTO_SONG_UNSUPPORTED;
+    case RenderOutcome::SetUpFailed:
+    case RenderOutcome::BufferFailed: break;
+    }
+    return ZELTO_SONG_OUT_OF_MEMORY;
+}
+
+}  // extern "C"

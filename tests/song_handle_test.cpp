@@ -1,0 +1,399 @@
+// song_handle_test.cpp - the song-handle interface of zelto_song.h: every
+// record read back against the song the test-side writer wrote, bounds,
+// failed opens, two songs at once, and renderings equal to the global song's.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gp4_writer.h"
+#include "zelto.h"
+#include "zelto_song.h"
+
+extern "C" int ZeltoSongHandleCHost(const char *path);  // song_handle_c_host.c
+
+namespace {
+
+std::string WriteSongFile(const gp4::Song &song, const std::string &hint) {
+    return gp4::WriteTempFile(gp4::WriteSong(song), hint);
+}
+
+// An open handle that closes itself.
+struct OpenSong {
+    ZELTO_Song *song = nullptr;
+    std::int32_t result = -1;
+    explicit OpenSong(const std::string &path) { result = ZELTO_SongOpen(path.c_str(), &song); }
+    ~OpenSong() { ZELTO_SongClose(song); }
+};
+
+std::vector<unsigned char> Render(ZELTO_Song *song, std::uint32_t rendering) {
+    unsigned char *buffer = nullptr;
+    std::uint32_t size = 0;
+    std::vector<unsigned char> bytes;
+    if (ZELTO_SongCreateMidiBuffer(song, rendering, &buffer, &size) != ZELTO_SONG_OK) return bytes;
+    bytes.assign(buffer, buffer + size);
+    ZELTO_DestroyMidiBuffer(buffer);
+    return bytes;
+}
+
+std::vector<unsigned char> RenderGlobal(const std::string &path) {
+    std::vector<unsigned char> bytes;
+    ZELTO_Init();
+    if (!ZELTO_Load(path.c_str())) return bytes;
+    unsigned char *buffer = nullptr;
+    std::uint32_t size = 0;
+    if (ZELTO_CreateMidiBuffer(&buffer, &size) && buffer != nullptr) bytes.assign(buffer, buffer + size);
+    ZELTO_DestroyMidiBuffer(buffer);
+    ZELTO_Unload();
+    return bytes;
+}
+
+void ExpectBend(const gp4::Bend &written, ZELTO_SongBend bend, const std::vector<ZELTO_SongBendPoint> &points) {
+    EXPECT_EQ(bend.bendType, written.type);
+    EXPECT_EQ(bend.bendValue, written.value);
+    ASSERT_EQ(bend.pointCount, written.points.size());
+    for (std::size_t point = 0; point < written.points.size(); ++point) {
+        EXPECT_EQ(points[point].position, written.points[point].position) << "point " << point;
+        EXPECT_EQ(points[point].value, written.points[point].value) << "point " << point;
+        EXPECT_EQ(points[point].vibrato, written.points[point].vibrato) << "point " << point;
+    }
+}
+
+void ExpectNote(const gp4::Note &written, const ZELTO_SongNote &note, ZELTO_Song *song, std::uint32_t measure,
+                std::uint32_t track, std::uint32_t beat) {
+    auto given = [&](std::uint8_t bit, int value) { return (written.flags & bit) ? value : 0; };
+    EXPECT_EQ(note.flags, written.flags);
+    EXPECT_EQ(note.noteType, static_cast<std::uint32_t>(given(gp4::NoteBits::TypeAndFret, written.type)));
+    EXPECT_EQ(note.fret, static_cast<std::uint32_t>(given(gp4::NoteBits::TypeAndFret, written.fret)));
+    EXPECT_EQ(note.dynamic, static_cast<std::uint32_t>(given(gp4::NoteBits::Dynamic, written.dynamic)));
+    EXPECT_EQ(note.timeIndependentDuration,
+              given(gp4::NoteBits::TimeIndependentDuration, written.timeIndependentDuration));
+    EXPECT_EQ(note.leftFingering, given(gp4::NoteBits::Fingering, written.leftFingering));
+    EXPECT_EQ(note.rightFingering, given(gp4::NoteBits::Fingering, written.rightFingering));
+    ZELTO_SongBend bend{};
+    std::vector<ZELTO_SongBendPoint> points(16);
+    const bool hasBend = ZELTO_SongGetBend(song, measure, track, beat, note.string, &bend, points.data(), 16) == 1;
+    if ((written.flags & gp4::NoteBits::Effects) == 0) {
+        EXPECT_EQ(note.effectFlags1 | note.effectFlags2 | note.graceFret | note.slide, 0u);
+        EXPECT_FALSE(hasBend);
+        return;
+    }
+    const gp4::NoteEffects &effects = written.effects;
+    auto given1 = [&](std::uint8_t bit, int value) { return static_cast<std::uint32_t>((effects.flags1 & bit) ? value : 0); };
+    auto given2 = [&](std::uint8_t bit, int value) { return static_cast<std::uint32_t>((effects.flags2 & bit) ? value : 0); };
+    EXPECT_EQ(note.effectFlags1, effects.flags1);
+    EXPECT_EQ(note.effectFlags2, effects.flags2);
+    EXPECT_EQ(note.graceFret, given1(gp4::NoteEffectBits::Grace, effects.graceFret));
+    EXPECT_EQ(note.graceDynamic, given1(gp4::NoteEffectBits::Grace, effects.graceDynamic));
+    EXPECT_EQ(note.graceTransition, given1(gp4::NoteEffectBits::Grace, effects.graceTransition));
+    EXPECT_EQ(note.graceDuration, given1(gp4::NoteEffectBits::Grace, effects.graceDuration));
+    EXPECT_EQ(note.tremoloPicking, given2(gp4::NoteEffectBits::TremoloPicking, effects.tremoloPicking));
+    EXPECT_EQ(note.slide, given2(gp4::NoteEffectBits::Slide, effects.slide));
+    EXPECT_EQ(note.harmonic, given2(gp4::NoteEffectBits::Harmonic, effects.harmonic));
+    EXPECT_EQ(note.trillFret, given2(gp4::NoteEffectBits::Trill, effects.trillFret));
+    EXPECT_EQ(note.trillPeriod, given2(gp4::NoteEffectBits::Trill, effects.trillPeriod));
+    ASSERT_EQ(hasBend, (effects.flags1 & gp4::NoteEffectBits::Bend) != 0);
+    if (hasBend) ExpectBend(effects.bend, bend, points);
+}
+
+void ExpectBlocks(const gp4::Beat &written, ZELTO_Song *song, std::uint32_t measure, std::uint32_t track,
+                  std::uint32_t beat) {
+    const char *text = ZELTO_SongGetBeatText(song, measure, track, beat);
+    if (written.flags & gp4::BeatBits::Text) {
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(std::string(text), written.text);
+    } else {
+        EXPECT_EQ(text, nullptr);
+    }
+    ZELTO_SongChordDiagram chord{};
+    ASSERT_EQ(ZELTO_SongGetChordDiagram(song, measure, track, beat, &chord), (written.flags & gp4::BeatBits::Chord) ? 1 : 0);
+    if (written.flags & gp4::BeatBits::Chord) {
+        const gp4::ChordDiagram &c = written.chord;
+        const bool isLong = c.format == 1;
+        EXPECT_EQ(std::string(chord.name), c.name);
+        EXPECT_EQ(chord.format, c.format);
+        EXPECT_EQ(chord.baseFret, c.baseFret);
+        for (std::size_t string = 0; string < 7; ++string) {
+            const bool carried = isLong || (string < 6 && c.baseFret != 0);
+            EXPECT_EQ(chord.frets[string], carried ? c.frets[string] : 0) << "string " << string + 1;
+            EXPECT_EQ(chord.fingerings[string], isLong ? c.fingerings[string] : 0);
+            EXPECT_EQ(chord.omissions[string], isLong ? c.omissions[string] : 0u);
+        }
+        EXPECT_EQ(chord.sharp, isLong ? c.sharp : 0u);
+        EXPECT_EQ(chord.chordType, isLong ? c.chordType : 0u);
+        EXPECT_EQ(chord.tonality, isLong ? c.tonality : 0);
+        EXPECT_EQ(chord.barreEnds[0], isLong ? c.barreEnds[0] : 0u);
+        EXPECT_EQ(chord.showFingering, isLong ? c.showFingering : 0u);
+    }
+    ZELTO_SongBeatEffect effect{};
+    ASSERT_EQ(ZELTO_SongGetBeatEffect(song, measure, track, beat, &effect), (written.flags & gp4::BeatBits::Effects) ? 1 : 0);
+    ZELTO_SongBend bar{};
+    std::vector<ZELTO_SongBendPoint> points(16);
+    const bool hasBar = ZELTO_SongGetTremoloBar(song, measure, track, beat, &bar, points.data(), 16) == 1;
+    if (written.flags & gp4::BeatBits::Effects) {
+        const gp4::BeatEffects &e = written.effects;
+        EXPECT_EQ(effect.flags1, e.flags1);
+        EXPECT_EQ(effect.flags2, e.flags2);
+        EXPECT_EQ(effect.tappingType, (e.flags1 & gp4::BeatEffectBits::Tapping) ? e.tapping : 0u);
+        EXPECT_EQ(effect.strokeSpeeds[1], (e.flags1 & gp4::BeatEffectBits::Stroke) ? e.strokeSpeeds[1] : 0u);
+        EXPECT_EQ(effect.pickStroke, (e.flags2 & gp4::BeatEffectBits::PickStroke) ? e.pickStroke : 0u);
+        ASSERT_EQ(hasBar, (e.flags2 & gp4::BeatEffectBits::TremoloBar) != 0);
+        if (hasBar) ExpectBend(e.tremoloBar, bar, points);
+    } else {
+        EXPECT_FALSE(hasBar);
+    }
+    ZELTO_SongMixTableChange mix{};
+    ASSERT_EQ(ZELTO_SongGetMixTableChange(song, measure, track, beat, &mix), (written.flags & gp4::BeatBits::MixTable) ? 1 : 0);
+    if (written.flags & gp4::BeatBits::MixTable) {
+        const gp4::MixTable &m = written.mix;
+        EXPECT_EQ(mix.instrument, m.instrument);
+        EXPECT_EQ(mix.volume, m.volume);
+        EXPECT_EQ(mix.tremolo, m.tremolo);
+        EXPECT_EQ(mix.tempo, m.tempo);
+        EXPECT_EQ(mix.volumeDuration, m.volume != 0xFF ? m.volumeDuration : 0u);
+        EXPECT_EQ(mix.tremoloDuration, m.tremolo != 0xFF ? m.tremoloDuration : 0u);
+        EXPECT_EQ(mix.tempoDuration, m.tempo != -1 ? m.tempoDuration : 0u);
+        EXPECT_EQ(mix.applyToAllTracks, m.applyToAllTracks);
+    }
+}
+
+// Every beat and note of every pair, read back through the handle.
+void ExpectBody(const gp4::Song &written, ZELTO_Song *song) {
+    std::vector<ZELTO_SongBeat> beats(64);
+    std::vector<ZELTO_SongNote> notes(64 * 7);
+    for (std::uint32_t measure = 0; measure < written.measures.size(); ++measure) {
+        for (std::uint32_t track = 0; track < written.tracks.size(); ++track) {
+            SCOPED_TRACE("measure " + std::to_string(measure) + ", track " + std::to_string(track));
+            const std::vector<gp4::Beat> none;
+            const std::vector<gp4::Beat> &pair =
+                measure < written.beats.size() && track < written.beats[measure].size() ? written.beats[measure][track] : none;
+            std::uint32_t beatCount = 0, noteCount = 0;
+            ASSERT_EQ(ZELTO_SongGetBeats(song, measure, track, beats.data(), 64, &beatCount, notes.data(), 64 * 7, &noteCount), 1);
+            ASSERT_EQ(beatCount, pair.size());
+            std::uint32_t nextNote = 0;
+            for (std::uint32_t beat = 0; beat < beatCount; ++beat) {
+                SCOPED_TRACE("beat " + std::to_string(beat));
+                const gp4::Beat &w = pair[beat];
+                const ZELTO_SongBeat &b = beats[beat];
+                EXPECT_EQ(b.flags, w.flags);
+                EXPECT_EQ(b.status, (w.flags & gp4::BeatBits::Status) ? w.status : 0u);
+                EXPECT_EQ(b.duration, w.duration);
+                EXPECT_EQ(b.tuplet, (w.flags & gp4::BeatBits::Tuplet) ? w.tuplet : 0);
+                EXPECT_EQ(b.stringFlags, w.stringFlags);
+                EXPECT_EQ(b.firstNote, nextNote);
+                for (std::uint32_t string = 1; string <= 7; ++string) {
+                    if ((w.stringFlags & gp4::StringBit(static_cast<int>(string))) == 0) continue;
+                    ASSERT_LT(nextNote, b.firstNote + b.noteCount) << "string " << string;
+                    EXPECT_EQ(notes[nextNote].string, string);
+                    ExpectNote(w.notes[string - 1], notes[nextNote], song, measure, track, beat);
+                    ++nextNote;
+                }
+                EXPECT_EQ(nextNote, b.firstNote + b.noteCount);
+                ExpectBlocks(w, song, measure, track, beat);
+            }
+            EXPECT_EQ(nextNote, noteCount);
+        }
+    }
+}
+
+TEST(SongHandle, ReadsEveryRecordTheWriterWrote) {
+    const gp4::Song written = gp4::FeatureRichSong();
+    OpenSong opened(WriteSongFile(written, "rich"));
+    ASSERT_EQ(opened.result, ZELTO_SONG_OK);
+    ZELTO_Song *song = opened.song;
+
+    ZELTO_SongInfo info{};
+    ASSERT_EQ(ZELTO_SongGetInfo(song, &info), 1);
+    EXPECT_STREQ(info.version, written.version.c_str());
+    EXPECT_EQ(std::string(info.title), written.title);
+    EXPECT_EQ(std::string(info.instructions), written.instructions);
+    EXPECT_EQ(info.noticeLineCount, written.noticeLines.size());
+    EXPECT_EQ(info.tempo, written.tempo);
+    EXPECT_EQ(info.key, written.key);
+    EXPECT_EQ(info.lyricsTrack, written.lyricsTrack);
+    EXPECT_EQ(info.measureCount, written.measures.size());
+    EXPECT_EQ(info.trackCount, written.tracks.size());
+    EXPECT_EQ(std::string(ZELTO_SongGetNoticeLine(song, 2)), written.noticeLines[2]);
+    EXPECT_EQ(std::string(ZELTO_SongGetLyricsLine(song, 4)), written.lyrics[4].text);
+    ZELTO_MidiChannelInfo entry{};
+    ASSERT_EQ(ZELTO_SongGetMidiChannel(song, 3, 15, &entry), 1);
+    EXPECT_EQ(entry.instrument, written.channels[3][15].instrument);
+    EXPECT_EQ(entry.reverb, written.channels[3][15].reverb);
+    EXPECT_EQ(entry.filler[1], written.channels[3][15].filler[1]);
+
+    for (std::uint32_t measure = 0; measure < written.measures.size(); ++measure) {
+        const gp4::MeasureHeader &w = written.measures[measure];
+        ZELTO_SongMeasure header{};
+        ASSERT_EQ(ZELTO_SongGetMeasure(song, measure, &header), 1);
+        EXPECT_EQ(header.flags, w.flags);
+        EXPECT_EQ(header.keyNumerator, (w.flags & gp4::MeasureBits::Numerator) ? w.numerator : 0u);
+        EXPECT_EQ(header.altEndingCount, (w.flags & gp4::MeasureBits::AltEnding) ? w.altEnding : 0u);
+        EXPECT_EQ(header.tonality, (w.flags & gp4::MeasureBits::Tonality) ? w.tonality : 0);
+        EXPECT_EQ(header.tonalityType, (w.flags & gp4::MeasureBits::Tonality) ? w.tonalityType : 0u);
+        if (w.flags & gp4::MeasureBits::Marker) {
+            EXPECT_EQ(std::string(header.markerText), w.markerText);
+            EXPECT_EQ(header.markerColor, w.markerColor);
+        } else {
+            EXPECT_EQ(header.markerText, nullptr);
+        }
+    }
+    for (std::uint32_t track = 0; track < written.tracks.size(); ++track) {
+        const gp4::Track &w = written.tracks[track];
+        ZELTO_SongTrack record{};
+        ASSERT_EQ(ZELTO_SongGetTrack(song, track, &record), 1);
+        EXPECT_EQ(std::string(record.name), w.name);
+        EXPECT_EQ(record.flags, w.flags);
+        EXPECT_EQ(record.stringCount, w.stringCount);
+        EXPECT_EQ(record.tunings[6], w.tunings[6]);
+        EXPECT_EQ(record.midiChannel, w.channel);
+        EXPECT_EQ(record.effectsMidiChannel, w.effectsChannel);
+        EXPECT_EQ(record.capoHeight, w.capo);
+        EXPECT_EQ(record.color, w.colour);
+    }
+    ExpectBody(written, song);
+}
+
+TEST(SongHandle, EveryIndexIsChecked) {
+    OpenSong opened(WriteSongFile(gp4::FeatureRichSong(), "bounds"));
+    ASSERT_EQ(opened.result, ZELTO_SONG_OK);
+    ZELTO_Song *song = opened.song;
+    const std::uint32_t huge = 0xFFFFFFFFu;
+
+    // The last valid index works; the next one and -1 give 0 or null with the output untouched.
+    ZELTO_SongMeasure header{};
+    header.flags = 77;
+    EXPECT_EQ(ZELTO_SongGetMeasure(song, 3, &header), 1);
+    header.flags = 77;
+    EXPECT_EQ(ZELTO_SongGetMeasure(song, 4, &header), 0);
+    EXPECT_EQ(ZELTO_SongGetMeasure(song, huge, &header), 0);
+    EXPECT_EQ(header.flags, 77u);
+    ZELTO_SongTrack record{};
+    EXPECT_EQ(ZELTO_SongGetTrack(song, 2, &record), 1);
+    EXPECT_EQ(ZELTO_SongGetTrack(song, 3, &record), 0);
+    EXPECT_NE(ZELTO_SongGetNoticeLine(song, 2), nullptr);
+    EXPECT_EQ(ZELTO_SongGetNoticeLine(song, 3), nullptr);
+    EXPECT_NE(ZELTO_SongGetLyricsLine(song, 4), nullptr);
+    EXPECT_EQ(ZELTO_SongGetLyricsLine(song, 5), nullptr);
+    ZELTO_MidiChannelInfo entry{};
+    EXPECT_EQ(ZELTO_SongGetMidiChannel(song, 4, 0, &entry), 0);
+    EXPECT_EQ(ZELTO_SongGetMidiChannel(song, 0, 16, &entry), 0);
+
+    // Beats: sizes come back with capacity 0, the arrays stay untouched.
+    ZELTO_SongBeat beats[4];
+    ZELTO_SongNote notes[8];
+    std::memset(beats, 0xAB, sizeof beats);
+    std::uint32_t beatCount = 0, noteCount = 0;
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, nullptr, 0, &beatCount, nullptr, 0, &noteCount), 0);
+    EXPECT_EQ(beatCount, 4u);
+    EXPECT_EQ(noteCount, 7u);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, beats, 4, &beatCount, notes, 6, &noteCount), 0);
+    EXPECT_EQ(beats[0].flags, 0xABABABABu);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, beats, 4, &beatCount, notes, 8, &noteCount), 1);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 4, 0, beats, 4, &beatCount, notes, 8, &noteCount), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 3, beats, 4, &beatCount, notes, 8, &noteCount), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, beats, 4, nullptr, notes, 8, &noteCount), 0);
+    // A pair of no beats is filled with nothing.
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 1, 1, nullptr, 0, &beatCount, nullptr, 0, &noteCount), 1);
+    EXPECT_EQ(beatCount + noteCount, 0u);
+
+    // Beat blocks: beat 0 of measure 0, track 0 has them all; the beat index and string are checked.
+    ZELTO_SongBeatEffect effect{};
+    ZELTO_SongBend bend{};
+    ZELTO_SongBendPoint point{};
+    EXPECT_NE(ZELTO_SongGetBeatText(song, 0, 0, 0), nullptr);
+    EXPECT_EQ(ZELTO_SongGetBeatText(song, 0, 0, 4), nullptr);
+    EXPECT_EQ(ZELTO_SongGetBeatEffect(song, 0, 0, 4, &effect), 0);
+    EXPECT_EQ(ZELTO_SongGetBeatEffect(song, 0, 0, 1, &effect), 0);  // a rest without effects
+    EXPECT_EQ(ZELTO_SongGetBend(song, 0, 0, 0, 1, &bend, &point, 1), 1);
+    EXPECT_EQ(bend.pointCount, 4u);  // the count of all points, though one was asked for
+    EXPECT_EQ(point.value, 0);
+    EXPECT_EQ(ZELTO_SongGetBend(song, 0, 0, 0, 1, &bend, nullptr, 1), 0);
+    EXPECT_EQ(ZELTO_SongGetBend(song, 0, 0, 0, 0, &bend, nullptr, 0), 0);
+    EXPECT_EQ(ZELTO_SongGetBend(song, 0, 0, 0, 2, &bend, nullptr, 0), 0);  // no note on string 2
+    EXPECT_EQ(ZELTO_SongGetBend(song, 0, 0, 0, 8, &bend, nullptr, 0), 0);
+    EXPECT_EQ(ZELTO_SongGetTremoloBar(song, 0, 0, 0, &bend, nullptr, 0), 1);
+
+    // A null song or output pointer is refused everywhere.
+    ZELTO_SongInfo info{};
+    EXPECT_EQ(ZELTO_SongGetInfo(nullptr, &info), 0);
+    EXPECT_EQ(ZELTO_SongGetInfo(song, nullptr), 0);
+    EXPECT_EQ(ZELTO_SongGetNoticeLine(nullptr, 0), nullptr);
+    EXPECT_EQ(ZELTO_SongGetMeasure(nullptr, 0, &header), 0);
+    EXPECT_EQ(ZELTO_SongGetTrack(song, 0, nullptr), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(nullptr, 0, 0, beats, 4, &beatCount, notes, 8, &noteCount), 0);
+    EXPECT_EQ(ZELTO_SongGetChordDiagram(song, 0, 0, 0, nullptr), 0);
+    EXPECT_EQ(ZELTO_SongGetMixTableChange(nullptr, 0, 0, 0, nullptr), 0);
+    unsigned char *buffer = reinterpret_cast<unsigned char *>(&info);
+    std::uint32_t size = 5;
+    EXPECT_EQ(ZELTO_SongCreateMidiBuffer(nullptr, ZELTO_SONG_MIDI_PLAIN, &buffer, &size), ZELTO_SONG_INVALID_ARGUMENT);
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(ZELTO_SongCreateMidiBuffer(song, 2, &buffer, &size), ZELTO_SONG_INVALID_ARGUMENT);
+    EXPECT_EQ(ZELTO_SongCreateMidiBuffer(song, ZELTO_SONG_MIDI_PLAIN, nullptr, &size), ZELTO_SONG_INVALID_ARGUMENT);
+    ZELTO_SongClose(nullptr);
+}
+
+TEST(SongHandle, AFailedOpenSaysWhy) {
+    ZELTO_Song *song = reinterpret_cast<ZELTO_Song *>(&song);
+    EXPECT_EQ(ZELTO_SongOpen("/nonexistent/song.gp4", &song), ZELTO_SONG_CANNOT_OPEN);
+    EXPECT_EQ(song, nullptr);
+    EXPECT_EQ(ZELTO_SongOpen(nullptr, &song), ZELTO_SONG_INVALID_ARGUMENT);
+    EXPECT_EQ(ZELTO_SongOpen("song.gp4", nullptr), ZELTO_SONG_INVALID_ARGUMENT);
+
+    gp4::Song other = gp4::MinimalSong();
+    other.version = "FICHIER GUITAR PRO v3.00";
+    EXPECT_EQ(ZELTO_SongOpen(WriteSongFile(other, "v3").c_str(), &song), ZELTO_SONG_OTHER_VERSION);
+    EXPECT_EQ(song, nullptr);
+    EXPECT_EQ(ZELTO_SongOpen(WriteSongFile(gp4::Song(), "empty").c_str(), &song), ZELTO_SONG_OK);
+    ZELTO_SongClose(song);
+    EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile({}, "nothing").c_str(), &song), ZELTO_SONG_OTHER_VERSION);
+
+    gp4::Bytes whole = gp4::WriteSong(gp4::FeatureRichSong());
+    gp4::Bytes cut(whole.begin(), whole.end() - 3);
+    EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile(cut, "cut").c_str(), &song), ZELTO_SONG_CUT_OFF);
+    EXPECT_EQ(song, nullptr);
+
+    for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_UNSUPPORTED; ++result)
+        EXPECT_STRNE(ZELTO_SongResultText(result), ZELTO_SongResultText(-1)) << result;
+}
+
+TEST(SongHandle, TwoSongsOpenAtOnceStayApart) {
+    const std::string firstPath = WriteSongFile(gp4::FeatureRichSong(0), "first");
+    const std::string secondPath = WriteSongFile(gp4::FeatureRichSong(1), "second");
+    const std::vector<unsigned char> firstAlone = RenderGlobal(firstPath);
+    const std::vector<unsigned char> secondAlone = RenderGlobal(secondPath);
+    ASSERT_FALSE(firstAlone.empty());
+    ASSERT_NE(firstAlone, secondAlone);
+
+    OpenSong first(firstPath);
+    auto second = std::make_unique<OpenSong>(secondPath);
+    ASSERT_EQ(first.result, ZELTO_SONG_OK);
+    ASSERT_EQ(second->result, ZELTO_SONG_OK);
+    // The global song is a third, separate song.
+    ZELTO_Init();
+    ASSERT_EQ(ZELTO_Load(secondPath.c_str()), 1);
+
+    ZELTO_SongInfo firstInfo{}, secondInfo{};
+    ZELTO_SongGetInfo(first.song, &firstInfo);
+    ZELTO_SongGetInfo(second->song, &secondInfo);
+    EXPECT_STREQ(firstInfo.title, "Feature rich");
+    EXPECT_STREQ(secondInfo.title, "Second title");
+    EXPECT_NE(firstInfo.tempo, secondInfo.tempo);
+    EXPECT_EQ(Render(first.song, ZELTO_SONG_MIDI_PLAIN), firstAlone);
+    EXPECT_EQ(Render(second->song, ZELTO_SONG_MIDI_PLAIN), secondAlone);
+    EXPECT_EQ(Render(first.song, ZELTO_SONG_MIDI_PLAIN), firstAlone);  // again: the same bytes
+
+    second.reset();
+    ZELTO_Unload();
+    ZELTO_SongGetInfo(first.song, &firstInfo);
+    EXPECT_STREQ(firstInfo.title, "Feature rich");
+    EXPECT_EQ(Render(first.song, ZELTO_SONG_MIDI_PLAIN), firstAlone);
+}
+
+TEST(SongHandle, WorksFromPlainC) {
+    EXPECT_EQ(ZeltoSongHandleCHost(WriteSongFile(gp4::FeatureRichSong(), "c-host").c_str()), 0);
+}
+
+}  // namespace
