@@ -1,5 +1,5 @@
 # install.cmake - what `cmake --install` puts into a prefix: the shared
-# library, the public headers, the command-line tool, a pkg-config file
+# library, the public headers, the command-line tool, the Python package, a pkg-config file
 # (zelto.pc) and a CMake package, so that hosts can use
 #   find_package(zelto)  and  target_link_libraries(app zelto::zelto)
 # or  cc app.c $(pkg-config --cflags --libs zelto).
@@ -16,6 +16,15 @@ install(TARGETS zelto EXPORT zeltoTargets
 install(FILES ${PROJECT_SOURCE_DIR}/include/zelto.h ${PROJECT_SOURCE_DIR}/include/zelto_exports.h
               ${PROJECT_SOURCE_DIR}/include/zelto_song.h ${PROJECT_SOURCE_DIR}/include/zelto_song_exports.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The Python package, beside the library by default, where it finds the
+# library without ZELTO_LIBRARY: PYTHONPATH=<prefix>/lib python3 -c 'import zelto'.
+option(ZELTO_INSTALL_PYTHON "Install the Python package zelto" ON)
+set(ZELTO_PYTHON_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR} CACHE STRING
+    "Where cmake --install puts the Python package zelto (beside the library by default)")
+if(ZELTO_INSTALL_PYTHON)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/zelto DESTINATION ${ZELTO_PYTHON_INSTALL_DIR}
+    COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+endif()
 if(TARGET zelto_cli)
   install(TARGETS zelto_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -15,8 +15,8 @@
  *         for (uint32_t t = 0; t < info.trackCount; ++t) {
  *             ZELTO_SongBeat beats[64]; uint32_t beatCount;
  *             ZELTO_SongNote notes[448]; uint32_t noteCount;
- *             if (ZELTO_SongGetBeats(song, m, t, beats, 64, &beatCount,
- *                                    notes, 448, &noteCount))
+ *             if (ZELTO_SongGetBeats(song, t, m, 1, beats, 64, &beatCount,
+ *                                    notes, 448, &noteCount, NULL))
  *                 ... beats[b].firstNote, beats[b].noteCount index notes ...
  *         }
  *     ZELTO_SongClose(song);
@@ -126,7 +126,7 @@ typedef struct ZELTO_SongTrack {
 } ZELTO_SongTrack;
 
 /* One beat of a track in a measure. Its notes are noteCount records from
- * firstNote on in the note array that ZELTO_SongGetBeats fills. */
+ * firstNote on in the note array that ZELTO_SongGetBeats fills with it. */
 typedef struct ZELTO_SongBeat {
     uint32_t flags;   /* 0x01 dotted, 0x02 chord diagram, 0x04 text, 0x08 beat effects,
                          0x10 mix-table change, 0x20 tuplet, 0x40 status */
@@ -136,7 +136,7 @@ typedef struct ZELTO_SongBeat {
     uint32_t stringFlags; /* bit (7 - s) set: string s holds a note */
     uint32_t firstNote;
     uint32_t noteCount;
-    uint32_t reserved;    /* 0 */
+    uint32_t measure;     /* the measure the beat is in */
 } ZELTO_SongBeat;
 
 /* One note: its own fields and the one-byte fields of its note effects.
@@ -257,15 +257,19 @@ ZELTO_API int32_t ZELTO_SongGetMidiChannel(const ZELTO_Song *song, uint32_t port
 ZELTO_API int32_t ZELTO_SongGetMeasure(const ZELTO_Song *song, uint32_t measure, ZELTO_SongMeasure *header);
 ZELTO_API int32_t ZELTO_SongGetTrack(const ZELTO_Song *song, uint32_t track, ZELTO_SongTrack *record);
 
-/* The beats of one track in one measure, and their notes (strings that hold
- * a note only, string 1 first within a beat), in two arrays of the caller's.
- * Returns 1 with both arrays filled. With a valid measure and track it
- * always writes *beatCount and *noteCount, the sizes the arrays need; when
- * either array is too small (or null) it fills neither and returns 0, so a
+/* The beats of one track in measureCount measures from firstMeasure on, in
+ * playing order, and their notes (strings that hold a note only, string 1
+ * first within a beat), in two arrays of the caller's; with measureStarts
+ * (measureCount + 1 entries, or null) the index of each measure's first beat
+ * and, last, the number of beats. One measure's beats are a range of 1.
+ * Returns 1 with the arrays filled. With a valid track and range it always
+ * writes *beatCount and *noteCount, the sizes the arrays need; when either
+ * array is too small (or null) it fills nothing else and returns 0, so a
  * call with capacities 0 asks for the sizes. */
-ZELTO_API int32_t ZELTO_SongGetBeats(const ZELTO_Song *song, uint32_t measure, uint32_t track,
-                                     ZELTO_SongBeat *beats, uint32_t beatCapacity, uint32_t *beatCount,
-                                     ZELTO_SongNote *notes, uint32_t noteCapacity, uint32_t *noteCount);
+ZELTO_API int32_t ZELTO_SongGetBeats(const ZELTO_Song *song, uint32_t track, uint32_t firstMeasure,
+                                     uint32_t measureCount, ZELTO_SongBeat *beats, uint32_t beatCapacity,
+                                     uint32_t *beatCount, ZELTO_SongNote *notes, uint32_t noteCapacity,
+                                     uint32_t *noteCount, uint32_t *measureStarts);
 
 /* The blocks a beat may carry; 0 when the beat does not carry it. */
 ZELTO_API const char *ZELTO_SongGetBeatText(const ZELTO_Song *song, uint32_t measure, uint32_t track,

@@ -22,11 +22,11 @@ int ZeltoSongHandleCHost(const char *path) {
             uint32_t beatCount = 0, noteCount = 0;
             ZELTO_SongBeat *beats;
             ZELTO_SongNote *notes;
-            ZELTO_SongGetBeats(song, measure, track, NULL, 0, &beatCount, NULL, 0, &noteCount);
+            ZELTO_SongGetBeats(song, track, measure, 1, NULL, 0, &beatCount, NULL, 0, &noteCount, NULL);
             beats = malloc((beatCount + 1) * sizeof *beats);
             notes = malloc((noteCount + 1) * sizeof *notes);
             if (beats == NULL || notes == NULL ||
-                !ZELTO_SongGetBeats(song, measure, track, beats, beatCount, &beatCount, notes, noteCount, &noteCount))
+                !ZELTO_SongGetBeats(song, track, measure, 1, beats, beatCount, &beatCount, notes, noteCount, &noteCount, NULL))
                 failures++;
             else
                 notesSeen += noteCount;

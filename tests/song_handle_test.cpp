@@ -170,7 +170,7 @@ void ExpectBody(const gp4::Song &written, ZELTO_Song *song) {
             const std::vector<gp4::Beat> &pair =
                 measure < written.beats.size() && track < written.beats[measure].size() ? written.beats[measure][track] : none;
             std::uint32_t beatCount = 0, noteCount = 0;
-            ASSERT_EQ(ZELTO_SongGetBeats(song, measure, track, beats.data(), 64, &beatCount, notes.data(), 64 * 7, &noteCount), 1);
+            ASSERT_EQ(ZELTO_SongGetBeats(song, track, measure, 1, beats.data(), 64, &beatCount, notes.data(), 64 * 7, &noteCount, nullptr), 1);
             ASSERT_EQ(beatCount, pair.size());
             std::uint32_t nextNote = 0;
             for (std::uint32_t beat = 0; beat < beatCount; ++beat) {
@@ -183,6 +183,7 @@ void ExpectBody(const gp4::Song &written, ZELTO_Song *song) {
                 EXPECT_EQ(b.tuplet, (w.flags & gp4::BeatBits::Tuplet) ? w.tuplet : 0);
                 EXPECT_EQ(b.stringFlags, w.stringFlags);
                 EXPECT_EQ(b.firstNote, nextNote);
+                EXPECT_EQ(b.measure, measure);
                 for (std::uint32_t string = 1; string <= 7; ++string) {
                     if ((w.stringFlags & gp4::StringBit(static_cast<int>(string))) == 0) continue;
                     ASSERT_LT(nextNote, b.firstNote + b.noteCount) << "string " << string;
@@ -281,21 +282,37 @@ TEST(SongHandle, EveryIndexIsChecked) {
     EXPECT_EQ(ZELTO_SongGetMidiChannel(song, 0, 16, &entry), 0);
 
     // Beats: sizes come back with capacity 0, the arrays stay untouched.
-    ZELTO_SongBeat beats[4];
-    ZELTO_SongNote notes[8];
+    ZELTO_SongBeat beats[8];
+    ZELTO_SongNote notes[16];
+    std::uint32_t starts[3] = {9, 9, 9};
     std::memset(beats, 0xAB, sizeof beats);
     std::uint32_t beatCount = 0, noteCount = 0;
-    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, nullptr, 0, &beatCount, nullptr, 0, &noteCount), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, 1, nullptr, 0, &beatCount, nullptr, 0, &noteCount, nullptr), 0);
     EXPECT_EQ(beatCount, 4u);
     EXPECT_EQ(noteCount, 7u);
-    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, beats, 4, &beatCount, notes, 6, &noteCount), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, 1, beats, 4, &beatCount, notes, 6, &noteCount, starts), 0);
     EXPECT_EQ(beats[0].flags, 0xABABABABu);
-    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, beats, 4, &beatCount, notes, 8, &noteCount), 1);
-    EXPECT_EQ(ZELTO_SongGetBeats(song, 4, 0, beats, 4, &beatCount, notes, 8, &noteCount), 0);
-    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 3, beats, 4, &beatCount, notes, 8, &noteCount), 0);
-    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, beats, 4, nullptr, notes, 8, &noteCount), 0);
-    // A pair of no beats is filled with nothing.
-    EXPECT_EQ(ZELTO_SongGetBeats(song, 1, 1, nullptr, 0, &beatCount, nullptr, 0, &noteCount), 1);
+    EXPECT_EQ(starts[0], 9u);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, 1, beats, 4, &beatCount, notes, 7, &noteCount, nullptr), 1);
+    // Two measures at once: their beats follow one another, the starts tell them apart.
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, 2, beats, 9, &beatCount, notes, 16, &noteCount, starts), 1);
+    EXPECT_EQ(beatCount, 9u);
+    EXPECT_EQ(starts[0], 0u);
+    EXPECT_EQ(starts[1], 4u);
+    EXPECT_EQ(starts[2], 9u);
+    EXPECT_EQ(beats[4].measure, 1u);
+    EXPECT_EQ(beats[4].firstNote, 7u);
+    // The range and the track are checked, also against overflow.
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 3, 1, beats, 8, &beatCount, notes, 16, &noteCount, nullptr), 1);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 3, 2, beats, 8, &beatCount, notes, 16, &noteCount, nullptr), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 4, 1, beats, 8, &beatCount, notes, 16, &noteCount, nullptr), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 1, huge, beats, 8, &beatCount, notes, 16, &noteCount, nullptr), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 3, 0, 1, beats, 8, &beatCount, notes, 16, &noteCount, nullptr), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 0, 1, beats, 8, nullptr, notes, 16, &noteCount, nullptr), 0);
+    // An empty range, and a pair of no beats, are filled with nothing.
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 0, 4, 0, nullptr, 0, &beatCount, nullptr, 0, &noteCount, starts), 1);
+    EXPECT_EQ(starts[0], 0u);
+    EXPECT_EQ(ZELTO_SongGetBeats(song, 1, 1, 1, nullptr, 0, &beatCount, nullptr, 0, &noteCount, nullptr), 1);
     EXPECT_EQ(beatCount + noteCount, 0u);
 
     // Beat blocks: beat 0 of measure 0, track 0 has them all; the beat index and string are checked.
@@ -322,7 +339,7 @@ TEST(SongHandle, EveryIndexIsChecked) {
     EXPECT_EQ(ZELTO_SongGetNoticeLine(nullptr, 0), nullptr);
     EXPECT_EQ(ZELTO_SongGetMeasure(nullptr, 0, &header), 0);
     EXPECT_EQ(ZELTO_SongGetTrack(song, 0, nullptr), 0);
-    EXPECT_EQ(ZELTO_SongGetBeats(nullptr, 0, 0, beats, 4, &beatCount, notes, 8, &noteCount), 0);
+    EXPECT_EQ(ZELTO_SongGetBeats(nullptr, 0, 0, 1, beats, 4, &beatCount, notes, 8, &noteCount, nullptr), 0);
     EXPECT_EQ(ZELTO_SongGetChordDiagram(song, 0, 0, 0, nullptr), 0);
     EXPECT_EQ(ZELTO_SongGetMixTableChange(nullptr, 0, 0, 0, nullptr), 0);
     unsigned char *buffer = reinterpret_cast<unsigned char *>(&info);

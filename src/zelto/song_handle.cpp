@@ -14,7 +14,7 @@ namespace {
 const FileStruct *SongOf(const ZELTO_Song *song) { return reinterpret_cast<const FileStruct *>(song); }
 FileStruct *SongOf(ZELTO_Song *song) { return reinterpret_cast<FileStruct *>(song); }
 
-void FillBeat(const Beat &beat, std::uint32_t firstNote, ZELTO_SongBeat *out) {
+void FillBeat(const Beat &beat, std::uint32_t measure, std::uint32_t firstNote, ZELTO_SongBeat *out) {
     out->flags = beat.flags;
     out->status = beat.status;
     out->duration = beat.duration;
@@ -22,7 +22,7 @@ void FillBeat(const Beat &beat, std::uint32_t firstNote, ZELTO_SongBeat *out) {
     out->stringFlags = beat.stringFlags;
     out->firstNote = firstNote;
     out->noteCount = 0;
-    out->reserved = 0;
+    out->measure = measure;
 }
 
 void FillNote(const Note &note, std::uint32_t string, ZELTO_SongNote *out) {
@@ -54,8 +54,7 @@ void FillNote(const Note &note, std::uint32_t string, ZELTO_SongNote *out) {
 // The number of notes a beat holds: the strings its flags name.
 std::uint32_t BeatNoteCount(const Beat &beat) {
     std::uint32_t count = 0;
-    for (std::uint32_t string = 1; string <= noteSlotCount; ++string)
-        if (BeatNoteOnString(beat, string) != nullptr) ++count;
+    for (std::uint32_t strings = beat.stringFlags & 0x7Fu; strings != 0; strings &= strings - 1) ++count;
     return count;
 }
 
@@ -189,30 +188,49 @@ ZELTO_API int32_t ZELTO_SongGetTrack(const ZELTO_Song *song, uint32_t track, ZEL
     return 1;
 }
 
-ZELTO_API int32_t ZELTO_SongGetBeats(const ZELTO_Song *song, uint32_t measure, uint32_t track,
-                                     ZELTO_SongBeat *beats, uint32_t beatCapacity, uint32_t *beatCount,
-                                     ZELTO_SongNote *notes, uint32_t noteCapacity, uint32_t *noteCount) {
-    const MeasureTrackPair *pair = SongPairAt(SongOf(song), measure, track);
-    if (pair == nullptr || beatCount == nullptr || noteCount == nullptr) return 0;
-    const std::uint32_t pairBeats = pair->beats != nullptr ? pair->beatCount : 0;
-    std::uint32_t pairNotes = 0;
-    for (std::uint32_t beat = 0; beat < pairBeats; ++beat) pairNotes += BeatNoteCount(pair->beats[beat]);
-    *beatCount = pairBeats;
-    *noteCount = pairNotes;
-    if (pairBeats > beatCapacity || pairNotes > noteCapacity) return 0;
-    if ((pairBeats != 0 && beats == nullptr) || (pairNotes != 0 && notes == nullptr)) return 0;
+ZELTO_API int32_t ZELTO_SongGetBeats(const ZELTO_Song *handle, uint32_t track, uint32_t firstMeasure,
+                                     uint32_t measureCount, ZELTO_SongBeat *beats, uint32_t beatCapacity,
+                                     uint32_t *beatCount, ZELTO_SongNote *notes, uint32_t noteCapacity,
+                                     uint32_t *noteCount, uint32_t *measureStarts) {
+    const FileStruct *song = SongOf(handle);
+    if (song == nullptr || beatCount == nullptr || noteCount == nullptr) return 0;
+    const std::uint32_t songMeasures = song->headers.pieceInfo.measureCount;
+    if (firstMeasure > songMeasures || measureCount > songMeasures - firstMeasure) return 0;
+    if (SongTrackAt(song, track) == nullptr) return 0;
+    std::uint64_t rangeBeats = 0, rangeNotes = 0;
+    for (std::uint32_t measure = firstMeasure; measure < firstMeasure + measureCount; ++measure) {
+        const MeasureTrackPair *pair = SongPairAt(song, measure, track);
+        if (pair == nullptr) return 0;
+        if (pair->beats == nullptr) continue;
+        rangeBeats += pair->beatCount;
+        for (std::uint32_t beat = 0; beat < pair->beatCount; ++beat) rangeNotes += BeatNoteCount(pair->beats[beat]);
+    }
+    // A range beyond 32-bit counts cannot be held by the caller's arrays.
+    if (rangeBeats > UINT32_MAX || rangeNotes > UINT32_MAX) return 0;
+    *beatCount = static_cast<std::uint32_t>(rangeBeats);
+    *noteCount = static_cast<std::uint32_t>(rangeNotes);
+    if (rangeBeats > beatCapacity || rangeNotes > noteCapacity) return 0;
+    if ((rangeBeats != 0 && beats == nullptr) || (rangeNotes != 0 && notes == nullptr)) return 0;
 
-    std::uint32_t noteIndex = 0;
-    for (std::uint32_t beat = 0; beat < pairBeats; ++beat) {
-        const Beat &read = pair->beats[beat];
-        FillBeat(read, noteIndex, &beats[beat]);
-        for (std::uint32_t string = 1; string <= noteSlotCount; ++string) {
-            const Note *note = BeatNoteOnString(read, string);
-            if (note == nullptr) continue;
-            FillNote(*note, string, &notes[noteIndex++]);
-            ++beats[beat].noteCount;
+    std::uint32_t beatIndex = 0, noteIndex = 0;
+    for (std::uint32_t measure = firstMeasure; measure < firstMeasure + measureCount; ++measure) {
+        if (measureStarts != nullptr) measureStarts[measure - firstMeasure] = beatIndex;
+        const MeasureTrackPair *pair = SongPairAt(song, measure, track);
+        const std::uint32_t pairBeats = pair->beats != nullptr ? pair->beatCount : 0;
+        for (std::uint32_t beat = 0; beat < pairBeats; ++beat) {
+            const Beat &read = pair->beats[beat];
+            ZELTO_SongBeat *out = &beats[beatIndex++];
+            FillBeat(read, measure, noteIndex, out);
+            for (std::uint32_t strings = read.stringFlags & 0x7Fu, string = 1; strings != 0; ++string) {
+                const std::uint32_t bit = 0x80u >> string;
+                if ((strings & bit) == 0) continue;
+                strings &= ~bit;
+                FillNote(read.notes[string - 1], string, &notes[noteIndex++]);
+                ++out->noteCount;
+            }
         }
     }
+    if (measureStarts != nullptr) measureStarts[measureCount] = beatIndex;
     return 1;
 }
 
