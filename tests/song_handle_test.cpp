@@ -282,7 +282,7 @@ TEST(SongHandle, EveryIndexIsChecked) {
     EXPECT_EQ(ZELTO_SongGetMidiChannel(song, 0, 16, &entry), 0);
 
     // Beats: sizes come back with capacity 0, the arrays stay untouched.
-    ZELTO_SongBeat beats[8];
+    ZELTO_SongBeat beats[9];
     ZELTO_SongNote notes[16];
     std::uint32_t starts[3] = {9, 9, 9};
     std::memset(beats, 0xAB, sizeof beats);
