@@ -366,6 +366,10 @@ TEST(SongHandle, AFailedOpenSaysWhy) {
     EXPECT_EQ(ZELTO_SongOpen(WriteSongFile(gp4::Song(), "empty").c_str(), &song), ZELTO_SONG_OK);
     ZELTO_SongClose(song);
     EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile({}, "nothing").c_str(), &song), ZELTO_SONG_OTHER_VERSION);
+    gp4::Song badChord = gp4::MinimalSong();
+    badChord.beats[0][0][0].flags |= gp4::BeatBits::Chord;
+    badChord.beats[0][0][0].chord.format = 2;
+    EXPECT_EQ(ZELTO_SongOpen(WriteSongFile(badChord, "chord").c_str(), &song), ZELTO_SONG_DAMAGED);
 
     gp4::Bytes whole = gp4::WriteSong(gp4::FeatureRichSong());
     gp4::Bytes cut(whole.begin(), whole.end() - 3);

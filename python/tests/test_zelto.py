@@ -119,7 +119,7 @@ def test_views_are_read_only(songs):
 
 
 @pytest.mark.parametrize("name, reason", [
-    ("missing", "cannot-open"), ("v3", "other-version"), ("cut", "cut-off")])
+    ("missing", "cannot-open"), ("v3", "other-version"), ("cut", "cut-off"), ("badchord", "damaged")])
 def test_a_song_that_does_not_load_says_why(songs, name, reason):
     with pytest.raises(zelto.LoadError) as raised:
         zelto.load(songs.path(name))

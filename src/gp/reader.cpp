@@ -23,33 +23,53 @@ namespace {
 // allocated for it, it is compared with the bytes that are still left in the
 // stream, so a tiny file cannot make the reader ask for gigabytes.
 //
-// The stream that LoadFileStruct is loading, when its size can be known, is
-// read through a window: a block of its bytes fetched with one fread, from
-// which the fields are copied, so that a field costs a copy rather than a
-// stdio call. The reader's position in that stream is kept here and handed
-// back to the stream when the load ends; seeks only move it, as fseek lets a
-// position pass the end, and a read there finds nothing. Reads, seeks and
-// positions come out as they would on the stream itself. Any other stream (a
-// reader called on its own, or a stream of unknown size) is read directly.
+// A stream that LoadFileStruct is loading is read through its load's own
+// context, so that loads on different threads never share a byte of state.
+// When the stream's size can be known, the context holds a window: a block
+// of the stream's bytes fetched with one fread, from which the fields are
+// copied, so that a field costs a copy rather than a stdio call. The reader's
+// position in that stream is kept in the context and handed back to the
+// stream when the load ends; seeks only move it, as fseek lets a position
+// pass the end, and a read there finds nothing. Reads, seeks and positions
+// come out as they would on the stream itself. Any other stream (a reader
+// called on its own, or a stream of unknown size) is read directly.
 struct LoadingStream {
-    std::FILE *stream;                // the stream read through the window, or null
-    long size;                        // its size in bytes
+    std::FILE *stream;                // the stream being loaded
+    long size;                        // its size in bytes, -1 when unknown
+    unsigned char *windowBytes;       // the window's storage, or null: the stream is read directly
     long windowStart;                 // stream offset of the window's first byte
     const unsigned char *cursor;      // the reader's position: in the window, or at its end
     const unsigned char *windowEnd;   // just past the bytes fetched into the window
     long streamPosition;              // where the stream itself stands, or -1 when unknown
+    LoadFailure failure;              // why the load failed, once a reader saw it
 };
 
-// The window's storage, and how much of it a fetch fills: the tests make the
-// window small so that fields often straddle its edge.
-unsigned char windowBytes[64 * 1024];
-std::size_t windowCapacity = sizeof windowBytes;
+// What every reader reads from: a stream on its own, or a stream being
+// loaded, through its load's context. Readers take it by value; a plain
+// stream converts to it, so that a reader can be called on a stream alone.
+struct Stream {
+    std::FILE *file;
+    LoadingStream *loading;  // null for a stream read on its own
+    Stream(std::FILE *plainStream) : file(plainStream), loading(nullptr) {}
+    explicit Stream(LoadingStream *load) : file(load->stream), loading(load) {}
+};
 
-LoadingStream loadingStream = {nullptr, -1, 0, windowBytes, windowBytes, -1};
+// The largest window, and how much of it a load takes: the tests make the
+// window small so that fields often straddle its edge. The window lies in
+// the load's own stack frame, so a load asks the heap for nothing but the
+// song, and a small file for little.
+constexpr std::size_t largestWindowCapacity = 16 * 1024;
+std::size_t windowCapacity = largestWindowCapacity;
 
 const std::uint64_t unknownBytesLeft = UINT64_MAX;
 
-bool IsWindowed(std::FILE *stream) { return stream == loadingStream.stream; }
+bool IsWindowed(Stream stream) { return stream.loading != nullptr && stream.loading->windowBytes != nullptr; }
+
+// Records why the load that reads the stream fails; the last reason a
+// reader saw is the one that ended the load.
+void NoteFailure(Stream stream, LoadFailure failure) {
+    if (stream.loading != nullptr) stream.loading->failure = failure;
+}
 
 // Size of a seekable stream, with its position restored; -1 if unknown.
 long MeasureStreamSize(std::FILE *stream) {
@@ -61,51 +81,50 @@ long MeasureStreamSize(std::FILE *stream) {
     return size;
 }
 
-long WindowPosition() {
-    const LoadingStream &loading = loadingStream;
-    return loading.windowStart + static_cast<long>(loading.cursor - windowBytes);
+long WindowPosition(const LoadingStream &loading) {
+    return loading.windowStart + static_cast<long>(loading.cursor - loading.windowBytes);
 }
 
 // Moves the reader to offset: inside the window when it holds that byte,
 // else to an empty window there, which the next read fetches.
-void MoveInWindow(long offset) {
-    LoadingStream &loading = loadingStream;
-    if (offset >= loading.windowStart && offset - loading.windowStart <= loading.windowEnd - windowBytes) {
-        loading.cursor = windowBytes + (offset - loading.windowStart);
+void MoveInWindow(LoadingStream &loading, long offset) {
+    if (offset >= loading.windowStart && offset - loading.windowStart <= loading.windowEnd - loading.windowBytes) {
+        loading.cursor = loading.windowBytes + (offset - loading.windowStart);
         return;
     }
     loading.windowStart = offset;
-    loading.cursor = windowBytes;
-    loading.windowEnd = windowBytes;
+    loading.cursor = loading.windowBytes;
+    loading.windowEnd = loading.windowBytes;
 }
 
 // The reader's position in the stream; -1 if unknown.
-long StreamPosition(std::FILE *stream) { return IsWindowed(stream) ? WindowPosition() : std::ftell(stream); }
+long StreamPosition(Stream stream) {
+    return IsWindowed(stream) ? WindowPosition(*stream.loading) : std::ftell(stream.file);
+}
 
 // Moves to offset from the start of the stream.
-bool SeekStream(std::FILE *stream, long offset) {
-    if (!IsWindowed(stream)) return std::fseek(stream, offset, SEEK_SET) == 0;
+bool SeekStream(Stream stream, long offset) {
+    if (!IsWindowed(stream)) return std::fseek(stream.file, offset, SEEK_SET) == 0;
     if (offset < 0) return false;
-    MoveInWindow(offset);
+    MoveInWindow(*stream.loading, offset);
     return true;
 }
 
 // Fetches the window's bytes from the reader's position on; false when the
 // stream has none there.
-bool FillWindow() {
-    LoadingStream &loading = loadingStream;
-    const long position = WindowPosition();
+bool FillWindow(LoadingStream &loading) {
+    const long position = WindowPosition(loading);
     loading.windowStart = position;
-    loading.cursor = windowBytes;
-    loading.windowEnd = windowBytes;
+    loading.cursor = loading.windowBytes;
+    loading.windowEnd = loading.windowBytes;
     if (position >= loading.size) return false;
     if (loading.streamPosition != position) {
         loading.streamPosition = -1;
         if (std::fseek(loading.stream, position, SEEK_SET) != 0) return false;
         loading.streamPosition = position;
     }
-    const std::size_t fetched = std::fread(windowBytes, 1, windowCapacity, loading.stream);
-    loading.windowEnd = windowBytes + fetched;
+    const std::size_t fetched = std::fread(loading.windowBytes, 1, windowCapacity, loading.stream);
+    loading.windowEnd = loading.windowBytes + fetched;
     loading.streamPosition += static_cast<long>(fetched);
     return fetched != 0;
 }
@@ -113,12 +132,12 @@ bool FillWindow() {
 // Reads what the window does not hold at once: fetches it anew as often as
 // needed, or reads a stream outside the window directly. The number of bytes
 // read, fewer at the end of the stream.
-std::size_t ReadBytesSlowly(std::FILE *stream, unsigned char *into, std::size_t count) {
-    if (!IsWindowed(stream)) return std::fread(into, 1, count, stream);
-    LoadingStream &loading = loadingStream;
+std::size_t ReadBytesSlowly(Stream stream, unsigned char *into, std::size_t count) {
+    if (!IsWindowed(stream)) return std::fread(into, 1, count, stream.file);
+    LoadingStream &loading = *stream.loading;
     std::size_t copied = 0;
     while (copied < count) {
-        if (loading.cursor == loading.windowEnd && !FillWindow()) break;
+        if (loading.cursor == loading.windowEnd && !FillWindow(loading)) break;
         std::size_t available = static_cast<std::size_t>(loading.windowEnd - loading.cursor);
         if (available > count - copied) available = count - copied;
         std::memcpy(into + copied, loading.cursor, available);
@@ -131,11 +150,12 @@ std::size_t ReadBytesSlowly(std::FILE *stream, unsigned char *into, std::size_t 
 // Reads up to count bytes; the number read, fewer at the end of the stream,
 // which a read past it leaves at its end. A field the window holds is copied
 // from it.
-inline std::size_t ReadBytes(std::FILE *stream, void *into, std::size_t count) {
-    LoadingStream &loading = loadingStream;
-    if (stream == loading.stream && count <= static_cast<std::size_t>(loading.windowEnd - loading.cursor)) {
-        std::memcpy(into, loading.cursor, count);
-        loading.cursor += count;
+inline std::size_t ReadBytes(Stream stream, void *into, std::size_t count) {
+    LoadingStream *loading = stream.loading;
+    if (loading != nullptr && loading->windowBytes != nullptr &&
+        count <= static_cast<std::size_t>(loading->windowEnd - loading->cursor)) {
+        std::memcpy(into, loading->cursor, count);
+        loading->cursor += count;
         return count;
     }
     return ReadBytesSlowly(stream, static_cast<unsigned char *>(into), count);
@@ -143,51 +163,60 @@ inline std::size_t ReadBytes(std::FILE *stream, void *into, std::size_t count) {
 
 // Bytes between the stream position and the end of the stream; a stream of
 // unknown size counts as endless (its reads then end the load instead).
-std::uint64_t BytesLeft(std::FILE *stream) {
-    long size = IsWindowed(stream) ? loadingStream.size : MeasureStreamSize(stream);
+std::uint64_t BytesLeft(Stream stream) {
+    long size = stream.loading != nullptr ? stream.loading->size : MeasureStreamSize(stream.file);
     long position = StreamPosition(stream);
     if (size < 0 || position < 0) return unknownBytesLeft;
     if (position >= size) return 0;
     return static_cast<std::uint64_t>(size - position);
 }
 
-// Whether count elements of at least leastSize bytes each can still follow.
-bool CountFits(std::FILE *stream, std::uint64_t count, std::uint64_t leastSize) {
+// Whether count elements of at least leastSize bytes each can still follow;
+// a count that cannot is a file cut off before what it announces.
+bool CountFits(Stream stream, std::uint64_t count, std::uint64_t leastSize) {
     if (count == 0 || leastSize == 0) return true;
-    return count <= BytesLeft(stream) / leastSize;
+    if (count <= BytesLeft(stream) / leastSize) return true;
+    NoteFailure(stream, LoadFailure::CutOff);
+    return false;
 }
 
 // Leaves the stream at its end, where a read cut off by the end would have
 // left it, so the next read fails.
-void SeekToEnd(std::FILE *stream) {
+void SeekToEnd(Stream stream) {
     if (IsWindowed(stream))
-        MoveInWindow(loadingStream.size);
+        MoveInWindow(*stream.loading, stream.loading->size);
     else
-        std::fseek(stream, 0, SEEK_END);
+        std::fseek(stream.file, 0, SEEK_END);
 }
 
 // One read of a field of fieldSize bytes; it counts only if all bytes arrived.
-bool ReadField(std::FILE *stream, void *field, std::size_t fieldSize) {
-    return ReadBytes(stream, field, fieldSize) == fieldSize;
+bool ReadField(Stream stream, void *field, std::size_t fieldSize) {
+    if (ReadBytes(stream, field, fieldSize) == fieldSize) return true;
+    NoteFailure(stream, LoadFailure::CutOff);
+    return false;
 }
 
 // One read of itemCount items of itemSize bytes; all of them must arrive.
 // Callers bound itemCount by the bytes left, so the product fits.
-bool ReadItems(std::FILE *stream, void *items, std::size_t itemSize, std::size_t itemCount) {
-    if (!IsWindowed(stream)) return std::fread(items, itemSize, itemCount, stream) == itemCount;
-    if (itemSize != 0 && itemCount > SIZE_MAX / itemSize) return false;
-    return ReadBytes(stream, items, itemSize * itemCount) == itemSize * itemCount;
+bool ReadItems(Stream stream, void *items, std::size_t itemSize, std::size_t itemCount) {
+    bool complete = false;
+    if (!IsWindowed(stream))
+        complete = std::fread(items, itemSize, itemCount, stream.file) == itemCount;
+    else if (itemSize == 0 || itemCount <= SIZE_MAX / itemSize)
+        complete = ReadBytes(stream, items, itemSize * itemCount) == itemSize * itemCount;
+    if (!complete) NoteFailure(stream, LoadFailure::CutOff);
+    return complete;
 }
 
 // Skips the 4-byte field in front of the text of an int-byte string.
-bool SkipUnusedInt(std::FILE *stream) {
+bool SkipUnusedInt(Stream stream) {
     std::uint8_t unused[4];
     return ReadField(stream, unused, sizeof unused);
 }
 
 // Seeks to fieldStart + fieldSize from the start of the stream: the end of a
 // fixed-size field, whatever the string at its start consumed.
-bool SeekPastField(std::FILE *stream, long fieldStart, long fieldSize) {
+bool SeekPastField(Stream stream, long fieldStart, long fieldSize) {
     if (fieldStart < 0 || fieldStart > LONG_MAX - fieldSize) return false;
     return SeekStream(stream, fieldStart + fieldSize);
 }
@@ -204,7 +233,7 @@ void *AllocateArray(std::size_t count, std::size_t elementSize) {
 // in the rest of the stream is refused before anything is allocated, with
 // the stream left at its end. A text that cannot be stored for want of
 // memory is stepped over, so the stream stands after the string.
-char *CreateStringOfLength(std::FILE *stream, std::uint32_t length) {
+char *CreateStringOfLength(Stream stream, std::uint32_t length) {
     char *text = nullptr;
     std::size_t bufferSize = static_cast<std::size_t>(length) + 1;  // wraps to 0 if too long
     if (static_cast<std::uint64_t>(length) > BytesLeft(stream) || bufferSize == 0) {
@@ -231,14 +260,14 @@ fail:
 // Strings
 
 // A byte-length string: 1 length byte, then the text.
-char *CreateStringByte(std::FILE *stream) {
+char *CreateStringByte(Stream stream) {
     std::uint8_t length = 0;
     if (!ReadField(stream, &length, sizeof length)) return nullptr;
     return CreateStringOfLength(stream, length);
 }
 
 // An int-length string: a 4-byte unsigned length, then the text.
-char *CreateStringInt(std::FILE *stream) {
+char *CreateStringInt(Stream stream) {
     std::uint32_t length = 0;
     if (!ReadField(stream, &length, sizeof length)) return nullptr;
     return CreateStringOfLength(stream, length);
@@ -250,7 +279,7 @@ void DestroyString(char **text) {
 }
 
 // An int-byte string: an unused 4-byte field, then a byte-length string.
-bool ReadIntByteString(std::FILE *stream, char **text) {
+bool ReadIntByteString(Stream stream, char **text) {
     if (!SkipUnusedInt(stream)) return false;
     *text = CreateStringByte(stream);
     return *text != nullptr;
@@ -280,7 +309,7 @@ void FreeTabInfo(TabInfo *tabInfo) {
     }
 }
 
-int LoadTabInfo(TabInfo *tabInfo, std::FILE *stream) {
+int LoadTabInfo(TabInfo *tabInfo, Stream stream) {
     char **const informationStrings[] = {
         &tabInfo->title,  &tabInfo->subtitle,  &tabInfo->interpret, &tabInfo->album,
         &tabInfo->author, &tabInfo->copyright, &tabInfo->tabAuthor, &tabInfo->instructions,
@@ -313,7 +342,7 @@ void FreeLyricsInfo(LyricsInfo *lyricsInfo) {
 // cut off by the end of the file, the stream stays at the end and the next
 // read fails the load; refused for want of memory, its text has been
 // stepped over and reading goes on with the next line.
-int LoadLyricsInfo(LyricsInfo *lyricsInfo, std::FILE *stream) {
+int LoadLyricsInfo(LyricsInfo *lyricsInfo, Stream stream) {
     std::memset(lyricsInfo, 0, sizeof *lyricsInfo);
     if (!ReadField(stream, &lyricsInfo->lyricsTrack, sizeof lyricsInfo->lyricsTrack)) goto fail;
     for (char *&line : lyricsInfo->lyricsLines) {
@@ -327,7 +356,7 @@ fail:
 }
 
 // The piece information is one read of its 785 packed bytes.
-int LoadPieceInfo(GPPieceInfo *pieceInfo, std::FILE *stream) {
+int LoadPieceInfo(GPPieceInfo *pieceInfo, Stream stream) {
     return ReadField(stream, pieceInfo, sizeof *pieceInfo) ? 1 : 0;
 }
 
@@ -340,21 +369,24 @@ void FreeHeadersStruct(HeadersStruct *headers) {
 // The version must be one of the two accepted strings exactly: the same 24
 // characters and a length byte of 24, so a text with a zero byte after the
 // 24 characters does not pass.
-bool IsAcceptedVersion(const char *version, std::FILE *stream) {
+bool IsAcceptedVersion(const char *version, Stream stream) {
     const long acceptedLength = static_cast<long>(sizeof acceptedVersion400 - 1);
     if (StreamPosition(stream) != 1 + acceptedLength) return false;
     return std::strcmp(version, acceptedVersion400) == 0 || std::strcmp(version, acceptedVersion406) == 0;
 }
 
-int LoadHeadersStruct(HeadersStruct *headers, std::FILE *stream) {
+int LoadHeadersStruct(HeadersStruct *headers, Stream stream) {
     std::memset(headers, 0, sizeof *headers);
     if (IsWindowed(stream))
         SeekStream(stream, 0);
     else
-        std::rewind(stream);
+        std::rewind(stream.file);
     headers->version = CreateStringByte(stream);
-    if (headers->version == nullptr) goto fail;
-    if (!IsAcceptedVersion(headers->version, stream)) goto fail;
+    // Whatever cannot pass for the version field is not a song of this format.
+    if (headers->version == nullptr || !IsAcceptedVersion(headers->version, stream)) {
+        NoteFailure(stream, LoadFailure::OtherVersion);
+        goto fail;
+    }
     if (!SeekStream(stream, versionFieldSize)) goto fail;
     if (!LoadTabInfo(&headers->tabInfo, stream)) goto fail;
     if (!LoadLyricsInfo(&headers->lyricsInfo, stream)) goto fail;
@@ -370,7 +402,7 @@ fail:
 
 void FreeMeasureMarker(MeasureMarker *marker) { DestroyString(&marker->text); }
 
-int LoadMeasureMarker(MeasureMarker *marker, std::FILE *stream) {
+int LoadMeasureMarker(MeasureMarker *marker, Stream stream) {
     marker->text = nullptr;
     marker->color = 0;
     if (!ReadIntByteString(stream, &marker->text)) goto fail;
@@ -389,7 +421,7 @@ void FreeMeasure(Measure *measure) {
     }
 }
 
-int LoadMeasure(Measure *measure, std::FILE *stream) {
+int LoadMeasure(Measure *measure, Stream stream) {
     std::memset(measure, 0, sizeof *measure);
     if (!ReadField(stream, &measure->flags, sizeof measure->flags)) goto fail;
     if ((measure->flags & MeasureHasNumerator) &&
@@ -423,7 +455,7 @@ const long trackNameFieldSize = 41;  // length byte and 40 bytes of text and fil
 
 void FreeTrack(Track *track) { DestroyString(&track->name); }
 
-int LoadTrack(Track *track, std::FILE *stream) {
+int LoadTrack(Track *track, Stream stream) {
     std::uint32_t *const trailingFields[] = {
         &track->midiPort,  &track->midiChannel, &track->effectsMidiChannel,
         &track->fretCount, &track->capoHeight,  &track->color,
@@ -463,7 +495,7 @@ void DestroyBend(Bend **bend) {
     *bend = nullptr;
 }
 
-Bend *CreateBendFromFile(std::FILE *stream) {
+Bend *CreateBendFromFile(Stream stream) {
     Bend *bend = static_cast<Bend *>(MemCalloc(1, sizeof(Bend)));
     if (bend == nullptr) return nullptr;
     if (!ReadField(stream, &bend->bendType, sizeof bend->bendType)) goto fail;
@@ -486,7 +518,7 @@ void DestroyNoteEffect(NoteEffect **effect) {
     *effect = nullptr;
 }
 
-NoteEffect *CreateNoteEffectFromFile(std::FILE *stream) {
+NoteEffect *CreateNoteEffectFromFile(Stream stream) {
     std::uint8_t flagBytes[2];
     std::uint8_t graceNote[4];
     std::uint8_t trill[2];
@@ -541,7 +573,7 @@ void DestroyBeatEffect(BeatEffect **beatEffect) {
     *beatEffect = nullptr;
 }
 
-BeatEffect *CreateBeatEffectFromFile(std::FILE *stream) {
+BeatEffect *CreateBeatEffectFromFile(Stream stream) {
     std::uint8_t flagBytes[2];
     BeatEffect *beatEffect = static_cast<BeatEffect *>(MemCalloc(1, sizeof(BeatEffect)));
     if (beatEffect == nullptr) return nullptr;
@@ -576,7 +608,7 @@ void DestroyMixTableEvent(MixTableEvent **mixTableEvent) {
     *mixTableEvent = nullptr;
 }
 
-MixTableEvent *CreateMixTableEventFromFile(std::FILE *stream) {
+MixTableEvent *CreateMixTableEventFromFile(Stream stream) {
     MixTableEvent *mix = static_cast<MixTableEvent *>(MemCalloc(1, sizeof(MixTableEvent)));
     if (mix == nullptr) return nullptr;
     {
@@ -623,7 +655,7 @@ void DestroyChordDiagram(ChordDiagram **chord) {
 }
 
 // The short record: name, first fret and, when that is not 0, six frets.
-bool ReadShortChordDiagram(ChordDiagram *chord, std::FILE *stream) {
+bool ReadShortChordDiagram(ChordDiagram *chord, Stream stream) {
     if (!ReadIntByteString(stream, &chord->name)) return false;
     if (!ReadField(stream, &chord->baseFret, sizeof chord->baseFret)) return false;
     if (chord->baseFret != 0 && !ReadItems(stream, chord->frets, sizeof chord->frets[0], 6))
@@ -632,7 +664,7 @@ bool ReadShortChordDiagram(ChordDiagram *chord, std::FILE *stream) {
 }
 
 // The long record after its format byte, 106 bytes, in file order.
-bool ReadLongChordDiagram(ChordDiagram *chord, std::FILE *stream) {
+bool ReadLongChordDiagram(ChordDiagram *chord, Stream stream) {
     long nameFieldStart = -1;
     if (!ReadField(stream, &chord->sharp, 1)) return false;
     if (!ReadItems(stream, chord->reserved1, 1, 3)) return false;
@@ -665,7 +697,7 @@ bool ReadLongChordDiagram(ChordDiagram *chord, std::FILE *stream) {
     return true;
 }
 
-ChordDiagram *CreateChordDiagramFromFile(std::FILE *stream) {
+ChordDiagram *CreateChordDiagramFromFile(Stream stream) {
     ChordDiagram *chord = static_cast<ChordDiagram *>(MemCalloc(1, sizeof(ChordDiagram)));
     if (chord == nullptr) return nullptr;
     if (!ReadField(stream, &chord->format, sizeof chord->format)) goto fail;
@@ -674,6 +706,7 @@ ChordDiagram *CreateChordDiagramFromFile(std::FILE *stream) {
     } else if (chord->format == chordLongFormat) {
         if (!ReadLongChordDiagram(chord, stream)) goto fail;
     } else {
+        NoteFailure(stream, LoadFailure::Damaged);
         goto fail;
     }
     return chord;
@@ -695,10 +728,9 @@ constexpr std::size_t largestNoteFieldsSize = 8;
 
 // The bytes the window holds from the reader's position on, when the stream
 // is the one read through it; 0 for any other stream.
-std::size_t WindowBytesAhead(std::FILE *stream) {
-    const LoadingStream &loading = loadingStream;
-    if (stream != loading.stream) return 0;
-    return static_cast<std::size_t>(loading.windowEnd - loading.cursor);
+std::size_t WindowBytesAhead(Stream stream) {
+    if (stream.loading == nullptr) return 0;
+    return static_cast<std::size_t>(stream.loading->windowEnd - stream.loading->cursor);
 }
 
 // A note's own fields taken straight from the window at cursor, which holds
@@ -732,9 +764,9 @@ std::size_t WindowBytesAhead(std::FILE *stream) {
 }
 
 // LoadNote on a note that is all zero already.
-int ReadClearedNote(Note *note, std::FILE *stream) {
+int ReadClearedNote(Note *note, Stream stream) {
     if (WindowBytesAhead(stream) >= largestNoteFieldsSize) {
-        loadingStream.cursor = TakeNoteFields(note, loadingStream.cursor);
+        stream.loading->cursor = TakeNoteFields(note, stream.loading->cursor);
         if ((note->flags & NoteHasEffects) == 0) return 1;
         note->effect = CreateNoteEffectFromFile(stream);
         return note->effect != nullptr ? 1 : 0;
@@ -771,7 +803,7 @@ fail:
 }
 
 // Kept for readers of one note; the body reads its notes into cleared beats.
-[[maybe_unused]] int LoadNote(Note *note, std::FILE *stream) {
+[[maybe_unused]] int LoadNote(Note *note, Stream stream) {
     std::memset(note, 0, sizeof *note);
     return ReadClearedNote(note, stream);
 }
@@ -832,7 +864,7 @@ const unsigned char *TakeBeatOpening(Beat *beat, const unsigned char *cursor) {
 
 // Reads the notes of the slots whose string bits are set into the cleared
 // beat, slot 0 (bit 6) first; 0 at the first note that fails.
-int ReadClearedNotes(Beat *beat, unsigned strings, std::FILE *stream) {
+int ReadClearedNotes(Beat *beat, unsigned strings, Stream stream) {
     while (strings != 0) {
         const unsigned slot = firstSlotOf[strings];
         strings &= ~(0x40u >> slot);
@@ -861,8 +893,9 @@ enum BeatRead : int {
 // remaining notes are read as ReadClearedNote reads them. ReadClearedBeat
 // makes sure the window holds largestPlainBeatSize bytes and the beat has no
 // blocks.
-[[gnu::always_inline]] inline BeatRead ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
-    const unsigned char *cursor = TakeBeatOpening(beat, loadingStream.cursor);
+[[gnu::always_inline]] inline BeatRead ReadPlainBeatFromWindow(Beat *beat, Stream stream) {
+    LoadingStream &loading = *stream.loading;
+    const unsigned char *cursor = TakeBeatOpening(beat, loading.cursor);
     beat->stringFlags = *cursor++;
     unsigned strings = beat->stringFlags & 0x7Fu;
     while (strings != 0) {
@@ -871,12 +904,12 @@ enum BeatRead : int {
         Note *note = &beat->notes[slot];
         cursor = TakeNoteFields(note, cursor);
         if ((note->flags & NoteHasEffects) == 0) continue;
-        loadingStream.cursor = cursor;
+        loading.cursor = cursor;
         note->effect = CreateNoteEffectFromFile(stream);
         if (note->effect == nullptr) return BeatFailed;
         return ReadClearedNotes(beat, strings, stream) ? BeatOwnsBlocks : BeatFailed;
     }
-    loadingStream.cursor = cursor;
+    loading.cursor = cursor;
     return BeatOwnsNothing;
 }
 
@@ -893,7 +926,7 @@ bool BeatOwnsAnyBlock(const Beat &beat) {
 }
 
 // ReadClearedBeat for any beat, field by field.
-[[gnu::noinline]] BeatRead ReadClearedBeatByField(Beat *beat, std::FILE *stream) {
+[[gnu::noinline]] BeatRead ReadClearedBeatByField(Beat *beat, Stream stream) {
     if (!ReadField(stream, &beat->flags, sizeof beat->flags)) goto fail;
     if ((beat->flags & BeatHasStatus) && !ReadField(stream, &beat->status, sizeof beat->status)) goto fail;
     if (!ReadField(stream, &beat->duration, sizeof beat->duration)) goto fail;
@@ -923,8 +956,8 @@ fail:
 // row buffer are: the notes are read into their zero slots as they are. A
 // beat without blocks that the window holds whole is copied from it; any
 // other beat is read field by field.
-[[gnu::always_inline]] inline BeatRead ReadClearedBeat(Beat *beat, std::FILE *stream) {
-    if (WindowBytesAhead(stream) >= largestPlainBeatSize && (loadingStream.cursor[0] & beatBlockFlags) == 0) {
+[[gnu::always_inline]] inline BeatRead ReadClearedBeat(Beat *beat, Stream stream) {
+    if (WindowBytesAhead(stream) >= largestPlainBeatSize && (stream.loading->cursor[0] & beatBlockFlags) == 0) {
         const BeatRead read = ReadPlainBeatFromWindow(beat, stream);
         if (read == BeatFailed) FreeBeat(beat);
         return read;
@@ -933,7 +966,7 @@ fail:
 }
 
 // Kept for readers of one beat; the body reads its beats into cleared records.
-[[maybe_unused]] int LoadBeat(Beat *beat, std::FILE *stream) {
+[[maybe_unused]] int LoadBeat(Beat *beat, Stream stream) {
     std::memset(beat, 0, sizeof *beat);
     return ReadClearedBeat(beat, stream) != BeatFailed ? 1 : 0;
 }
@@ -1051,7 +1084,7 @@ void MoveClearing(void *to, void *from, std::size_t size) {
 // exact size, pair after pair, and the buffer is cleared for the next row.
 // Returns 1 with the row complete; 0 with everything the row's beats own
 // released and no pair holding beats (the counts read stay).
-int LoadMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount, RowBuffer *buffer, std::FILE *stream) {
+int LoadMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount, RowBuffer *buffer, Stream stream) {
     buffer->used = 0;
     for (std::uint32_t track = 0; track < trackCount; ++track) {
         MeasureTrackPair *pair = &row[track];
@@ -1124,7 +1157,7 @@ const std::uint64_t leastMeasureSize = 1;
 const std::uint64_t leastTrackSize = 98;
 const std::uint64_t leastPairSize = 4;
 
-int LoadBodyStruct(BodyStruct *body, std::FILE *stream, std::uint32_t measureCount,
+int LoadBodyStruct(BodyStruct *body, Stream stream, std::uint32_t measureCount,
                    std::uint32_t trackCount) {
     RowBuffer buffer = {nullptr, 0, 0};
     body->measures = nullptr;
@@ -1161,24 +1194,30 @@ fail:
     return 0;
 }
 
-// Reads the stream through the window from now on, when its size is known.
-void StartLoading(std::FILE *stream) {
-    LoadingStream &loading = loadingStream;
-    loading.stream = nullptr;
-    loading.size = MeasureStreamSize(stream);
-    if (loading.size < 0 || windowCapacity == 0 || windowCapacity > sizeof windowBytes) return;
-    loading.stream = stream;
-    loading.windowStart = std::ftell(stream);
-    loading.cursor = windowBytes;
-    loading.windowEnd = windowBytes;
-    loading.streamPosition = loading.windowStart;
+// Sets up the load's context: the stream read through the window's storage
+// when its size is known, else read directly.
+void StartLoading(LoadingStream *loading, std::FILE *stream, unsigned char *windowStorage) {
+    loading->stream = stream;
+    loading->size = MeasureStreamSize(stream);
+    loading->windowBytes = nullptr;
+    loading->windowStart = 0;
+    loading->cursor = nullptr;
+    loading->windowEnd = nullptr;
+    loading->streamPosition = -1;
+    loading->failure = LoadFailure::None;
+    if (loading->size < 0 || windowCapacity == 0 || windowCapacity > largestWindowCapacity) return;
+    loading->windowBytes = windowStorage;
+    loading->windowStart = std::ftell(stream);
+    loading->cursor = loading->windowBytes;
+    loading->windowEnd = loading->windowBytes;
+    loading->streamPosition = loading->windowStart;
 }
 
 // Hands the reader's position back to the stream and stops using the window.
-void EndLoading() {
-    LoadingStream &loading = loadingStream;
-    if (loading.stream != nullptr) std::fseek(loading.stream, WindowPosition(), SEEK_SET);
-    loading.stream = nullptr;
+void EndLoading(LoadingStream *loading) {
+    if (loading->windowBytes == nullptr) return;
+    std::fseek(loading->stream, WindowPosition(*loading), SEEK_SET);
+    loading->windowBytes = nullptr;
 }
 
 }  // namespace
@@ -1186,20 +1225,29 @@ void EndLoading() {
 // ---------------------------------------------------------------------------
 // The file frame
 
-int LoadFileStruct(FileStruct *file, std::FILE *stream) {
+int LoadFileStruct(FileStruct *file, std::FILE *stream, LoadFailure *failure) {
     int loaded = 0;
+    unsigned char windowStorage[largestWindowCapacity];
+    LoadingStream loading;
     std::memset(file, 0, sizeof *file);
-    StartLoading(stream);
-    if (!LoadHeadersStruct(&file->headers, stream)) goto fail;
-    if (!LoadBodyStruct(&file->body, stream, file->headers.pieceInfo.measureCount,
+    StartLoading(&loading, stream, windowStorage);
+    const Stream read(&loading);
+    if (!LoadHeadersStruct(&file->headers, read)) goto fail;
+    if (!LoadBodyStruct(&file->body, read, file->headers.pieceInfo.measureCount,
                         file->headers.pieceInfo.trackCount))
         goto fail;
     loaded = 1;
 fail:
-    EndLoading();
+    EndLoading(&loading);
     if (!loaded) FreeFileStruct(file);
+    // A failure no reader named is a refused allocation.
+    if (failure != nullptr)
+        *failure = loaded ? LoadFailure::None
+                          : loading.failure != LoadFailure::None ? loading.failure : LoadFailure::OutOfMemory;
     return loaded;
 }
+
+int LoadFileStruct(FileStruct *file, std::FILE *stream) { return LoadFileStruct(file, stream, nullptr); }
 
 // The body goes first, while the header still holds the counts that size it.
 void FreeFileStruct(FileStruct *file) {

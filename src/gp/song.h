@@ -301,9 +301,19 @@ struct FileStruct {
     BodyStruct body;
 };
 
+// Why a load failed: the version field is not one of the two accepted
+// ones, the file ends before the song it announces, it holds a value the
+// format does not allow, or an allocation was refused.
+enum class LoadFailure : std::uint8_t { None, OtherVersion, CutOff, Damaged, OutOfMemory };
+
 // Fills a caller-provided record from a stream opened in binary mode.
-// Returns 1 with the whole song read, or 0 with everything released.
+// Returns 1 with the whole song read, or 0 with everything released. Each
+// load keeps its reading state to itself: loads of different records may run
+// on different threads at once.
 int LoadFileStruct(FileStruct *file, std::FILE *stream);
+// The same, saying why a load failed when failure is not null (None after a
+// load that succeeded).
+int LoadFileStruct(FileStruct *file, std::FILE *stream, LoadFailure *failure);
 
 // Releases everything the record owns; safe on a zeroed, failed or freed record.
 void FreeFileStruct(FileStruct *file);

@@ -3,7 +3,6 @@
 #include "zelto/song_access.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "gp/convert.h"
 #include "heap.h"
@@ -20,17 +19,16 @@ constexpr std::uint32_t pulsesPerSixtyFourth = ticksPerQuarter / 16;  // one pul
 // The file's track count is 16 bits and holds one chunk more than the song has tracks.
 constexpr std::uint32_t largestSongTrackCount = 0xFFFF - 1;
 
-// Why a file that opened did not load: another version when its version
-// field is not one of the two accepted ones, else cut off or damaged.
-std::int32_t LoadFailureReason(std::FILE *stream) {
-    static const char prefix[] = "FICHIER GUITAR PRO v4.0";
-    unsigned char field[1 + 24] = {};
-    std::rewind(stream);
-    const std::size_t read = std::fread(field, 1, sizeof field, stream);
-    const bool accepted = read == sizeof field && field[0] == 24 &&
-                          std::memcmp(field + 1, prefix, sizeof prefix - 1) == 0 &&
-                          (field[24] == '0' || field[24] == '6');
-    return accepted ? ZELTO_SONG_CUT_OFF : ZELTO_SONG_OTHER_VERSION;
+// The result code of a failed load.
+std::int32_t LoadResult(LoadFailure failure) {
+    switch (failure) {
+    case LoadFailure::OtherVersion: return ZELTO_SONG_OTHER_VERSION;
+    case LoadFailure::CutOff: return ZELTO_SONG_CUT_OFF;
+    case LoadFailure::Damaged: return ZELTO_SONG_DAMAGED;
+    case LoadFailure::None:
+    case LoadFailure::OutOfMemory: break;
+    }
+    return ZELTO_SONG_OUT_OF_MEMORY;
 }
 
 }  // namespace
@@ -43,12 +41,13 @@ std::int32_t OpenSongFile(const char *path, FileStruct **song) {
     FileStruct *loaded = static_cast<FileStruct *>(MemAlloc(sizeof(FileStruct)));
     std::int32_t result = ZELTO_SONG_OUT_OF_MEMORY;
     if (loaded != nullptr) {
-        if (LoadFileStruct(loaded, stream)) {
+        LoadFailure failure = LoadFailure::None;
+        if (LoadFileStruct(loaded, stream, &failure)) {
             *song = loaded;
             result = ZELTO_SONG_OK;
         } else {
             MemFree(loaded);
-            result = LoadFailureReason(stream);
+            result = LoadResult(failure);
         }
     }
     std::fclose(stream);

@@ -22,9 +22,7 @@ protected:
     }
     int Load(const gp4::Bytes &bytes, std::size_t length = SIZE_MAX) {
         ReaderChecks::Stream stream = OpenBytes(bytes, length);
-        int loaded = Talvoren::LoadFileStruct(&file, stream.get());
-        EXPECT_EQ(Talvoren::loadingStream.stream, nullptr) << "the stream's size is kept for one load only";
-        return loaded;
+        return Talvoren::LoadFileStruct(&file, stream.get());
     }
     Talvoren::FileStruct file = {};
 };

@@ -33,7 +33,7 @@ private:
     std::size_t saved;
 };
 
-const std::size_t windowSizes[] = {1, 2, 3, 4, 5, 7, 8, 13, 31, 64, 255, 4096, sizeof Talvoren::windowBytes};
+const std::size_t windowSizes[] = {1, 2, 3, 4, 5, 7, 8, 13, 31, 64, 255, 4096, Talvoren::largestWindowCapacity};
 
 // ---------------------------------------------------------------------------
 // Every field of a loaded song as text, to compare two loads of one file.
