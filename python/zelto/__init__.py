@@ -23,6 +23,7 @@ read as Latin-1 (`text.encode("latin-1")` gives the bytes back).
 import array
 import collections
 import ctypes
+import os
 
 from . import _native
 
@@ -118,7 +119,6 @@ class Song:
     """
 
     def __init__(self, path):
-        import os
         self._handle = None
         self._path = os.fsdecode(path) if not isinstance(path, str) else path
         lib = _native.library()
@@ -167,10 +167,16 @@ class Song:
 
     # --- song information -----------------------------------------------------
     def _info_text(name):
-        return property(lambda self: (self._open(), _text(getattr(self._info, name)))[1])
+        def get(self):
+            self._open()
+            return _text(getattr(self._info, name))
+        return property(get)
 
     def _info_value(name):
-        return property(lambda self: (self._open(), getattr(self._info, name))[1])
+        def get(self):
+            self._open()
+            return getattr(self._info, name)
+        return property(get)
 
     version = _info_text("version")
     title = _info_text("title")
@@ -513,7 +519,7 @@ class Beat(_View):
 
     @property
     def text(self):
-        handle = self._open()
+        self._open()
         if not self._a[self._o + _B_FLAGS] & 0x04:
             return None
         return _text(self._song._lib.ZELTO_SongGetBeatText(*self._where()))
