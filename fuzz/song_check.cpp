@@ -19,6 +19,7 @@
 #include "smf_check.h"
 #include "zelto.h"
 #include "zelto/global.h"
+#include "zelto_song.h"
 
 namespace fuzzcheck {
 namespace {
@@ -532,6 +533,55 @@ void CheckExports(std::string &failure, Outcome &outcome) {
         Fail(failure, "two exports of the same song differ");
 }
 
+// The same input through a song handle: it opens exactly when the global
+// load accepted it, and then every track's beats and notes, every block and
+// every curve read back with the counts the beats announce.
+void CheckSongHandle(std::string &failure, const std::string &path, bool loaded) {
+    ZELTO_Song *song = nullptr;
+    const std::int32_t result = ZELTO_SongOpen(path.c_str(), &song);
+    if ((result == ZELTO_SONG_OK) != loaded) Fail(failure, "ZELTO_SongOpen and ZELTO_Load disagree");
+    if (result != ZELTO_SONG_OK) {
+        if (song != nullptr) Fail(failure, "a failed ZELTO_SongOpen handed out a song");
+        return;
+    }
+    ZELTO_SongInfo info{};
+    ZELTO_SongGetInfo(song, &info);
+    for (std::uint32_t track = 0; track < info.trackCount; ++track) {
+        std::uint32_t beatCount = 0, noteCount = 0;
+        ZELTO_SongGetBeats(song, track, 0, info.measureCount, nullptr, 0, &beatCount, nullptr, 0, &noteCount, nullptr);
+        std::vector<ZELTO_SongBeat> beats(beatCount);
+        std::vector<ZELTO_SongNote> notes(noteCount);
+        std::vector<std::uint32_t> starts(info.measureCount + 1);
+        if (!ZELTO_SongGetBeats(song, track, 0, info.measureCount, beats.data(), beatCount, &beatCount, notes.data(),
+                                noteCount, &noteCount, starts.data())) {
+            Fail(failure, "ZELTO_SongGetBeats refused arrays of the sizes it asked for");
+            break;
+        }
+        for (std::uint32_t measure = 0; measure < info.measureCount; ++measure) {
+            for (std::uint32_t beat = starts[measure]; beat < starts[measure + 1]; ++beat) {
+                const std::uint32_t index = beat - starts[measure];
+                ZELTO_SongBend curve{};
+                ZELTO_SongBendPoint points[4];
+                ZELTO_SongBeatEffect effect{};
+                ZELTO_SongMixTableChange mix{};
+                ZELTO_SongChordDiagram chord{};
+                ZELTO_SongGetBeatText(song, measure, track, index);
+                ZELTO_SongGetBeatEffect(song, measure, track, index, &effect);
+                ZELTO_SongGetMixTableChange(song, measure, track, index, &mix);
+                if (ZELTO_SongGetChordDiagram(song, measure, track, index, &chord) && chord.name == nullptr)
+                    Fail(failure, "a chord diagram without a name");
+                ZELTO_SongGetTremoloBar(song, measure, track, index, &curve, points, 4);
+                for (std::uint32_t string = 0; string <= 8; ++string)
+                    ZELTO_SongGetBend(song, measure, track, index, string, &curve, points, 4);
+                const ZELTO_SongBeat &read = beats[beat];
+                if (read.measure != measure || read.firstNote + read.noteCount > noteCount)
+                    Fail(failure, "a beat names notes outside the array");
+            }
+        }
+    }
+    ZELTO_SongClose(song);
+}
+
 }  // namespace
 
 Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits &limits) {
@@ -549,6 +599,7 @@ Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits 
     const int loaded = ZELTO_Load(path.c_str());
     if (loaded != 0 && loaded != 1) Fail(failure, "ZELTO_Load returned " + std::to_string(loaded));
     outcome.loaded = loaded == 1;
+    CheckSongHandle(failure, path, outcome.loaded);
 
     if (!outcome.loaded) {
         CheckNoSong(failure, "after a failed load");
