@@ -19,8 +19,8 @@ extern "C" {
 ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
     unsigned char *made = nullptr;
     std::uint32_t madeSize = 0;
-    if (RenderSongMidi(theFileStruct, MidiRendering::Plain, &made, &madeSize) == RenderOutcome::SetUpFailed)
-        return 0;
+    const RenderOutcome outcome = RenderSongMidi(theFileStruct, MidiRendering::Plain, &made, &madeSize);
+    if (outcome == RenderOutcome::SetUpFailed || outcome == RenderOutcome::TooManyTracks) return 0;
     *buffer = made;
     *size = madeSize;
     return 1;

@@ -113,7 +113,7 @@ RenderOutcome RenderSongMidi(FileStruct *song, MidiRendering rendering, unsigned
     if (rendering != MidiRendering::Plain) return RenderOutcome::Unsupported;
     if (song == nullptr) return RenderOutcome::SetUpFailed;
     const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
-    if (trackCount > largestSongTrackCount) return RenderOutcome::SetUpFailed;
+    if (trackCount > largestSongTrackCount) return RenderOutcome::TooManyTracks;
 
     MidiFileStruct midi;
     if (!InitMidiFileStruct(&midi, trackCount + 1, ticksPerQuarter)) return RenderOutcome::SetUpFailed;

@@ -34,7 +34,8 @@ enum class MidiRendering { Plain, Performed };
 
 // What rendering a song into one buffer gave.
 enum class RenderOutcome {
-    SetUpFailed,  // no song, too many tracks for one file, or no memory for the model
+    SetUpFailed,       // no song, or no memory for the model: nothing written
+    TooManyTracks,     // more tracks than one MIDI file holds: nothing written
     Rendered,          // *buffer and *size hold the file
     ConversionFailed,  // past the render limits, or no working memory: *buffer null, *size 0
     BufferFailed,      // the buffer for the whole file could not be had: *buffer null, *size 0

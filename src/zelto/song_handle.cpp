@@ -335,7 +335,8 @@ ZELTO_API int32_t ZELTO_SongCreateMidiBuffer(ZELTO_Song *song, uint32_t renderin
         return ZELTO_SONG_INVALID_ARGUMENT;
     switch (RenderSongMidi(SongOf(song), chosen, buffer, size)) {
     case RenderOutcome::Rendered: return ZELTO_SONG_OK;
-    case RenderOutcome::ConversionFailed: return ZELTO_SONG_TOO_LONG;
+    case RenderOutcome::ConversionFailed:
+    case RenderOutcome::TooManyTracks: return ZELTO_SONG_TOO_LONG;
     case RenderOutcome::Unsupported: return ZELTO_SONG_UNSUPPORTED;
     case RenderOutcome::SetUpFailed:
     case RenderOutcome::BufferFailed: break;
