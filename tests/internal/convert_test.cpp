@@ -25,8 +25,8 @@ using ConvertChecks::RenderParsed;
 // ---------------------------------------------------------------------------
 // Values.
 
-// The design's formula, in double arithmetic; volatile keeps each step a
-// double operation.
+// Microseconds per quarter note as 60 / tempo x 1,000,000 in double
+// arithmetic, truncated; volatile keeps each step a double operation.
 std::uint32_t DoubleFormula(std::uint32_t tempo) {
     volatile double quotient = 60.0 / static_cast<double>(tempo);
     volatile double microseconds = quotient * 1000000.0;
