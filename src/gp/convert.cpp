@@ -521,11 +521,11 @@ void EmitSongStart(Conversion *conversion, MidiFileStruct *midi) {
 }
 
 // One track through one measure of pulseCount pulses, pulseCount > 0. Beat 0
-// starts at pulse 0; where a beat ends
-// the sounding beat is released and the next one starts. A beat of no pulses
-// idles the track to the measure's end. When no beat is left to start, the
-// last beat is released where it ends and once more at the measure's end. The
-// beat sounding at the measure's end is released there. The chunk's counter
+// starts at pulse 0; where a beat ends the sounding beat is released and the
+// next one starts. A beat of no pulses idles the track to the measure's end.
+// When no beat is left to start, the last beat is released where it ends and
+// once more at the measure's end. The beat sounding at the measure's end is
+// released there. The chunk's counter
 // takes the pulses up to each event and, in the end, up to the measure's end;
 // tempo changes are kept for the conductor with their pulse.
 //
