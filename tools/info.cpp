@@ -31,8 +31,7 @@ constexpr std::uint32_t lyricsLineCount = 5;
 
 // The note name of a MIDI note number, with middle C (60) as C4.
 std::string NoteName(std::int32_t noteNumber) {
-    static const char *const noteNames[12] = {"C", "C#", "D", "D#", "E", "F",
-                                           "F#", "G", "G#", "A", "A#", "B"};
+    static const char *const noteNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
     if (noteNumber < 0 || noteNumber > 127) return "?";
     return std::string(noteNames[noteNumber % 12]) + std::to_string(noteNumber / 12 - 1);
 }
