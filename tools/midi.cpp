@@ -107,30 +107,45 @@ constexpr std::uint32_t fallbackDenominator = 4;  // plays a denominator of 0
 // empty text when it passes neither. Stops as soon as one is passed, so the
 // work is bounded by the limits themselves.
 std::string FindPassedRenderLimit() {
+    // What the walk needs of each measure, asked once: a repeat may play a
+    // measure millions of times.
+    struct MeasureSteps {
+        bool numeratorGiven, denominatorGiven;
+        std::uint32_t numerator, denominator;
+        std::uint32_t repeatCount;  // times an end of repeat here goes back; 0 without one
+        std::uint32_t repeatStart;  // where an end of repeat here goes back to
+        std::uint32_t repeatsPlayed;
+    };
     const std::uint32_t measureCount = ZELTO_GetMeasureCount();
     const std::uint64_t chunkCount = std::uint64_t{ZELTO_GetTrackCount()} + 1;
-    std::vector<std::uint32_t> repeatStart(measureCount, 0);
+    std::vector<MeasureSteps> steps(measureCount);
     for (std::uint32_t measure = 0, start = 0; measure < measureCount; ++measure) {
         if (ZELTO_IsMeasureBeginRepeatPresent(measure)) start = measure;
-        repeatStart[measure] = start;
+        const bool endsRepeat = ZELTO_IsMeasureEndRepeatPresent(measure);
+        steps[measure] = {ZELTO_IsMeasureKeyNumeratorPresent(measure) != 0,
+                          ZELTO_IsMeasureKeyDenominatorPresent(measure) != 0,
+                          ZELTO_GetMeasureKeyNumerator(measure),
+                          ZELTO_GetMeasureKeyDenominator(measure),
+                          endsRepeat ? ZELTO_GetMeasureRepeatCount(measure) : 0,
+                          start,
+                          0};
     }
-    std::vector<std::uint32_t> repeatsPlayed(measureCount, 0);
     std::uint32_t numerator = 0, denominator = 0;
     std::uint64_t ticks = 0, measureVisits = 0;
     for (std::uint32_t measure = 0; measure < measureCount;) {
-        if (ZELTO_IsMeasureKeyNumeratorPresent(measure)) numerator = ZELTO_GetMeasureKeyNumerator(measure);
-        if (ZELTO_IsMeasureKeyDenominatorPresent(measure)) denominator = ZELTO_GetMeasureKeyDenominator(measure);
+        MeasureSteps &step = steps[measure];
+        if (step.numeratorGiven) numerator = step.numerator;
+        if (step.denominatorGiven) denominator = step.denominator;
         const std::uint32_t usedDenominator = denominator == 0 ? fallbackDenominator : denominator;
         ticks += ticksPerSixtyFourth * ((std::uint64_t{numerator} * 64) / usedDenominator);
         measureVisits += chunkCount;
-        if (ticks > largestSongTicks)
-            return "it lasts more than " + Number(largestSongTicks) + " ticks";
+        if (ticks > largestSongTicks) return "it lasts more than " + Number(largestSongTicks) + " ticks";
         if (measureVisits > largestMeasureVisits)
             return "it plays more than " + Number(largestMeasureVisits) +
                    " measures, counting each once per track and once for the tempo track";
-        if (ZELTO_IsMeasureEndRepeatPresent(measure) && repeatsPlayed[measure] < ZELTO_GetMeasureRepeatCount(measure)) {
-            ++repeatsPlayed[measure];
-            measure = repeatStart[measure];
+        if (step.repeatsPlayed < step.repeatCount) {
+            ++step.repeatsPlayed;
+            measure = step.repeatStart;
         } else {
             ++measure;
         }
