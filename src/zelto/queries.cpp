@@ -22,8 +22,6 @@ static_assert(offsetof(ZELTO_MidiChannelInfo, phaser) == offsetof(MidiChannelInf
 static_assert(offsetof(ZELTO_MidiChannelInfo, tremolo) == offsetof(MidiChannelInfo, tremolo), "tremolo");
 static_assert(offsetof(ZELTO_MidiChannelInfo, filler) == offsetof(MidiChannelInfo, filler), "filler");
 
-constexpr std::uint32_t tuningCount = 7;
-
 // Every query is one of three shapes: a field of the song itself, of the
 // measure header with a given index, or of the track with a given index.
 // The lookups below do the guard and the bound check; the result is the

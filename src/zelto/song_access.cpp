@@ -13,7 +13,6 @@ namespace Talvoren {
 
 namespace {
 
-constexpr std::uint32_t lyricsLineCount = 5;
 constexpr std::uint32_t ticksPerQuarter = 480;
 constexpr std::uint32_t pulsesPerSixtyFourth = ticksPerQuarter / 16;  // one pulse is one tick
 // The file's track count is 16 bits and holds one chunk more than the song has tracks.
@@ -104,7 +103,7 @@ const Beat *SongBeatAt(const FileStruct *song, std::uint32_t measure, std::uint3
 
 const Note *BeatNoteOnString(const Beat &beat, std::uint32_t string) {
     if (string < 1 || string > noteSlotCount) return nullptr;
-    if ((beat.stringFlags & (0x80u >> string)) == 0) return nullptr;
+    if ((beat.stringFlags & StringBit(string - 1)) == 0) return nullptr;
     return &beat.notes[string - 1];
 }
 

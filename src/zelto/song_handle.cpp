@@ -54,7 +54,7 @@ void FillNote(const Note &note, std::uint32_t string, ZELTO_SongNote *out) {
 // The number of notes a beat holds: the strings its flags name.
 std::uint32_t BeatNoteCount(const Beat &beat) {
     std::uint32_t count = 0;
-    for (std::uint32_t strings = beat.stringFlags & 0x7Fu; strings != 0; strings &= strings - 1) ++count;
+    for (std::uint32_t strings = beat.stringFlags & allStringBits; strings != 0; strings &= strings - 1) ++count;
     return count;
 }
 
@@ -221,11 +221,9 @@ ZELTO_API int32_t ZELTO_SongGetBeats(const ZELTO_Song *handle, uint32_t track, u
             const Beat &read = pair->beats[beat];
             ZELTO_SongBeat *out = &beats[beatIndex++];
             FillBeat(read, measure, noteIndex, out);
-            for (std::uint32_t strings = read.stringFlags & 0x7Fu, string = 1; strings != 0; ++string) {
-                const std::uint32_t bit = 0x80u >> string;
-                if ((strings & bit) == 0) continue;
-                strings &= ~bit;
-                FillNote(read.notes[string - 1], string, &notes[noteIndex++]);
+            for (std::uint32_t strings = read.stringFlags & allStringBits; strings != 0;) {
+                const std::uint32_t slot = TakeFirstString(&strings);
+                FillNote(read.notes[slot], slot + 1, &notes[noteIndex++]);
                 ++out->noteCount;
             }
         }
