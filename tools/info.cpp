@@ -237,7 +237,8 @@ std::string MeasureJson(std::uint32_t measure) {
            ", \"doubleBar\": " + JsonBool(ZELTO_IsMeasureDoubleBarPresent(measure)) + "}";
 }
 
-std::string TrackJson(std::uint32_t track) {
+// A track object; with its beats and notes (info --notes), their measures last.
+std::string TrackJson(std::uint32_t track, const std::string *measures) {
     std::string tunings;
     for (std::uint32_t string = 0; string < tuningSlots; ++string)
         tunings += (string ? ", " : "") + Number(ZELTO_GetTrackTuning(track, string));
@@ -248,7 +249,8 @@ std::string TrackJson(std::uint32_t track) {
            ", \"effectsMidiChannel\": " + Number(ZELTO_GetTrackEffectsMidiChannel(track)) +
            ", \"fretCount\": " + Number(ZELTO_GetTrackFretCount(track)) +
            ", \"capoHeight\": " + Number(ZELTO_GetTrackCapoHeight(track)) +
-           ", \"color\": " + Number(ZELTO_GetTrackColor(track)) + "}";
+           ", \"color\": " + Number(ZELTO_GetTrackColor(track)) +
+           (measures != nullptr ? ", \"measures\": " + *measures : std::string()) + "}";
 }
 
 // Appends `  "key": value,` lines; the caller closes the object.
@@ -265,10 +267,12 @@ std::string JsonLines(const std::vector<std::string> &items, const std::string &
     return out + indent + "]";
 }
 
-std::string SongJson() {
+// The document; with trackMeasures (one per track) the beats and notes too,
+// in formatVersion 2.
+std::string SongJson(const std::vector<std::string> *trackMeasures) {
     std::string out = "{\n";
     AddMember(out, "format", "\"zelto-song\"");
-    AddMember(out, "formatVersion", "1");
+    AddMember(out, "formatVersion", trackMeasures != nullptr ? "2" : "1");
     AddMember(out, "title", JsonText(ZELTO_GetTitle()));
     AddMember(out, "subtitle", JsonText(ZELTO_GetSubtitle()));
     AddMember(out, "interpret", JsonText(ZELTO_GetInterpret()));
@@ -309,7 +313,10 @@ std::string SongJson() {
     std::uint32_t trackCount = ZELTO_GetTrackCount();
     AddMember(out, "trackCount", Number(trackCount));
     std::vector<std::string> tracks;
-    for (std::uint32_t track = 0; track < trackCount; ++track) tracks.push_back(TrackJson(track));
+    for (std::uint32_t track = 0; track < trackCount; ++track) {
+        const bool hasMeasures = trackMeasures != nullptr && track < trackMeasures->size();
+        tracks.push_back(TrackJson(track, hasMeasures ? &(*trackMeasures)[track] : nullptr));
+    }
     AddMember(out, "tracks", JsonLines(tracks, "  "), true);
     return out + "}\n";
 }
@@ -319,14 +326,21 @@ std::string SongJson() {
 int RunInfo(const CommandLine &line) {
     if (line.operands.size() != 1)
         return UsageError("info", line.operands.empty() ? "info needs one song" : "info takes one song");
+    if (line.notes && !line.json) return UsageError("info", "--notes goes with --json");
     fs::path songPath = line.operands[0];
     std::string problem;
     if (!LoadSong(songPath, problem)) {
         ReportSongError(songPath, problem);
         return exitSongFailed;
     }
+    std::vector<std::string> trackMeasures;
+    if (line.notes && !TrackNotesJson(songPath, "    ", trackMeasures, problem)) {
+        ZELTO_Unload();
+        ReportSongError(songPath, problem);
+        return exitSongFailed;
+    }
     if (line.json) {
-        std::string document = SongJson();
+        std::string document = SongJson(line.notes ? &trackMeasures : nullptr);
         std::fwrite(document.data(), 1, document.size(), stdout);
     } else {
         PrintSummary();

@@ -2,7 +2,8 @@
 // Pro 4 song as text or JSON, `zelto midi` converts songs to MIDI files.
 // This file holds the help texts, the option parsing and main.
 //
-// The tool uses the library only through its public C interface, zelto.h.
+// The tool uses the library only through its public C interfaces, zelto.h and
+// (for info --notes) zelto_song.h.
 #include <cstdio>
 #include <string>
 
@@ -34,7 +35,7 @@ const char toolHelp[] =
     "Exit status: 0 on success, 1 when a song failed, 2 for wrong usage.\n";
 
 const char infoHelp[] =
-    "Usage: zelto info [--json] SONG.gp4\n"
+    "Usage: zelto info [--json [--notes]] SONG.gp4\n"
     "\n"
     "Prints the song's information strings, notice lines, lyrics, tempo, key,\n"
     "octave and triplet feel, the measures where something changes (time\n"
@@ -44,11 +45,14 @@ const char infoHelp[] =
     "Options:\n"
     "  --json       print everything the library reports as one JSON document\n"
     "               (the shape is described in docs/json.md)\n"
+    "  --notes      with --json: every track's beats and notes too, with their\n"
+    "               effects, measure by measure (formatVersion 2)\n"
     "  -h, --help   show this help\n"
     "\n"
     "Example:\n"
     "  zelto info examples/demo.gp4\n"
-    "  zelto info --json song.gp4 | python3 -m json.tool\n";
+    "  zelto info --json song.gp4 | python3 -m json.tool\n"
+    "  zelto info --json --notes song.gp4 > song.json\n";
 
 const char midiHelp[] =
     "Usage: zelto midi [-f] [-o OUT] SONG.gp4|DIR ...\n"
@@ -90,6 +94,8 @@ bool ParseCommandOptions(int argumentCount, char **arguments, int first, Command
             line.help = true;
         } else if (line.command == "info" && argument == "--json") {
             line.json = true;
+        } else if (line.command == "info" && argument == "--notes") {
+            line.notes = true;
         } else if (line.command == "midi" && (argument == "-f" || argument == "--force")) {
             line.force = true;
         } else if (line.command == "midi" &&

@@ -20,6 +20,7 @@ struct CommandLine {
     std::string command;
     bool help = false;
     bool json = false;
+    bool notes = false;  // info --json --notes: the beats and notes too
     bool force = false;
     bool outputGiven = false;
     std::string output;
@@ -38,6 +39,13 @@ int RunMidi(const CommandLine &line);
 // reason on standard error.
 bool LoadSong(const std::filesystem::path &songPath, std::string &problem);
 void ReportSongError(const std::filesystem::path &songPath, const std::string &problem);
+
+// Every track's measures with their beats and notes, as the JSON arrays of
+// info --json --notes (notes.cpp), read through a song handle of the file;
+// items stand one per line below `indent`. Returns false with the reason in
+// `problem` when the song does not open.
+bool TrackNotesJson(const std::filesystem::path &songPath, const std::string &indent,
+                    std::vector<std::string> &trackMeasures, std::string &problem);
 
 // The safe output file and the terminal (output_file.cpp).
 // Removes a half-written output file when the run is interrupted.

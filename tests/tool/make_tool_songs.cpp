@@ -1,7 +1,9 @@
 // make_tool_songs.cpp - writes the songs that the command-line tool's tests
 // run the tool on, with the test-side song writer.
 //
-// The values stored here are the ones tests/tool/test_tool.py expects back.
+// The values stored here are the ones tests/tool/test_tool.py expects back;
+// beside the songs whose beats and notes it checks, NAME.tracks.json holds
+// what their tracks hold, described from the writer's records.
 //
 // Usage: make_tool_songs OUTDIR
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "gp4_writer.h"
+#include "song_description.h"
 
 namespace {
 
@@ -158,6 +161,18 @@ bool Save(const std::string &folder, const char *name, const gp4::Song &song) {
     return true;
 }
 
+// The song, and beside it what its tracks hold.
+bool SaveDescribed(const std::string &folder, const std::string &name, const gp4::Song &song) {
+    if (!Save(folder, (name + ".gp4").c_str(), song)) return false;
+    const std::string path = folder + "/" + name + ".tracks.json";
+    const std::string description = gp4::DescribeTracksJson(song) + "\n";
+    std::FILE *out = std::fopen(path.c_str(), "wb");
+    bool written = out != nullptr && std::fwrite(description.data(), 1, description.size(), out) == description.size();
+    if (out != nullptr && std::fclose(out) != 0) written = false;
+    if (!written) std::perror(path.c_str());
+    return written;
+}
+
 }  // namespace
 
 int main(int argumentCount, char **arguments) {
@@ -168,6 +183,8 @@ int main(int argumentCount, char **arguments) {
     std::string folder = arguments[1];
     bool saved = Save(folder, "full.gp4", FullSong()) && Save(folder, "minimal.gp4", gp4::MinimalSong()) &&
                  Save(folder, "bare.gp4", BareSong()) && Save(folder, "v3.gp4", OtherVersionSong()) &&
+                 SaveDescribed(folder, "notes_full", FullSong()) &&
+                 SaveDescribed(folder, "notes_rich", gp4::FeatureRichSong()) &&
                  // 150 empty measures of 4/4 (under 2 KB): more ticks than a MIDI file holds.
                  Save(folder, "too_many_ticks.gp4", StackedRepeatsSong(150, 4, 4, 0)) &&
                  // The same in 1/64: more measures played than the export takes.

@@ -313,6 +313,42 @@ class InfoJsonTest(ToolTestCase):
         self.assertEqual(out, self.raw)
 
 
+class InfoNotesTest(ToolTestCase):
+    """zelto info --json --notes: the plain document, in formatVersion 2, with
+    every track's beats and notes as the test-side writer wrote them."""
+
+    def notes_document(self, name):
+        status, out, err = run("info", "--json", "--notes", song(name + ".gp4"))
+        self.assertEqual(status, 0, err)
+        return json.loads(out.decode("utf-8"))
+
+    def test_beats_and_notes_are_what_the_writer_wrote(self):
+        for name in ("notes_full", "notes_rich"):
+            with self.subTest(song=name):
+                document = self.notes_document(name)
+                with open(song(name + ".tracks.json"), encoding="utf-8") as stream:
+                    written = json.load(stream)
+                self.assertEqual([{"index": track["index"], "measures": track["measures"]}
+                                  for track in document["tracks"]], written)
+
+    def test_everything_else_is_the_plain_document(self):
+        document = self.notes_document("notes_full")
+        status, out, _ = run("info", "--json", song("notes_full.gp4"))
+        plain = json.loads(out.decode("utf-8"))
+        self.assertEqual((plain["formatVersion"], document["formatVersion"]), (1, 2))
+        self.assertEqual(list(document), list(plain))
+        for track in document["tracks"]:
+            self.assertEqual(list(track)[-1], "measures")
+            self.assertEqual(len(track.pop("measures")), document["measureCount"])
+        del document["formatVersion"], plain["formatVersion"]
+        self.assertEqual(document, plain)
+
+    def test_notes_go_with_json(self):
+        status, _, err = run("info", "--notes", song("notes_full.gp4"))
+        self.assertEqual(status, EXIT_USAGE)
+        self.assertIn("--notes goes with --json", err)
+
+
 class MidiSingleSongTest(ToolTestCase):
     """zelto midi on one song: where the file goes, and what is never overwritten."""
 
