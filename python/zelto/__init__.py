@@ -114,8 +114,8 @@ class Song:
     tab_author, instructions, notices (list of str), triplet_feel (bool),
     triplet_feel_byte (the stored value), lyrics_track, lyrics (5 str or
     None), tempo (quarter notes per minute), key, octave, version,
-    measure_count, track_count, measures (list of MeasureHeader), tracks
-    (list of Track), midi_channels (4 ports x 16 channels of MidiChannel).
+    measure_count, track_count, measures (tuple of MeasureHeader), tracks
+    (tuple of Track), midi_channels (4 ports x 16 channels of MidiChannel).
     """
 
     def __init__(self, path):
@@ -230,7 +230,7 @@ class Song:
 
     @property
     def measures(self):
-        """The measure headers, one MeasureHeader per measure."""
+        """The measure headers: a tuple of one MeasureHeader per measure."""
         handle = self._open()
         if self._measures is None:
             header = _native.MeasureHeader()
@@ -241,12 +241,12 @@ class Song:
                 signature = (header.keyNumerator if header.flags & 0x01 else signature[0],
                              header.keyDenominator if header.flags & 0x02 else signature[1])
                 measures.append(MeasureHeader(self, index, header, signature))
-            self._measures = measures
-        return list(self._measures)
+            self._measures = tuple(measures)
+        return self._measures
 
     @property
     def tracks(self):
-        """The tracks, one Track each."""
+        """The tracks: a tuple of one Track each."""
         handle = self._open()
         if self._tracks is None:
             record = _native.Track()
@@ -254,8 +254,8 @@ class Song:
             for index in range(self._info.trackCount):
                 self._lib.ZELTO_SongGetTrack(handle, index, ctypes.byref(record))
                 tracks.append(Track(self, index, record))
-            self._tracks = tracks
-        return list(self._tracks)
+            self._tracks = tuple(tracks)
+        return self._tracks
 
     # --- rendering ------------------------------------------------------------
     def midi(self, performed=False):
@@ -381,7 +381,7 @@ class Track(_View):
     """A track: name, string_count, tunings (MIDI notes of its strings, first
     string first), all_tunings (all seven stored), midi_port, midi_channel,
     effects_midi_channel (all 1-based), fret_count, capo, color, flags, and
-    measures: one TrackMeasure per song measure."""
+    measures: a tuple of one TrackMeasure per song measure."""
     __slots__ = ("index", "_record", "_measures", "_values")
 
     def __init__(self, song, index, record):
@@ -420,8 +420,9 @@ class Track(_View):
     def measures(self):
         self._open()
         if self._measures is None:
-            self._measures = [TrackMeasure(self._song, self, index) for index in range(self._song._info.measureCount)]
-        return list(self._measures)
+            self._measures = tuple(TrackMeasure(self._song, self, index)
+                                   for index in range(self._song._info.measureCount))
+        return self._measures
 
     def __repr__(self):
         return "<zelto.Track %d %r>" % (self.index, self._record[0])
