@@ -14,6 +14,7 @@ install(TARGETS zelto EXPORT zeltoTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/zelto.h ${PROJECT_SOURCE_DIR}/include/zelto_exports.h
+  ${PROJECT_SOURCE_DIR}/include/zelto_performed.h ${PROJECT_SOURCE_DIR}/include/zelto_so_exports.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET zelto_cli)
   install(TARGETS zelto_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -7,6 +7,7 @@
 #include "mid/midi.h"
 #include "zelto.h"
 #include "zelto/global.h"
+#include "zelto/render.h"
 
 namespace {
 
@@ -19,14 +20,7 @@ constexpr std::uint32_t largestSongTrackCount = 0xFFFF - 1;
 
 using namespace Talvoren;
 
-extern "C" {
-
-// 0 with the host's variables untouched when no song is loaded, when the song
-// has too many tracks for one file, or when the model cannot be set up.
-// Otherwise 1, with the buffer and its size, or with a null buffer and size 0
-// when the song cannot be rendered within the render limits or the buffer
-// cannot be allocated.
-ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
+int Talvoren::CreateRenderedMidiBuffer(SongRendering render, unsigned char **buffer, std::uint32_t *size) {
     FileStruct *song = theFileStruct;
     if (song == nullptr) return 0;
     const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
@@ -34,7 +28,7 @@ ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t
 
     MidiFileStruct midi;
     if (!InitMidiFileStruct(&midi, trackCount + 1, ticksPerQuarter)) return 0;
-    if (ToMidi(song, &midi, pulsesPerSixtyFourth)) {
+    if (render(song, &midi, pulsesPerSixtyFourth)) {
         Byte *made = nullptr;
         const std::uint32_t madeSize = CreateMidiBuffer(&midi, &made);
         *buffer = reinterpret_cast<unsigned char *>(made);
@@ -45,6 +39,17 @@ ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t
     }
     FreeMidiFileStruct(&midi);
     return 1;
+}
+
+extern "C" {
+
+// 0 with the host's variables untouched when no song is loaded, when the song
+// has too many tracks for one file, or when the model cannot be set up.
+// Otherwise 1, with the buffer and its size, or with a null buffer and size 0
+// when the song cannot be rendered within the render limits or the buffer
+// cannot be allocated.
+ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
+    return CreateRenderedMidiBuffer(ToMidi, buffer, size);
 }
 
 ZELTO_API void ZELTO_CALL ZELTO_DestroyMidiBuffer(unsigned char *buffer) {
