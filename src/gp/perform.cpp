@@ -42,7 +42,10 @@
 
 namespace Talvoren {
 
+// The rendering's own names live in a namespace of their own, so that no
+// helper of another source file can be taken for one of them.
 namespace {
+namespace Performed {
 
 // ---------------------------------------------------------------------------
 // Articulation amounts (the table above).
@@ -550,7 +553,7 @@ void StartTrack(Performance *performance, TrackPlayer *player) {
 
 void KeepTempoChange(Performance *performance, std::uint32_t tick, std::uint32_t track, std::uint32_t value) {
     if (performance->tempoChangeCount == performance->tempoChangeCapacity) {
-        const std::uint32_t capacity = performance->tempoChangeCapacity == 0 ? 16 : performance->tempoChangeCapacity * 2;
+        const std::uint32_t capacity = performance->tempoChangeCapacity == 0 ? 8 : performance->tempoChangeCapacity * 2;
         if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
             performance->failed = true;
             return;
@@ -979,9 +982,7 @@ bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint6
     return true;
 }
 
-}  // namespace
-
-std::uint64_t GetPerformedEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
+std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || !IsSongComplete(file)) return 0;
     WalkMemory memory = {};
     if (!GetWalkMemory(file, &memory)) return 0;
@@ -1011,7 +1012,7 @@ std::uint64_t GetPerformedEventBound(const FileStruct *file, std::uint32_t pulse
 // (ticks, measures played, text); returns 0 as well, with the chunks keeping
 // what was appended, when the working memory cannot be had, an event cannot
 // be appended, or the notes played pass their limit.
-int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
@@ -1107,6 +1108,17 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
     MemFree(players);
     MemFree(memory.block);
     return performance.failed ? 0 : 1;
+}
+
+}  // namespace Performed
+}  // namespace
+
+std::uint64_t GetPerformedEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
+    return Performed::GetEventBound(file, pulsesPerSixtyFourth);
+}
+
+int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+    return Performed::Render(file, midi, pulsesPerSixtyFourth);
 }
 
 }  // namespace Talvoren
