@@ -249,7 +249,6 @@ struct Voice {
     std::uint8_t keys[2];
     std::uint8_t velocities[2];
     std::uint8_t nextSegment;   // index into keys of the next segment
-    bool slurToNext;            // the note is hammered or pulled into the next one
 };
 
 // One song track as the rendering plays it.
@@ -282,7 +281,7 @@ struct Performance {
     FileStruct *file;
     std::uint8_t pulsesPerSixtyFourth;
     bool failed;  // an event could not be appended or kept, or the events passed their limit
-    std::uint64_t events;  // note events appended
+    std::uint64_t events;  // channel events appended
     // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
     // its duration code as a byte.
     std::uint32_t plainBeatPulses[2][0x100];
@@ -301,8 +300,10 @@ void Appended(Performance *performance, int appended) {
     if (!appended) performance->failed = true;
 }
 
-// Brings the chunk's counter to tick, which is never before its last event.
+// Brings the chunk's counter to tick; the rendering never goes back in time
+// (a tick before the chunk's last event is taken as that event's).
 void MoveTo(TrackPlayer *player, std::uint32_t tick) {
+    if (tick < player->lastTick) tick = player->lastTick;
     player->chunk->pendingDelta = tick - player->lastTick;
     player->lastTick = tick;
 }
@@ -504,6 +505,7 @@ bool IsGraceOnBeat(const Note &note) {
 
 void SendProgram(Performance *performance, TrackPlayer *player, std::uint8_t program) {
     if (!player->channels.sends || program > largestDataByte) return;
+    performance->events += 2;
     Appended(performance, AddEventProgramChange(player->chunk, player->channels.main, program));
     if (player->channels.hasEffects)
         Appended(performance, AddEventProgramChange(player->chunk, player->channels.effects, program));
@@ -512,6 +514,7 @@ void SendProgram(Performance *performance, TrackPlayer *player, std::uint8_t pro
 void SendController(Performance *performance, TrackPlayer *player, MidiController controller, std::uint8_t value) {
     if (!player->channels.sends) return;
     const std::uint8_t sent = GetVolumeValue(value);
+    performance->events += 2;
     Appended(performance, AddEventController(player->chunk, player->channels.main, controller, sent));
     if (player->channels.hasEffects)
         Appended(performance, AddEventController(player->chunk, player->channels.effects, controller, sent));
@@ -592,7 +595,6 @@ void StartVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t start, 
     Voice &voice = player->voices[string];
     voice.key = firstKey;
     voice.endTick = sound.endTick;
-    voice.slurToNext = sound.slurToNext;
     voice.nextSegment = 0;
     voice.keys[1] = static_cast<std::uint8_t>(sound.key);
     voice.velocities[0] = sound.velocity;
@@ -928,7 +930,7 @@ struct WalkCost {
 };
 
 // Walks the playing order, adding up ticks, measure visits and text bytes;
-// false as soon as a limit is passed. The note events are counted while the
+// false as soon as a limit is passed. The channel events are counted while the
 // song plays.
 bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
@@ -1011,7 +1013,7 @@ std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixty
 // more than the song has tracks or when the walk passes the render limits
 // (ticks, measures played, text); returns 0 as well, with the chunks keeping
 // what was appended, when the working memory cannot be had, an event cannot
-// be appended, or the notes played pass their limit.
+// be appended, or the events played pass their limit.
 int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
