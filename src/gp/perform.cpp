@@ -847,19 +847,6 @@ void MoveConductorTo(Performance *performance, std::uint32_t tick) {
 // ---------------------------------------------------------------------------
 // Bounds.
 
-bool IsSongComplete(const FileStruct *file) {
-    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
-    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
-    if (measureCount != 0 && file->body.measures == nullptr) return false;
-    if (trackCount == 0) return true;
-    if (file->body.tracks == nullptr) return false;
-    if (measureCount == 0) return true;
-    if (file->body.measureTrackPairs == nullptr) return false;
-    for (std::uint32_t measure = 0; measure < measureCount; ++measure)
-        if (file->body.measureTrackPairs[measure] == nullptr) return false;
-    return true;
-}
-
 // An upper bound of the events one play of the beat appends: each note its
 // attack and release, a grace note's, and those of every repeat of tremolo
 // picking or a trill over the beat's longest length (triplet feel lengthens
@@ -958,29 +945,6 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
     }
     cost->measuresPlayed = visits / chunkCount;
     cost->conductorEvents = events;
-    return true;
-}
-
-// About the bytes a played beat takes in its track's chunk: the note-ons and
-// note-offs of two or three notes.
-constexpr std::uint64_t expectedBeatBytes = 16;
-constexpr std::uint64_t trackOpeningBytes = 64;
-constexpr std::uint64_t largestReservation = std::uint64_t{1} << 24;
-
-// Sizes every track chunk once for the beats its track plays, so that the
-// chunks seldom grow while the song plays. false when a buffer cannot be had.
-bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint64_t measuresPlayed) {
-    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
-    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
-    if (measureCount == 0) return true;
-    for (std::uint32_t track = 0; track < trackCount; ++track) {
-        std::uint64_t beats = 0;
-        for (std::uint32_t measure = 0; measure < measureCount; ++measure)
-            beats += file->body.measureTrackPairs[measure][track].beatCount;
-        std::uint64_t bytes = beats * measuresPlayed / measureCount * expectedBeatBytes + trackOpeningBytes;
-        if (bytes > largestReservation) bytes = largestReservation;
-        if (!ReserveEvents(&midi->tracks[track + 1], static_cast<std::uint32_t>(bytes))) return false;
-    }
     return true;
 }
 
