@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gp/perform.h"
+#include "mid/midi.h"
 #include "gp4_writer.h"
 #include "smf_check.h"
 #include "zelto.h"
@@ -367,6 +371,53 @@ TEST(PerformedLayout, SameConductorAndLayoutAsThePlainExportAndTheSameBytesEvery
               smf::Tempos(plain.tracks[0])[0].microsecondsPerQuarter);
     for (std::size_t chunk = 1; chunk < plain.tracks.size(); ++chunk)
         EXPECT_EQ(smf::FirstMetaText(first.file.tracks[chunk], 0x03), smf::FirstMetaText(plain.tracks[chunk], 0x03));
+}
+
+// The song's bytes as a conversion could change them: the measures' and tracks' records.
+std::string WorkingFields(const Talvoren::FileStruct &file) {
+    std::string fields(reinterpret_cast<const char *>(file.body.measures),
+                       file.headers.pieceInfo.measureCount * sizeof(Talvoren::Measure));
+    fields.append(reinterpret_cast<const char *>(file.body.tracks),
+                  file.headers.pieceInfo.trackCount * sizeof(Talvoren::Track));
+    return fields;
+}
+
+smf::Bytes RenderDirectly(Talvoren::FileStruct *file) {
+    Talvoren::MidiFileStruct midi;
+    smf::Bytes bytes;
+    if (!Talvoren::InitMidiFileStruct(&midi, file->headers.pieceInfo.trackCount + 1, 480)) return bytes;
+    if (Talvoren::ToPerformedMidi(file, &midi, 30)) {
+        Talvoren::Byte *buffer = nullptr;
+        const std::uint32_t size = Talvoren::CreateMidiBuffer(&midi, &buffer);
+        const auto *first = reinterpret_cast<const std::uint8_t *>(buffer);
+        if (buffer != nullptr) bytes.assign(first, first + size);
+        Talvoren::DestroyMidiBuffer(buffer);
+    }
+    Talvoren::FreeMidiFileStruct(&midi);
+    return bytes;
+}
+
+TEST(PerformedLayout, OneSongRendersOnTwoThreadsAtOnceAndIsNotWritten) {
+    const gp4::Bytes bytes = gp4::WriteSong(gp4::FeatureRichSong(0));
+    std::FILE *stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+    std::rewind(stream);
+    Talvoren::FileStruct file = {};
+    ASSERT_EQ(Talvoren::LoadFileStruct(&file, stream), 1);
+    std::fclose(stream);
+    const std::string before = WorkingFields(file);
+    smf::Bytes first;
+    smf::Bytes second;
+    std::thread other([&file, &second] {
+        for (int round = 0; round < 20; ++round) second = RenderDirectly(&file);
+    });
+    for (int round = 0; round < 20; ++round) first = RenderDirectly(&file);
+    other.join();
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(WorkingFields(file), before);
+    Talvoren::FreeFileStruct(&file);
 }
 
 TEST(PerformedLimits, WithoutASongNothingIsWritten) {
