@@ -1006,13 +1006,17 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         dynamicNote.dynamic = static_cast<std::uint8_t>(dynamic);
         performance.dynamicVelocities[dynamic] = GetNoteVelocity(dynamicNote);
     }
+    // Every duration code is timed as one of the seven from a whole (-2) to a sixty-fourth (4).
     for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
-        for (std::uint32_t code = 0; code < 0x100; ++code) {
+        std::uint32_t codePulses[7];
+        for (std::int8_t code = -2; code <= 4; ++code) {
             Beat plain = {};
             plain.flags = dotted ? BeatDotted : 0;
-            plain.duration = static_cast<std::int8_t>(code);
-            performance.plainBeatPulses[dotted][code] = GetUnswungBeatPulseCount(plain, pulses);
+            plain.duration = code;
+            codePulses[code + 2] = GetUnswungBeatPulseCount(plain, pulses);
         }
+        for (std::uint32_t code = 0; code < 0x100; ++code)
+            performance.plainBeatPulses[dotted][code] = codePulses[ClampedDurationCode(static_cast<std::int8_t>(code)) + 2];
     }
 
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
