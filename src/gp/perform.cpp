@@ -23,8 +23,8 @@
 // | let ring                     | until its string plays again, or the end |                          |
 // | hammer-on / pull-off         | full length, and the next note on the    | next note: - 16          |
 // |                              | string follows without a new pick        |                          |
-// | grace note                   | 1, 2 or 4 (duration 1, 2, 3); before the | its own dynamic          |
-// |                              | beat, or on it for a slide or bend       |                          |
+// | grace note                   | 1, 2 or 4 (duration 1, 2, 3); before the | its own dynamic; after a |
+// |                              | beat, or on it for a slide or bend       | hammer, the note - 16    |
 // | tremolo picking              | the note again every 8, 4 or 2 (speed    | its dynamic              |
 // |                              | 1, 2, 3) for its beat                    |                          |
 // | trill                        | note and trill fret in turn every 4, 2   | its dynamic              |
@@ -78,6 +78,7 @@ constexpr std::uint8_t percussionChannel = 9;   // the tenth channel, 0-based
 // Grace transitions that glide into the note play the grace on the beat.
 constexpr std::uint8_t graceSlide = 1;
 constexpr std::uint8_t graceBend = 2;
+constexpr std::uint8_t graceHammer = 3;  // the note is hammered from its grace note
 
 // Controllers besides Volume that the channel table and mix tables set.
 constexpr auto controllerPan = static_cast<MidiController>(10);
@@ -309,8 +310,9 @@ void MoveTo(TrackPlayer *player, std::uint32_t tick) {
 }
 
 // Appends count note events of one kind (0x80 or 0x90) at the chunk's tick.
-[[gnu::always_inline]] inline void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind, const std::uint8_t *keys,
-               const std::uint8_t *velocities, std::uint32_t count) {
+[[gnu::always_inline]] inline void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind,
+                                             const std::uint8_t *keys, const std::uint8_t *velocities,
+                                             std::uint32_t count) {
     performance->events += count;
     Appended(performance, AddEventNotes(player->chunk, kind, player->noteChannel, keys, velocities, count));
 }
@@ -468,7 +470,9 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
         return sound;
     }
     sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, note.fret));
-    sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0);
+    const bool hammeredFromGrace =
+        effect != nullptr && (effect->flags1 & effectGrace) && effect->graceTransition == graceHammer;
+    sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0 || hammeredFromGrace);
     sound.endTick = GetNoteEnd(performance, note, start, end);
     sound.otherKey = sound.key;
     if (effect != nullptr && note.noteType != 3) {
@@ -574,7 +578,8 @@ void KeepTempoChange(Performance *performance, std::uint32_t tick, std::uint32_t
 
 void ApplyMixTable(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, std::uint32_t tick,
                    const MixTableEvent &mix) {
-    if (mix.tempo >= 0) KeepTempoChange(performance, tick, trackIndex, GetTempoValue(static_cast<std::uint32_t>(mix.tempo)));
+    if (mix.tempo >= 0)
+        KeepTempoChange(performance, tick, trackIndex, GetTempoValue(static_cast<std::uint32_t>(mix.tempo)));
     if (mix.instrument == 0xFF && mix.volume == 0xFF && mix.balance == 0xFF && mix.chorus == 0xFF &&
         mix.reverb == 0xFF && mix.phaser == 0xFF && mix.tremolo == 0xFF)
         return;
@@ -688,6 +693,7 @@ struct Attack {
 void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, const Beat &beat,
               std::uint32_t start, std::uint32_t end) {
     const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
+    if (!sounds) player->slurred = 0;  // a rest ends every slur
     Attack attacks[noteSlotCount];
     std::uint32_t attackCount = 0;
     // Plain notes (most are): no effect, no accent, not slurred into.
@@ -764,7 +770,8 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         const Note &note = beat.notes[string];
         if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
             const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
-            const std::uint32_t length = GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
+            const std::uint32_t length =
+                GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
             const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
             if (IsSendableKey(graceKey) && length < noteEnd - start) {
                 firstKey = static_cast<std::uint8_t>(graceKey);
@@ -1016,7 +1023,8 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
             codePulses[code + 2] = GetUnswungBeatPulseCount(plain, pulses);
         }
         for (std::uint32_t code = 0; code < 0x100; ++code)
-            performance.plainBeatPulses[dotted][code] = codePulses[ClampedDurationCode(static_cast<std::int8_t>(code)) + 2];
+            performance.plainBeatPulses[dotted][code] =
+                codePulses[ClampedDurationCode(static_cast<std::int8_t>(code)) + 2];
     }
 
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
