@@ -572,6 +572,31 @@ class ErrorTest(ToolTestCase):
         write_bytes(path, data + b"\x00\x01")
         self.assertEqual(run("info", path)[0], 0)
 
+    def test_songs_too_long_to_render(self):
+        # The export refuses these songs for their length. Where the playing
+        # order shows which limit is passed, the tool says so; where only the
+        # events are too many (the queries cannot show that), it does not
+        # claim one cause over the other.
+        too_long = "cannot render the MIDI file: the song is too long to render"
+        cases = [
+            ("too_many_ticks.gp4", too_long + " (it lasts more than 268435455 ticks"),
+            ("too_many_measures.gp4", too_long + " (it plays more than 16777216 measures"),
+            ("too_many_events.gp4", too_long + ", or memory ran out\n"),
+        ]
+        self.assertLess(os.path.getsize(song("too_many_ticks.gp4")), 2048)
+        for name, message in cases:
+            source = self.copy_song(name)
+            status, out, err = run("midi", source)
+            self.assertEqual((status, out), (EXIT_SONG_FAILED, b""), (name, err))
+            self.assertTrue(err.startswith("zelto: %s: " % source), err)
+            self.assertIn(message, err, name)
+            self.assertNotIn("out of memory", err, name)
+            self.assertEqual(os.listdir(self.work), [name])
+            os.remove(source)
+            # The song itself loads and is described as usual.
+            status, _, err = run("info", song(name))
+            self.assertEqual((status, err), (0, ""), name)
+
     def test_usage_errors(self):
         full = song("full.gp4")
         cases = [
