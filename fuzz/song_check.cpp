@@ -488,7 +488,8 @@ void CheckExports(std::string &failure, Outcome &outcome, const Limits &limits) 
     // events decides, at the most bytes of a channel event each (a delta time
     // of 4 bytes and 3 of event).
     constexpr std::uint64_t largestChannelEventBytes = 7;
-    const std::uint64_t performedEvents = Talvoren::GetPerformedEventBound(Talvoren::theFileStruct, pulsesPerSixtyFourth);
+    const std::uint64_t performedEvents =
+        Talvoren::GetPerformedEventBound(Talvoren::theFileStruct, pulsesPerSixtyFourth);
     if (performedEvents > limits.largestEventBytes / largestChannelEventBytes) return;
     const Export performed = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);
     const Export again = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);

@@ -21,6 +21,7 @@ struct CommandLine {
     bool help = false;
     bool json = false;
     bool force = false;
+    bool plain = false;  // midi: the library's plain export instead of the performed rendering
     bool outputGiven = false;
     std::string output;
     std::vector<std::string> operands;
