@@ -68,7 +68,6 @@ extern "C" {
 #define ZELTO_SONG_DAMAGED 5          /* the file holds a value the format does not allow */
 #define ZELTO_SONG_OUT_OF_MEMORY 6    /* the song or the rendering did not fit in memory */
 #define ZELTO_SONG_TOO_LONG 7         /* the rendering passes the render limits (or its working memory) */
-#define ZELTO_SONG_UNSUPPORTED 8      /* this build of the library has no such rendering */
 
 /* The plain rendering of ZELTO_CreateMidiBuffer, and the performed one. */
 #define ZELTO_SONG_MIDI_PLAIN 0

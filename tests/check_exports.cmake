@@ -1,7 +1,6 @@
 # Compares the dynamic symbols that LIBRARY defines with the names listed in
-# EXPORT_TABLE (the 48 functions) and in SONG_EXPORT_TABLE (the song-handle
-# functions of the shared library): they must be the same set, with no C++
-# symbol among them.
+# EXPORT_TABLE (the 48 functions) and in SO_EXPORT_TABLE (the shared object's
+# further exports): they must be the same set, with no C++ symbol among them.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -26,16 +25,18 @@ list(LENGTH expected expected_count)
 if(NOT expected_count EQUAL 48)
   message(FATAL_ERROR "the export table lists ${expected_count} functions, not 48")
 endif()
-if(SONG_EXPORT_TABLE)
-  file(READ ${SONG_EXPORT_TABLE} song_table)
-  string(REGEX MATCHALL "ZELTO_SONG_EXPORT\\(ZELTO_[A-Za-z]+\\)" song_entries "${song_table}")
-  foreach(entry ${song_entries})
-    string(REGEX REPLACE ".*(ZELTO_[A-Za-z]+)\\)$" "\\1" name "${entry}")
+set(further_count 0)
+if(SO_EXPORT_TABLE)
+  file(READ ${SO_EXPORT_TABLE} so_table)
+  string(REGEX MATCHALL "\nZELTO_SO_EXPORT\\([^,\n]+, *ZELTO_[A-Za-z0-9_]+\\)" so_entries "${so_table}")
+  foreach(entry ${so_entries})
+    string(REGEX REPLACE ".*(ZELTO_[A-Za-z0-9_]+)\\)$" "\\1" name "${entry}")
     list(APPEND expected ${name})
+    math(EXPR further_count "${further_count} + 1")
   endforeach()
 endif()
 list(SORT expected)
 if(NOT exported STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ from the export table:\n  exported: ${exported}\n  expected: ${expected}")
 endif()
-message(STATUS "libzelto exports exactly the 48 ZELTO_ functions and the song-handle functions")
+message(STATUS "libzelto exports exactly the 48 ZELTO_ functions and the ${further_count} of the shared object")

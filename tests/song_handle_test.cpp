@@ -10,6 +10,7 @@
 
 #include "gp4_writer.h"
 #include "zelto.h"
+#include "zelto_performed.h"
 #include "zelto_song.h"
 
 extern "C" int ZeltoSongHandleCHost(const char *path);  // song_handle_c_host.c
@@ -38,13 +39,15 @@ std::vector<unsigned char> Render(ZELTO_Song *song, std::uint32_t rendering) {
     return bytes;
 }
 
-std::vector<unsigned char> RenderGlobal(const std::string &path) {
+using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
+
+std::vector<unsigned char> RenderGlobal(const std::string &path, BufferExport createBuffer = ZELTO_CreateMidiBuffer) {
     std::vector<unsigned char> bytes;
     ZELTO_Init();
     if (!ZELTO_Load(path.c_str())) return bytes;
     unsigned char *buffer = nullptr;
     std::uint32_t size = 0;
-    if (ZELTO_CreateMidiBuffer(&buffer, &size) && buffer != nullptr) bytes.assign(buffer, buffer + size);
+    if (createBuffer(&buffer, &size) && buffer != nullptr) bytes.assign(buffer, buffer + size);
     ZELTO_DestroyMidiBuffer(buffer);
     ZELTO_Unload();
     return bytes;
@@ -376,7 +379,7 @@ TEST(SongHandle, AFailedOpenSaysWhy) {
     EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile(cut, "cut").c_str(), &song), ZELTO_SONG_CUT_OFF);
     EXPECT_EQ(song, nullptr);
 
-    for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_UNSUPPORTED; ++result)
+    for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_TOO_LONG; ++result)
         EXPECT_STRNE(ZELTO_SongResultText(result), ZELTO_SongResultText(-1)) << result;
 }
 
@@ -385,6 +388,8 @@ TEST(SongHandle, TwoSongsOpenAtOnceStayApart) {
     const std::string secondPath = WriteSongFile(gp4::FeatureRichSong(1), "second");
     const std::vector<unsigned char> firstAlone = RenderGlobal(firstPath);
     const std::vector<unsigned char> secondAlone = RenderGlobal(secondPath);
+    const std::vector<unsigned char> secondPerformed = RenderGlobal(secondPath, ZELTO_CreatePerformedMidiBuffer);
+    ASSERT_FALSE(secondPerformed.empty());
     ASSERT_FALSE(firstAlone.empty());
     ASSERT_NE(firstAlone, secondAlone);
 
@@ -405,6 +410,9 @@ TEST(SongHandle, TwoSongsOpenAtOnceStayApart) {
     EXPECT_EQ(Render(first.song, ZELTO_SONG_MIDI_PLAIN), firstAlone);
     EXPECT_EQ(Render(second->song, ZELTO_SONG_MIDI_PLAIN), secondAlone);
     EXPECT_EQ(Render(first.song, ZELTO_SONG_MIDI_PLAIN), firstAlone);  // again: the same bytes
+    // The performed rendering of a handle is the global song's, and not the plain one.
+    EXPECT_EQ(Render(second->song, ZELTO_SONG_MIDI_PERFORMED), secondPerformed);
+    EXPECT_NE(secondPerformed, secondAlone);
 
     second.reset();
     ZELTO_Unload();

@@ -25,7 +25,8 @@ const char toolHelp[] =
     "\n"
     "Commands:\n"
     "  info SONG.gp4            print a summary of the song (--json for scripts)\n"
-    "  midi SONG.gp4|DIR ...    write the songs as Standard MIDI Files\n"
+    "  midi SONG.gp4|DIR ...    write the songs as Standard MIDI Files (--plain\n"
+    "                           for the plain export)\n"
     "  help [COMMAND]           show this text or a command's help\n"
     "\n"
     "Options:\n"
@@ -55,9 +56,15 @@ const char infoHelp[] =
     "  zelto info --json --notes song.gp4 > song.json\n";
 
 const char midiHelp[] =
-    "Usage: zelto midi [-f] [-o OUT] SONG.gp4|DIR ...\n"
+    "Usage: zelto midi [--plain] [-f] [-o OUT] SONG.gp4|DIR ...\n"
     "\n"
     "Writes each song as a Standard MIDI File (format 1, 480 ticks per quarter).\n"
+    "By default the song is performed as a guitarist plays it: alternative\n"
+    "endings on their passes, ties held, the capo added, dead notes, accents,\n"
+    "palm mute, let ring, grace notes, tremolo picking, trills and harmonics\n"
+    "heard, drum tracks on channel 10. --plain writes the library's plain\n"
+    "export instead (ZELTO_CreateMidiBuffer, byte for byte): every ending on\n"
+    "every pass, tied and dead notes silent, no capo, no effects.\n"
     "Without -o, SONG.gp4 becomes SONG.mid beside it. A folder stands for every\n"
     ".gp4 song in it and its subfolders. With several songs or a folder, -o names\n"
     "an output folder (made when missing; subfolders are kept), one line is\n"
@@ -70,11 +77,13 @@ const char midiHelp[] =
     "Options:\n"
     "  -o, --output OUT   the MIDI file (one song), or the output folder;\n"
     "                     '-' writes the one song's MIDI data to standard output\n"
+    "  --plain            the plain export instead of the performed rendering\n"
     "  -f, --force        overwrite existing MIDI files\n"
     "  -h, --help         show this help\n"
     "\n"
     "Examples:\n"
     "  zelto midi song.gp4                      # writes song.mid\n"
+    "  zelto midi --plain song.gp4 -o plain.mid # the plain export\n"
     "  zelto midi song.gp4 -o - | timidity -    # plays it at once\n"
     "  zelto midi a.gp4 b.gp4 songs/ -o midi/   # midi/a.mid, midi/b.mid, and one\n"
     "                                           # file per song found in songs/\n";
@@ -98,6 +107,8 @@ bool ParseCommandOptions(int argumentCount, char **arguments, int first, Command
             line.notes = true;
         } else if (line.command == "midi" && (argument == "-f" || argument == "--force")) {
             line.force = true;
+        } else if (line.command == "midi" && argument == "--plain") {
+            line.plain = true;
         } else if (line.command == "midi" &&
                    (argument == "-o" || argument == "--output" || argument.rfind("--output=", 0) == 0)) {
             if (line.outputGiven) {

@@ -13,6 +13,7 @@
 
 #include "text.h"
 #include "zelto.h"
+#include "zelto_performed.h"
 
 namespace fs = std::filesystem;
 
@@ -153,14 +154,16 @@ std::string FindPassedRenderLimit() {
     return "";
 }
 
-// Renders the loaded song: the one place the tool asks for its MIDI file.
-// The library answers 0, or 1 with a null buffer, both when the song is too
-// long to render and when memory ran out; the walk above tells the first
-// apart where the public queries can show it.
-bool RenderMidi(unsigned char *&buffer, std::uint32_t &size, std::string &problem) {
+// Renders the loaded song: the one place the tool asks for its MIDI file,
+// performed or (plain) the library's plain export. The library answers 0, or
+// 1 with a null buffer, both when the song is too long to render and when
+// memory ran out; the walk above tells the first apart where the public
+// queries can show it.
+bool RenderMidi(bool plain, unsigned char *&buffer, std::uint32_t &size, std::string &problem) {
     buffer = nullptr;
     size = 0;
-    if (ZELTO_CreateMidiBuffer(&buffer, &size) && buffer != nullptr) return true;
+    const int made = plain ? ZELTO_CreateMidiBuffer(&buffer, &size) : ZELTO_CreatePerformedMidiBuffer(&buffer, &size);
+    if (made && buffer != nullptr) return true;
     buffer = nullptr;
     const std::string passedLimit = FindPassedRenderLimit();
     problem = passedLimit.empty()
@@ -170,11 +173,11 @@ bool RenderMidi(unsigned char *&buffer, std::uint32_t &size, std::string &proble
 }
 
 // Converts one song; returns true when its MIDI file is in place.
-bool ConvertSong(const Conversion &conversion, bool force, std::string &problem) {
+bool ConvertSong(const Conversion &conversion, bool force, bool plain, std::string &problem) {
     if (!LoadSong(conversion.song, problem)) return false;
     unsigned char *buffer;
     std::uint32_t size;
-    bool rendered = RenderMidi(buffer, size, problem);
+    bool rendered = RenderMidi(plain, buffer, size, problem);
     ZELTO_Unload();
     if (!rendered) return false;
 
@@ -292,7 +295,7 @@ int RunMidi(const CommandLine &line) {
     for (const Conversion &conversion : plan) {
         DrawProgress(progress, conversion.song);
         std::string problem = conversion.problem;
-        bool done = problem.empty() && ConvertSong(conversion, line.force, problem);
+        bool done = problem.empty() && ConvertSong(conversion, line.force, line.plain, problem);
         ClearProgress(progress);
         if (done) {
             ++converted;

@@ -22,6 +22,7 @@ struct CommandLine {
     bool json = false;
     bool notes = false;  // info --json --notes: the beats and notes too
     bool force = false;
+    bool plain = false;  // midi: the library's plain export instead of the performed rendering
     bool outputGiven = false;
     std::string output;
     std::vector<std::string> operands;

@@ -47,8 +47,8 @@ class LoadError(ValueError):
 
 
 class RenderError(RuntimeError):
-    """A MIDI rendering that could not be made. `reason` is one of
-    "too-long", "out-of-memory", "unsupported"."""
+    """A MIDI rendering that could not be made. `reason` is "too-long" (the
+    song passes the render limits) or "out-of-memory"."""
 
     def __init__(self, message, reason):
         super().__init__(message)
@@ -63,7 +63,7 @@ _REASONS = {
     _native.INVALID_ARGUMENT: "invalid-argument", _native.CANNOT_OPEN: "cannot-open",
     _native.OTHER_VERSION: "other-version", _native.CUT_OFF: "cut-off",
     _native.DAMAGED: "damaged", _native.OUT_OF_MEMORY: "out-of-memory",
-    _native.TOO_LONG: "too-long", _native.UNSUPPORTED: "unsupported",
+    _native.TOO_LONG: "too-long",
 }
 
 # Value records: plain named tuples, which stay readable after the song closes.
@@ -260,8 +260,10 @@ class Song:
     # --- rendering ------------------------------------------------------------
     def midi(self, performed=False):
         """The song as a Standard MIDI File (bytes): the library's plain
-        export, or with performed=True its performed rendering. Raises
-        RenderError when the rendering cannot be made."""
+        export (every ending on every pass, no effects), or with
+        performed=True its performed rendering (played as a guitarist would:
+        endings on their passes, ties held, capo, articulations, ornaments).
+        Raises RenderError when the rendering cannot be made."""
         handle = self._open()
         buffer = ctypes.c_void_p()
         size = ctypes.c_uint32()

@@ -324,6 +324,8 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
     return true;
 }
 
+}  // namespace
+
 // About the bytes a played beat takes in its track's chunk: the note-ons and
 // the note-offs of two or three notes.
 constexpr std::uint64_t expectedBeatBytes = 16;
@@ -348,6 +350,8 @@ bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint6
     }
     return true;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // The conversion.
@@ -608,6 +612,8 @@ void ConvertMeasure(Conversion *conversion, MidiFileStruct *midi, std::uint32_t 
     SendTempoChanges(conversion, pulseCount);
 }
 
+}  // namespace
+
 // The song's records that the conversion reads are all there.
 bool IsSongComplete(const FileStruct *file) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
@@ -621,6 +627,8 @@ bool IsSongComplete(const FileStruct *file) {
         if (file->body.measureTrackPairs[measure] == nullptr) return false;
     return true;
 }
+
+namespace {
 
 // The whole conversion, each measure converted by convertMeasure.
 int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,

@@ -2,12 +2,24 @@
 // MIDI File of format 1 in one heap buffer, and the release of that buffer.
 #include <cstdint>
 
+#include "gp/convert.h"
 #include "mid/midi.h"
 #include "zelto.h"
 #include "zelto/global.h"
+#include "zelto/render.h"
 #include "zelto/song_access.h"
 
 using namespace Talvoren;
+
+int Talvoren::CreateRenderedMidiBuffer(SongRendering render, unsigned char **buffer, std::uint32_t *size) {
+    unsigned char *made = nullptr;
+    std::uint32_t madeSize = 0;
+    const RenderOutcome outcome = RenderSongMidi(theFileStruct, render, &made, &madeSize);
+    if (outcome == RenderOutcome::SetUpFailed || outcome == RenderOutcome::TooManyTracks) return 0;
+    *buffer = made;
+    *size = madeSize;
+    return 1;
+}
 
 extern "C" {
 
@@ -17,13 +29,7 @@ extern "C" {
 // when the song cannot be rendered within the render limits or the buffer
 // cannot be allocated.
 ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
-    unsigned char *made = nullptr;
-    std::uint32_t madeSize = 0;
-    const RenderOutcome outcome = RenderSongMidi(theFileStruct, MidiRendering::Plain, &made, &madeSize);
-    if (outcome == RenderOutcome::SetUpFailed || outcome == RenderOutcome::TooManyTracks) return 0;
-    *buffer = made;
-    *size = madeSize;
-    return 1;
+    return CreateRenderedMidiBuffer(ToMidi, buffer, size);
 }
 
 ZELTO_API void ZELTO_CALL ZELTO_DestroyMidiBuffer(unsigned char *buffer) {

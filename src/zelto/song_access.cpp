@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "gp/convert.h"
 #include "heap.h"
 #include "mid/midi.h"
 #include "zelto_song.h"
@@ -107,9 +106,7 @@ const Note *BeatNoteOnString(const Beat &beat, std::uint32_t string) {
     return &beat.notes[string - 1];
 }
 
-RenderOutcome RenderSongMidi(FileStruct *song, MidiRendering rendering, unsigned char **buffer,
-                             std::uint32_t *size) {
-    if (rendering != MidiRendering::Plain) return RenderOutcome::Unsupported;
+RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size) {
     if (song == nullptr) return RenderOutcome::SetUpFailed;
     const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
     if (trackCount > largestSongTrackCount) return RenderOutcome::TooManyTracks;
@@ -119,7 +116,7 @@ RenderOutcome RenderSongMidi(FileStruct *song, MidiRendering rendering, unsigned
     RenderOutcome outcome = RenderOutcome::ConversionFailed;
     *buffer = nullptr;
     *size = 0;
-    if (ToMidi(song, &midi, pulsesPerSixtyFourth)) {
+    if (render(song, &midi, pulsesPerSixtyFourth)) {
         Byte *made = nullptr;
         const std::uint32_t madeSize = CreateMidiBuffer(&midi, &made);
         if (made != nullptr) {

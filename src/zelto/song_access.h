@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "gp/song.h"
+#include "zelto/render.h"
 
 namespace Talvoren {
 
@@ -29,9 +30,6 @@ const Beat *SongBeatAt(const FileStruct *song, std::uint32_t measure, std::uint3
 // The note on string 1 to 7 of a beat, or null when that string holds none.
 const Note *BeatNoteOnString(const Beat &beat, std::uint32_t string);
 
-// How a song is rendered as a MIDI file.
-enum class MidiRendering { Plain, Performed };
-
 // What rendering a song into one buffer gave.
 enum class RenderOutcome {
     SetUpFailed,       // no song, or no memory for the model: nothing written
@@ -39,12 +37,11 @@ enum class RenderOutcome {
     Rendered,          // *buffer and *size hold the file
     ConversionFailed,  // past the render limits, or no working memory: *buffer null, *size 0
     BufferFailed,      // the buffer for the whole file could not be had: *buffer null, *size 0
-    Unsupported,       // this build has no such rendering: nothing written
 };
 
-// Renders the song into one new buffer (released with DestroyMidiBuffer).
-RenderOutcome RenderSongMidi(FileStruct *song, MidiRendering rendering, unsigned char **buffer,
-                             std::uint32_t *size);
+// Renders the song with the given rendering (ToMidi, ToPerformedMidi) into
+// one new buffer, released with DestroyMidiBuffer; 480 ticks per quarter note.
+RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size);
 
 }  // namespace Talvoren
 

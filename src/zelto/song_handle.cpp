@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "gp/convert.h"
+#include "gp/perform.h"
 #include "zelto/song_access.h"
 #include "zelto_song.h"
 
@@ -103,7 +105,6 @@ ZELTO_API const char *ZELTO_SongResultText(int32_t result) {
     case ZELTO_SONG_DAMAGED: return "the file is damaged: it holds a value the format does not allow";
     case ZELTO_SONG_OUT_OF_MEMORY: return "out of memory";
     case ZELTO_SONG_TOO_LONG: return "the song is too long to render as a MIDI file";
-    case ZELTO_SONG_UNSUPPORTED: return "this build of the library has no such rendering";
     default: return "unknown result";
     }
 }
@@ -326,16 +327,17 @@ ZELTO_API int32_t ZELTO_SongCreateMidiBuffer(ZELTO_Song *song, uint32_t renderin
     if (buffer != nullptr) *buffer = nullptr;
     if (size != nullptr) *size = 0;
     if (song == nullptr || buffer == nullptr || size == nullptr) return ZELTO_SONG_INVALID_ARGUMENT;
-    MidiRendering chosen = MidiRendering::Plain;
-    if (rendering == ZELTO_SONG_MIDI_PERFORMED)
-        chosen = MidiRendering::Performed;
-    else if (rendering != ZELTO_SONG_MIDI_PLAIN)
+    SongRendering render = nullptr;
+    if (rendering == ZELTO_SONG_MIDI_PLAIN)
+        render = ToMidi;
+    else if (rendering == ZELTO_SONG_MIDI_PERFORMED)
+        render = ToPerformedMidi;
+    else
         return ZELTO_SONG_INVALID_ARGUMENT;
-    switch (RenderSongMidi(SongOf(song), chosen, buffer, size)) {
+    switch (RenderSongMidi(SongOf(song), render, buffer, size)) {
     case RenderOutcome::Rendered: return ZELTO_SONG_OK;
     case RenderOutcome::ConversionFailed:
     case RenderOutcome::TooManyTracks: return ZELTO_SONG_TOO_LONG;
-    case RenderOutcome::Unsupported: return ZELTO_SONG_UNSUPPORTED;
     case RenderOutcome::SetUpFailed:
     case RenderOutcome::BufferFailed: break;
     }

@@ -1,7 +1,8 @@
 // make_python_songs.cpp - writes the songs the Python package's tests read,
 // with the test-side writer, and beside each what the tests compare with:
 // NAME.tracks.json, the beats and notes as the writer wrote them, and
-// NAME.mid, the song's plain export by the C library's global song.
+// NAME.mid and NAME.performed.mid, the song's plain export and performed
+// rendering by the C library's global song.
 //
 // Usage: make_python_songs OUTDIR
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "gp4_writer.h"
 #include "song_description.h"
 #include "zelto.h"
+#include "zelto_performed.h"
 
 namespace {
 
@@ -29,13 +31,15 @@ bool Save(const std::string &path, const void *bytes, std::size_t size) {
 
 bool SaveBytes(const std::string &path, const gp4::Bytes &bytes) { return Save(path, bytes.data(), bytes.size()); }
 
-// The plain export of the song file at songPath, as the global song renders it.
-bool SaveExport(const std::string &songPath, const std::string &midiPath) {
+using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
+
+// A rendering of the song file at songPath, as the global song gives it.
+bool SaveExport(const std::string &songPath, BufferExport createBuffer, const std::string &midiPath) {
     ZELTO_Init();
     if (!ZELTO_Load(songPath.c_str())) return false;
     unsigned char *buffer = nullptr;
     std::uint32_t size = 0;
-    const bool saved = ZELTO_CreateMidiBuffer(&buffer, &size) && buffer != nullptr && Save(midiPath, buffer, size);
+    const bool saved = createBuffer(&buffer, &size) && buffer != nullptr && Save(midiPath, buffer, size);
     ZELTO_DestroyMidiBuffer(buffer);
     ZELTO_Unload();
     return saved;
@@ -46,7 +50,8 @@ bool SaveSong(const std::string &folder, const std::string &name, const gp4::Son
     const std::string description = gp4::DescribeTracksJson(song) + "\n";
     return SaveBytes(base + ".gp4", gp4::WriteSong(song)) &&
            Save(base + ".tracks.json", description.data(), description.size()) &&
-           SaveExport(base + ".gp4", base + ".mid");
+           SaveExport(base + ".gp4", ZELTO_CreateMidiBuffer, base + ".mid") &&
+           SaveExport(base + ".gp4", ZELTO_CreatePerformedMidiBuffer, base + ".performed.mid");
 }
 
 }  // namespace

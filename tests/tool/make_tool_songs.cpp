@@ -1,16 +1,20 @@
 // make_tool_songs.cpp - writes the songs that the command-line tool's tests
-// run the tool on, with the test-side song writer.
+// run the tool on, with the test-side song writer, and the library's plain
+// and performed renderings of one of them.
 //
 // The values stored here are the ones tests/tool/test_tool.py expects back;
 // beside the songs whose beats and notes it checks, NAME.tracks.json holds
 // what their tracks hold, described from the writer's records.
 //
 // Usage: make_tool_songs OUTDIR
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "gp4_writer.h"
+#include "zelto.h"
+#include "zelto_performed.h"
 #include "song_description.h"
 
 namespace {
@@ -173,6 +177,36 @@ bool SaveDescribed(const std::string &folder, const std::string &name, const gp4
     return written;
 }
 
+// Beside the song NAME.gp4, the library's own renderings of it, for the
+// tool's output to be compared with byte for byte: NAME.plain.mid from
+// ZELTO_CreateMidiBuffer and NAME.performed.mid from
+// ZELTO_CreatePerformedMidiBuffer.
+bool SaveRenderings(const std::string &folder, const std::string &name) {
+    using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
+    const struct {
+        const char *suffix;
+        BufferExport createBuffer;
+    } renderings[] = {{".plain.mid", ZELTO_CreateMidiBuffer}, {".performed.mid", ZELTO_CreatePerformedMidiBuffer}};
+    ZELTO_Init();
+    if (!ZELTO_Load((folder + "/" + name + ".gp4").c_str())) return false;
+    bool saved = true;
+    for (const auto &rendering : renderings) {
+        unsigned char *buffer = nullptr;
+        std::uint32_t size = 0;
+        if (!rendering.createBuffer(&buffer, &size) || buffer == nullptr) {
+            saved = false;
+            continue;
+        }
+        const std::string path = folder + "/" + name + rendering.suffix;
+        std::FILE *out = std::fopen(path.c_str(), "wb");
+        saved = out != nullptr && std::fwrite(buffer, 1, size, out) == size && saved;
+        if (out != nullptr && std::fclose(out) != 0) saved = false;
+        ZELTO_DestroyMidiBuffer(buffer);
+    }
+    ZELTO_Unload();
+    return saved;
+}
+
 }  // namespace
 
 int main(int argumentCount, char **arguments) {
@@ -190,6 +224,7 @@ int main(int argumentCount, char **arguments) {
                  // The same in 1/64: more measures played than the export takes.
                  Save(folder, "too_many_measures.gp4", StackedRepeatsSong(300, 1, 64, 0)) &&
                  // 28 measures of 32 notes: within both limits, but too many events.
-                 Save(folder, "too_many_events.gp4", StackedRepeatsSong(28, 4, 4, 32));
+                 Save(folder, "too_many_events.gp4", StackedRepeatsSong(28, 4, 4, 32)) &&
+                 SaveRenderings(folder, "full");
     return saved ? 0 : 1;
 }

@@ -1,0 +1,1102 @@
+// perform.cpp - the performed rendering: the song walked in playing order
+// with alternative endings honoured, and every string of every track played
+// as a voice that holds its note across beats and bar lines (ties, let ring),
+// shortens it (dead notes, staccato, palm mute), colours its attack (accents,
+// ghost notes, hammer-ons) and adds the notes that ornaments make (grace
+// notes, tremolo picking, trills). Events are written straight into the
+// chunks in time order; nothing is written into the song.
+//
+// The articulation amounts, in sixty-fourth notes (a quarter is 16) and in
+// velocity steps (the velocity is the note's dynamic x 16 - 1, 95 without):
+//
+// | What                         | Length                                   | Velocity                 |
+// |------------------------------|------------------------------------------|--------------------------|
+// | normal note                  | to the end of its beat                   | its dynamic              |
+// | tied note (type 2)           | no attack: the note it continues lasts   |                          |
+// |                              | to the end of the tie chain              |                          |
+// | dead note (type 3)           | 2 (a thirty-second), at most its beat    | its dynamic              |
+// | ghost note                   |                                          | - 32                     |
+// | accented note                |                                          | + 16                     |
+// | heavily accented note        |                                          | + 32                     |
+// | staccato                     | half its beat                            |                          |
+// | palm mute                    | three quarters of its beat               |                          |
+// | let ring                     | until its string plays again, or the end |                          |
+// | hammer-on / pull-off         | full length, and the next note on the    | next note: - 16          |
+// |                              | string follows without a new pick        |                          |
+// | grace note                   | 1, 2 or 4 (duration 1, 2, 3); before the | its own dynamic; after a |
+// |                              | beat, or on it for a slide or bend       | hammer, the note - 16    |
+// | tremolo picking              | the note again every 8, 4 or 2 (speed    | its dynamic              |
+// |                              | 1, 2, 3) for its beat                    |                          |
+// | trill                        | note and trill fret in turn every 4, 2   | its dynamic              |
+// |                              | or 1 (period 1, 2, 3) for its beat       |                          |
+// Velocities stay within 1 to 127. docs/performed.md carries the same table.
+#include "gp/perform.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "gp/convert.h"
+#include "gp/song.h"
+#include "heap.h"
+#include "mid/midi.h"
+
+namespace Talvoren {
+
+// The rendering's own names live in a namespace of their own, so that no
+// helper of another source file can be taken for one of them.
+namespace {
+namespace Performed {
+
+// ---------------------------------------------------------------------------
+// Articulation amounts (the table above).
+
+constexpr std::uint32_t deadNoteSixtyFourths = 2;
+constexpr std::uint32_t velocityStep = 16;  // one dynamic step
+constexpr std::int32_t ghostVelocityChange = -2 * static_cast<std::int32_t>(velocityStep);
+constexpr std::int32_t accentVelocityChange = static_cast<std::int32_t>(velocityStep);
+constexpr std::int32_t heavyAccentVelocityChange = 2 * static_cast<std::int32_t>(velocityStep);
+constexpr std::int32_t slurredVelocityChange = -static_cast<std::int32_t>(velocityStep);
+
+// Note flag bits that bring no data: how the note is attacked.
+constexpr std::uint8_t noteHeavyAccent = 0x02;
+constexpr std::uint8_t noteGhost = 0x04;
+constexpr std::uint8_t noteAccent = 0x40;
+
+// Note effect bits.
+constexpr std::uint8_t effectHammer = 0x02;     // flags1
+constexpr std::uint8_t effectLetRing = 0x08;    // flags1
+constexpr std::uint8_t effectGrace = 0x10;      // flags1
+constexpr std::uint8_t effectStaccato = 0x01;   // flags2
+constexpr std::uint8_t effectPalmMute = 0x02;   // flags2
+constexpr std::uint8_t effectTremolo = 0x04;    // flags2
+constexpr std::uint8_t effectHarmonic = 0x10;   // flags2
+constexpr std::uint8_t effectTrill = 0x20;      // flags2
+
+constexpr std::uint8_t trackPercussion = 0x01;  // track flag: a drum track
+constexpr std::uint8_t percussionChannel = 9;   // the tenth channel, 0-based
+
+// Grace transitions that glide into the note play the grace on the beat.
+constexpr std::uint8_t graceSlide = 1;
+constexpr std::uint8_t graceBend = 2;
+constexpr std::uint8_t graceHammer = 3;  // the note is hammered from its grace note
+
+// Controllers besides Volume that the channel table and mix tables set.
+constexpr auto controllerPan = static_cast<MidiController>(10);
+constexpr auto controllerReverb = static_cast<MidiController>(91);
+constexpr auto controllerTremolo = static_cast<MidiController>(92);
+constexpr auto controllerChorus = static_cast<MidiController>(93);
+constexpr auto controllerPhaser = static_cast<MidiController>(95);
+
+constexpr std::uint32_t noTick = 0xFFFFFFFFu;
+
+// Render limits, as for the plain conversion: a song that would pass one is
+// refused before anything is appended.
+constexpr std::uint64_t largestSongTicks = 0x0FFFFFFF;
+constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;
+constexpr std::uint64_t largestEvents = std::uint64_t{1} << 24;
+constexpr std::uint64_t largestTextBytes = std::uint64_t{1} << 26;
+
+// Events of a mix-table change: a tempo, and program and six controllers on two channels.
+constexpr std::uint64_t mixTableEvents = 1 + 2 * 7;
+// Events at a track's start: program and six controllers on two channels.
+constexpr std::uint64_t trackStartEvents = 2 * 7;
+
+// Sixty-fourths of a grace note of duration code 1 to 3 (others are the nearest).
+std::uint32_t GraceSixtyFourths(std::uint8_t duration) {
+    if (duration <= 1) return 1;
+    if (duration == 2) return 2;
+    return 4;
+}
+
+// Sixty-fourths between the picks of tremolo picking of speed 1 to 3.
+std::uint32_t TremoloSixtyFourths(std::uint8_t speed) {
+    if (speed <= 1) return 8;
+    if (speed == 2) return 4;
+    return 2;
+}
+
+// Sixty-fourths between the alternations of a trill of period 1 to 3.
+std::uint32_t TrillSixtyFourths(std::uint8_t period) {
+    if (period <= 1) return 4;
+    if (period == 2) return 2;
+    return 1;
+}
+
+// Semitones a harmonic sounds above the note, by its kind: natural ones by
+// the node at their fret (above the open string), artificial ones by the
+// node they touch above the fretted note.
+struct HarmonicPitch {
+    bool fromOpenString;
+    std::uint32_t semitones;
+};
+
+HarmonicPitch GetHarmonicPitch(std::uint8_t kind, std::uint8_t fret) {
+    switch (kind) {
+        case 1:  // natural: the node at the fret
+            switch (fret) {
+                case 12: return {true, 12};
+                case 7: case 19: return {true, 19};
+                case 5: case 24: return {true, 24};
+                case 4: case 9: case 16: return {true, 28};
+                case 3: case 15: return {true, 31};
+                default: return {false, 12};
+            }
+        case 4: return {false, 19};   // pinch
+        case 15: return {false, 24};  // artificial, touched five frets above
+        case 17: return {false, 19};  // artificial, seven frets above
+        default: return {false, 12};  // tapped, semi, artificial twelve frets above
+    }
+}
+
+std::uint8_t ClampedVelocity(std::int32_t velocity) {
+    if (velocity < 1) return 1;
+    if (velocity > largestDataByte) return largestDataByte;
+    return static_cast<std::uint8_t>(velocity);
+}
+
+// ---------------------------------------------------------------------------
+// Playing order with alternative endings honoured.
+
+// The walk's state: its own pass counters, so the song is only read.
+struct Walk {
+    const FileStruct *file;
+    std::uint8_t *jumps;     // per measure: jumps back already made from its end of repeat
+    std::uint8_t *played;    // per measure: played at least once
+    std::uint32_t *closing;  // per measure: the nearest end of repeat at or after it, or measureCount
+    std::uint32_t *opening;  // per measure: the nearest begin of repeat at or before it, or 0
+    std::uint32_t pass;      // 1-based pass through the section being repeated
+    bool skipping;           // inside an alternative ending that this pass does not play
+    std::uint32_t next;      // the measure to consider next
+    bool arrivedByJump;
+};
+
+void StartWalk(Walk *walk) {
+    const std::uint32_t measureCount = walk->file->headers.pieceInfo.measureCount;
+    std::memset(walk->jumps, 0, measureCount);
+    std::memset(walk->played, 0, measureCount);
+    walk->pass = 1;
+    walk->skipping = false;
+    walk->next = 0;
+    walk->arrivedByJump = false;
+}
+
+// Whether an alternative ending plays on this pass: when its bits name the
+// pass; else not when it has played already or a later pass that its bits
+// name can still come (its section's close still jumps back over it). An
+// ending whose bits name no pass that comes plays, so that every measure
+// plays once.
+bool PlaysEndingNow(const Walk *walk, std::uint32_t measureIndex) {
+    const Measure *measures = walk->file->body.measures;
+    const std::uint32_t bits = measures[measureIndex].altEndingCount;
+    const std::uint32_t pass = walk->pass;
+    if (pass <= 8 && (bits & (1u << (pass - 1)))) return true;
+    if (walk->played[measureIndex]) return false;
+    const std::uint32_t close = walk->closing[measureIndex];
+    if (close == walk->file->headers.pieceInfo.measureCount) return true;
+    if (walk->opening[close] > measureIndex) return true;
+    const std::uint32_t jumpsLeft =
+        measures[close].repeatCount > walk->jumps[close] ? measures[close].repeatCount - walk->jumps[close] : 0;
+    for (std::uint32_t later = pass + 1; later <= pass + jumpsLeft && later <= 8; ++later)
+        if (bits & (1u << (later - 1))) return false;
+    return true;
+}
+
+// The next measure that plays, or measureCount at the end. Every jump back
+// spends one of its end of repeat's passes, and between jumps the walk only
+// moves forward, so every walk ends.
+std::uint32_t NextPlayedMeasure(Walk *walk) {
+    const std::uint32_t measureCount = walk->file->headers.pieceInfo.measureCount;
+    const Measure *measures = walk->file->body.measures;
+    while (walk->next < measureCount) {
+        const std::uint32_t index = walk->next;
+        const Measure &measure = measures[index];
+        if ((measure.flags & MeasureBeginRepeat) && !walk->arrivedByJump) {
+            walk->pass = 1;
+            walk->skipping = false;
+        }
+        walk->arrivedByJump = false;
+        if (measure.flags & MeasureAltEnding) walk->skipping = !PlaysEndingNow(walk, index);
+        walk->next = index + 1;
+        if (walk->skipping) {
+            // A skipped ending runs to its section's close.
+            if (measure.flags & MeasureEndRepeat) walk->skipping = false;
+            continue;
+        }
+        walk->played[index] = 1;
+        if ((measure.flags & MeasureEndRepeat) && walk->jumps[index] < measure.repeatCount) {
+            ++walk->jumps[index];
+            ++walk->pass;
+            walk->next = walk->opening[index];
+            walk->arrivedByJump = true;
+        }
+        return index;
+    }
+    return measureCount;
+}
+
+// ---------------------------------------------------------------------------
+// Voices: what one string of a track sounds.
+
+// A voice sounds one segment at a time: its key from its onset to offTick.
+// A note of one segment ends at endTick; tremolo picking, trills and grace
+// notes on the beat start another segment every period while the segment
+// ends before repeatUntil, with the next of their two keys.
+struct Voice {
+    std::uint32_t offTick;
+    std::uint32_t endTick;      // noTick while the note rings on
+    std::uint32_t period;       // 0: no further segments
+    std::uint32_t repeatUntil;  // no segment starts at or after this
+    std::uint8_t key;
+    std::uint8_t keys[2];
+    std::uint8_t velocities[2];
+    std::uint8_t nextSegment;   // index into keys of the next segment
+};
+
+// One song track as the rendering plays it.
+struct TrackPlayer {
+    const Track *track;
+    MidiTrackChunk *chunk;
+    TrackChannels channels;
+    std::uint8_t noteChannel;
+    bool percussion;
+    std::uint32_t trackStrings;  // the string bits of the beat that the track has
+    std::uint32_t capo;          // added to every key of a fretted track, at most 256
+    std::uint32_t lastTick;      // the tick of the chunk's last event
+    std::uint32_t sounding;      // bit s: voice s sounds
+    // When every sounding voice is a single segment ending at uniformTick
+    // (the plain notes of the last beat, as most are), their voices' bits;
+    // else 0.
+    std::uint32_t uniformVoices;
+    std::uint32_t uniformTick;
+    std::uint32_t slurred;       // bit s: the next note on string s is slurred
+    Voice voices[noteSlotCount];
+};
+
+struct TempoChange {
+    std::uint32_t tick;
+    std::uint32_t track;
+    std::uint32_t value;
+};
+
+struct Performance {
+    FileStruct *file;
+    std::uint8_t pulsesPerSixtyFourth;
+    bool failed;  // an event could not be appended or kept, or the events passed their limit
+    std::uint64_t events;  // channel events appended
+    // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
+    // its duration code as a byte.
+    std::uint32_t plainBeatPulses[2][0x100];
+    // GetNoteVelocity of a note with each dynamic, and of one without.
+    std::uint8_t dynamicVelocities[0x100];
+    std::uint8_t defaultVelocity;
+    MidiTrackChunk *conductor;
+    std::uint32_t conductorTick;
+    TrackPlayer *players;
+    TempoChange *tempoChanges;  // of the measure being played, sent once all tracks played it
+    std::uint32_t tempoChangeCount;
+    std::uint32_t tempoChangeCapacity;
+};
+
+void Appended(Performance *performance, int appended) {
+    if (!appended) performance->failed = true;
+}
+
+// Brings the chunk's counter to tick; the rendering never goes back in time
+// (a tick before the chunk's last event is taken as that event's).
+void MoveTo(TrackPlayer *player, std::uint32_t tick) {
+    if (tick < player->lastTick) tick = player->lastTick;
+    player->chunk->pendingDelta = tick - player->lastTick;
+    player->lastTick = tick;
+}
+
+// Appends count note events of one kind (0x80 or 0x90) at the chunk's tick.
+[[gnu::always_inline]] inline void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind,
+                                             const std::uint8_t *keys, const std::uint8_t *velocities,
+                                             std::uint32_t count) {
+    performance->events += count;
+    Appended(performance, AddEventNotes(player->chunk, kind, player->noteChannel, keys, velocities, count));
+}
+
+// Emits the ends (and the next segments) of every voice segment that ends
+// at or before tick, in time order: at one instant all note-offs come before
+// the note-ons of the segments that follow.
+const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
+
+// SoundUntil for voices that do not all end together.
+void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32_t tick) {
+    player->uniformVoices = 0;
+    while (player->sounding != 0 && !performance->failed) {
+        std::uint32_t earliest = noTick;
+        std::uint32_t due = 0;  // the voices whose segment ends at earliest
+        for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1) {
+            const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+            const std::uint32_t offTick = player->voices[string].offTick;
+            if (offTick < earliest) {
+                earliest = offTick;
+                due = 1u << string;
+            } else if (offTick == earliest) {
+                due |= 1u << string;
+            }
+        }
+        if (earliest > tick) return;
+        std::uint8_t offKeys[noteSlotCount];
+        std::uint8_t onKeys[noteSlotCount];
+        std::uint8_t onVelocities[noteSlotCount];
+        std::uint32_t offCount = 0;
+        std::uint32_t onCount = 0;
+        for (std::uint32_t bits = due; bits != 0; bits &= bits - 1) {
+            const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+            Voice &voice = player->voices[string];
+            offKeys[offCount++] = voice.key;
+            if (voice.period != 0 && earliest < voice.repeatUntil && earliest < voice.endTick) {
+                voice.key = voice.keys[voice.nextSegment];
+                onKeys[onCount] = voice.key;
+                onVelocities[onCount++] = voice.velocities[voice.nextSegment];
+                voice.nextSegment = static_cast<std::uint8_t>(voice.nextSegment ^ 1);
+                const std::uint32_t nextOnset = earliest + voice.period;
+                voice.offTick = nextOnset < voice.repeatUntil && nextOnset < voice.endTick ? nextOnset : voice.endTick;
+            } else {
+                player->sounding &= ~(1u << string);
+            }
+        }
+        MoveTo(player, earliest);
+        SendNotes(performance, player, 0x80, offKeys, offVelocities, offCount);
+        if (onCount != 0) SendNotes(performance, player, 0x90, onKeys, onVelocities, onCount);
+    }
+}
+
+// The plain notes of the last beat end together, at once; other voices one
+// segment end after another.
+[[gnu::always_inline]] inline void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tick) {
+    if (player->sounding == 0) return;
+    if (player->sounding != player->uniformVoices || player->uniformTick > tick) {
+        SoundVoicesUntil(performance, player, tick);
+        return;
+    }
+    std::uint8_t offKeys[noteSlotCount];
+    std::uint32_t offCount = 0;
+    for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1)
+        offKeys[offCount++] = player->voices[__builtin_ctz(bits)].key;
+    player->sounding = 0;
+    player->uniformVoices = 0;
+    MoveTo(player, player->uniformTick);
+    SendNotes(performance, player, 0x80, offKeys, offVelocities, offCount);
+}
+
+// Ends voice string's note at tick at the latest (its string is played again).
+[[gnu::always_inline]] inline void CutVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t tick) {
+    if ((player->sounding & (1u << string)) == 0) return;
+    Voice &voice = player->voices[string];
+    if (voice.endTick > tick) voice.endTick = tick;
+    if (voice.offTick > tick) voice.offTick = tick;
+    if (voice.repeatUntil > tick) voice.repeatUntil = tick;
+}
+
+// ---------------------------------------------------------------------------
+// Values of a note.
+
+struct NoteSound {
+    std::uint32_t endTick;   // noTick: rings on
+    std::uint32_t period;    // tremolo picking or trill, else 0
+    std::uint16_t key;       // above 127: not sent
+    std::uint16_t otherKey;  // the trill's other key (the key itself for tremolo picking)
+    std::uint8_t velocity;
+    bool slurToNext;
+};
+
+// The key of fret on the string: the plain key (tuning + fret) with the capo
+// added, or the fret itself on a percussion track.
+std::uint16_t GetSoundingKey(const TrackPlayer &player, const Note &note, std::uint32_t string, std::uint8_t fret) {
+    if (player.percussion) return fret;
+    std::uint32_t key;
+    if (fret == note.fret) {
+        key = GetNoteKey(*player.track, note, string);
+    } else {
+        Note fretted = note;
+        fretted.fret = fret;
+        key = GetNoteKey(*player.track, fretted, string);
+    }
+    return static_cast<std::uint16_t>(key + player.capo);
+}
+
+std::uint16_t GetHarmonicKey(const TrackPlayer &player, const Note &note, std::uint32_t string, std::uint16_t key) {
+    if (player.percussion || note.effect == nullptr || (note.effect->flags2 & effectHarmonic) == 0) return key;
+    const HarmonicPitch pitch = GetHarmonicPitch(static_cast<std::uint8_t>(note.effect->harmonic), note.fret);
+    const std::uint32_t base = pitch.fromOpenString ? GetSoundingKey(player, note, string, 0) : key;
+    return static_cast<std::uint16_t>(base + pitch.semitones);
+}
+
+// The note's velocity from its dynamic (GetNoteVelocity, looked up).
+std::uint8_t GetPlainVelocity(const Performance *performance, const Note &note) {
+    return (note.flags & NoteHasDynamic) ? performance->dynamicVelocities[note.dynamic] : performance->defaultVelocity;
+}
+
+std::uint8_t GetAttackVelocity(const Performance *performance, const Note &note, bool slurred) {
+    std::int32_t velocity = GetPlainVelocity(performance, note);
+    if (note.flags & noteGhost) velocity += ghostVelocityChange;
+    if (note.flags & noteAccent) velocity += accentVelocityChange;
+    if (note.flags & noteHeavyAccent) velocity += heavyAccentVelocityChange;
+    if (slurred) velocity += slurredVelocityChange;
+    return ClampedVelocity(velocity);
+}
+
+// Where a note that starts at start in a beat that ends at end stops sounding.
+std::uint32_t GetNoteEnd(const Performance *performance, const Note &note, std::uint32_t start, std::uint32_t end) {
+    const NoteEffect *effect = note.effect;
+    const std::uint32_t length = end - start;
+    if (note.noteType == 3) {
+        const std::uint32_t dead = deadNoteSixtyFourths * performance->pulsesPerSixtyFourth;
+        return start + (dead < length ? dead : length);
+    }
+    if (effect == nullptr) return end;
+    if (effect->flags1 & effectLetRing) return noTick;
+    if (effect->flags1 & effectHammer) return end;
+    if (effect->flags2 & effectStaccato) return start + length / 2;
+    if (effect->flags2 & effectPalmMute) return start + length - length / 4;
+    return end;
+}
+
+NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player, const Note &note,
+                       std::uint32_t string, std::uint32_t start, std::uint32_t end) {
+    NoteSound sound = {};
+    const NoteEffect *effect = note.effect;
+    if (effect == nullptr && note.noteType == 1 && (note.flags & (noteGhost | noteAccent | noteHeavyAccent)) == 0 &&
+        (player.slurred & (1u << string)) == 0) {
+        // A plain note, as most are.
+        sound.key = GetSoundingKey(player, note, string, note.fret);
+        sound.otherKey = sound.key;
+        sound.velocity = GetPlainVelocity(performance, note);
+        sound.endTick = end;
+        return sound;
+    }
+    sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, note.fret));
+    const bool hammeredFromGrace =
+        effect != nullptr && (effect->flags1 & effectGrace) && effect->graceTransition == graceHammer;
+    sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0 || hammeredFromGrace);
+    sound.endTick = GetNoteEnd(performance, note, start, end);
+    sound.otherKey = sound.key;
+    if (effect != nullptr && note.noteType != 3) {
+        const std::uint32_t pulses = performance->pulsesPerSixtyFourth;
+        if (effect->flags2 & effectTremolo) {
+            sound.period = TremoloSixtyFourths(effect->tremoloPicking) * pulses;
+        } else if (effect->flags2 & effectTrill) {
+            sound.period = TrillSixtyFourths(effect->trillPeriod) * pulses;
+            sound.otherKey = GetSoundingKey(player, note, string, effect->trillFret);
+        }
+        sound.slurToNext = (effect->flags1 & effectHammer) != 0;
+    }
+    return sound;
+}
+
+bool IsSendableKey(std::uint32_t key) { return key <= largestDataByte; }
+
+// A grace note's velocity comes from its own dynamic.
+std::uint8_t GetGraceVelocity(const Performance *performance, const Note &note) {
+    return performance->dynamicVelocities[static_cast<std::uint8_t>(note.effect->graceDynamic)];
+}
+
+// Whether a note of the beat has a grace note, and where it sounds.
+bool HasGrace(const Note &note) {
+    return note.effect != nullptr && (note.effect->flags1 & effectGrace) != 0 && note.noteType != 2;
+}
+
+bool IsGraceOnBeat(const Note &note) {
+    return note.effect->graceTransition == graceSlide || note.effect->graceTransition == graceBend;
+}
+
+// ---------------------------------------------------------------------------
+// Channel settings.
+
+void SendProgram(Performance *performance, TrackPlayer *player, std::uint8_t program) {
+    if (!player->channels.sends || program > largestDataByte) return;
+    performance->events += 2;
+    Appended(performance, AddEventProgramChange(player->chunk, player->channels.main, program));
+    if (player->channels.hasEffects)
+        Appended(performance, AddEventProgramChange(player->chunk, player->channels.effects, program));
+}
+
+void SendController(Performance *performance, TrackPlayer *player, MidiController controller, std::uint8_t value) {
+    if (!player->channels.sends) return;
+    const std::uint8_t sent = GetVolumeValue(value);
+    performance->events += 2;
+    Appended(performance, AddEventController(player->chunk, player->channels.main, controller, sent));
+    if (player->channels.hasEffects)
+        Appended(performance, AddEventController(player->chunk, player->channels.effects, controller, sent));
+}
+
+// The six controllers of a channel-table entry or of a mix-table change, in
+// one order; a value of 0xFF is no change.
+struct ControllerValues {
+    std::uint8_t values[6];
+};
+
+void SendControllers(Performance *performance, TrackPlayer *player, const ControllerValues &settings,
+                     bool skipUnchanged) {
+    static const MidiController controllers[6] = {Volume,          controllerPan,     controllerChorus,
+                                                  controllerReverb, controllerPhaser, controllerTremolo};
+    for (std::uint32_t index = 0; index < 6; ++index) {
+        if (skipUnchanged && settings.values[index] == 0xFF) continue;
+        SendController(performance, player, controllers[index], settings.values[index]);
+    }
+}
+
+// A percussion track sends everything on the tenth channel.
+TrackChannels GetPlayerChannels(const Track &track, bool percussion) {
+    TrackChannels channels = GetTrackChannels(track);
+    if (percussion) channels = {true, percussionChannel, percussionChannel, false};
+    return channels;
+}
+
+void StartTrack(Performance *performance, TrackPlayer *player) {
+    const Track &track = *player->track;
+    Appended(performance, AddMetaEventTrackName(player->chunk, TextOrEmpty(track.name)));
+    const MidiChannelInfo *entry = GetTrackChannelEntry(performance->file, track);
+    if (entry == nullptr) return;
+    SendProgram(performance, player, static_cast<std::uint8_t>(entry->instrument));
+    const ControllerValues settings = {
+        {entry->volume, entry->balance, entry->chorus, entry->reverb, entry->phaser, entry->tremolo}};
+    SendControllers(performance, player, settings, false);
+}
+
+void KeepTempoChange(Performance *performance, std::uint32_t tick, std::uint32_t track, std::uint32_t value) {
+    if (performance->tempoChangeCount == performance->tempoChangeCapacity) {
+        const std::uint32_t capacity = performance->tempoChangeCapacity == 0 ? 8 : performance->tempoChangeCapacity * 2;
+        if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
+            performance->failed = true;
+            return;
+        }
+        void *grown = MemRealloc(performance->tempoChanges, std::size_t{capacity} * sizeof(TempoChange));
+        if (grown == nullptr) {
+            performance->failed = true;
+            return;
+        }
+        performance->tempoChanges = static_cast<TempoChange *>(grown);
+        performance->tempoChangeCapacity = capacity;
+    }
+    performance->tempoChanges[performance->tempoChangeCount++] = {tick, track, value};
+}
+
+void ApplyMixTable(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, std::uint32_t tick,
+                   const MixTableEvent &mix) {
+    if (mix.tempo >= 0)
+        KeepTempoChange(performance, tick, trackIndex, GetTempoValue(static_cast<std::uint32_t>(mix.tempo)));
+    if (mix.instrument == 0xFF && mix.volume == 0xFF && mix.balance == 0xFF && mix.chorus == 0xFF &&
+        mix.reverb == 0xFF && mix.phaser == 0xFF && mix.tremolo == 0xFF)
+        return;
+    MoveTo(player, tick);
+    if (mix.instrument != 0xFF) SendProgram(performance, player, mix.instrument);
+    const ControllerValues settings = {{mix.volume, mix.balance, mix.chorus, mix.reverb, mix.phaser, mix.tremolo}};
+    SendControllers(performance, player, settings, true);
+}
+
+// ---------------------------------------------------------------------------
+// Beats.
+
+// Starts a voice's note at start. Its first segment is the note itself, or
+// a grace note on the beat (firstLength pulses long, then the note); tremolo
+// picking and trills add a segment every period until the beat's end.
+void StartVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t start, std::uint32_t beatEnd,
+                const NoteSound &sound, std::uint8_t firstKey, std::uint32_t firstLength) {
+    Voice &voice = player->voices[string];
+    voice.key = firstKey;
+    voice.endTick = sound.endTick;
+    voice.nextSegment = 0;
+    voice.keys[1] = static_cast<std::uint8_t>(sound.key);
+    voice.velocities[0] = sound.velocity;
+    voice.velocities[1] = sound.velocity;
+    if (firstLength != 0) {
+        voice.period = firstLength;
+        voice.repeatUntil = start + firstLength + 1;
+        voice.keys[0] = static_cast<std::uint8_t>(sound.key);
+    } else {
+        voice.period = sound.period;
+        voice.repeatUntil = beatEnd;
+        voice.keys[0] = static_cast<std::uint8_t>(sound.otherKey);
+    }
+    const std::uint32_t firstEnd = start + voice.period;
+    const bool repeats = voice.period != 0 && firstEnd < voice.repeatUntil && firstEnd < voice.endTick;
+    voice.offTick = repeats ? firstEnd : voice.endTick;
+    player->sounding |= 1u << string;
+    if (sound.slurToNext) {
+        player->slurred |= 1u << string;
+    } else {
+        player->slurred &= ~(1u << string);
+    }
+}
+
+// Grace notes sounded before the beat at start, earliest first: each takes
+// its time from what sounds before it, but never starts before the track's
+// last event.
+void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t strings,
+                       std::uint32_t start) {
+    std::uint32_t graceStrings = 0;
+    std::uint32_t graceStarts[noteSlotCount] = {};
+    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = 6u - static_cast<std::uint32_t>(__builtin_ctz(bits));
+        const Note &note = beat.notes[string];
+        if (!HasGrace(note) || IsGraceOnBeat(note)) continue;
+        const std::uint32_t length = GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
+        std::uint32_t graceStart = start > length ? start - length : 0;
+        if (graceStart < player->lastTick) graceStart = player->lastTick;
+        if (graceStart >= start) continue;
+        graceStarts[string] = graceStart;
+        graceStrings |= 1u << string;
+    }
+    while (graceStrings != 0 && !performance->failed) {
+        std::uint32_t first = 0;
+        std::uint32_t firstStart = noTick;
+        for (std::uint32_t bits = graceStrings; bits != 0; bits &= bits - 1) {
+            const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+            if (graceStarts[string] < firstStart) {
+                firstStart = graceStarts[string];
+                first = string;
+            }
+        }
+        graceStrings &= ~(1u << first);
+        const Note &note = beat.notes[first];
+        const std::uint32_t key = GetSoundingKey(*player, note, first, note.effect->graceFret);
+        CutVoice(player, first, firstStart);
+        SoundUntil(performance, player, firstStart);
+        if (!IsSendableKey(key)) continue;
+        const std::uint8_t velocity = GetGraceVelocity(performance, note);
+        Voice &voice = player->voices[first];
+        voice = {};
+        voice.key = static_cast<std::uint8_t>(key);
+        voice.offTick = start;
+        voice.endTick = start;
+        player->sounding |= 1u << first;
+        MoveTo(player, firstStart);
+        const std::uint8_t keyByte = static_cast<std::uint8_t>(key);
+        SendNotes(performance, player, 0x90, &keyByte, &velocity, 1);
+    }
+}
+
+// The slot of the first string left in a set of string-flag bits (bit 6 - s
+// stands for string s), taken out of the set.
+std::uint32_t TakeFirstString(std::uint32_t *bits) {
+    const std::uint32_t bit = 31u - static_cast<std::uint32_t>(__builtin_clz(*bits));
+    *bits &= ~(1u << bit);
+    return 6u - bit;
+}
+
+// A note of the beat that starts sounding: its slot and how it sounds.
+struct Attack {
+    std::uint32_t string;
+    NoteSound sound;
+};
+
+// One beat of the track from start to end (end >= start). Ties first (a tie
+// continues the note its string sounds, which then lasts to the tie's end),
+// then the strings played again are cut, grace notes before the beat sound,
+// the notes that end by the beat's start end, the mix-table change applies,
+// and the beat's notes start.
+void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, const Beat &beat,
+              std::uint32_t start, std::uint32_t end) {
+    const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
+    if (!sounds) player->slurred = 0;  // a rest ends every slur
+    Attack attacks[noteSlotCount];
+    std::uint32_t attackCount = 0;
+    // Plain notes (most are): no effect, no accent, not slurred into.
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
+    std::uint32_t plainStrings = 0;  // slot bits of the plain notes that start
+    std::uint32_t count = 0;
+    std::uint32_t graceBits = 0;  // string-flag bits of the attacked notes with a grace note
+    // The sounding voices that may ring past the beat's start, and are cut
+    // there when their string plays again.
+    const std::uint32_t ringing =
+        player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
+    for (std::uint32_t bits = sounds ? (beat.stringFlags & player->trackStrings) : 0; bits != 0;) {
+        const std::uint32_t string = TakeFirstString(&bits);
+        const std::uint32_t bit = 1u << string;
+        const Note &note = beat.notes[string];
+        if (note.effect == nullptr && note.noteType == 1 &&
+            (note.flags & (NoteHasTypeAndFret | noteGhost | noteAccent | noteHeavyAccent)) == NoteHasTypeAndFret &&
+            (player->slurred & bit) == 0) {
+            if (ringing & bit) CutVoice(player, string, start);
+            const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
+            if (!IsSendableKey(key)) continue;
+            keys[count] = static_cast<std::uint8_t>(key);
+            velocities[count++] = GetPlainVelocity(performance, note);
+            plainStrings |= bit;
+            continue;
+        }
+        if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType < 1 || note.noteType > 3) continue;
+        if (note.noteType == 2 && (player->sounding & bit)) {
+            Voice &voice = player->voices[string];
+            const std::uint32_t tieEnd = GetNoteEnd(performance, note, start, end);
+            const bool lastSegment =
+                voice.period == 0 || voice.offTick == voice.endTick || voice.offTick >= voice.repeatUntil;
+            voice.endTick = tieEnd;
+            if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
+            player->uniformVoices = 0;
+            continue;
+        }
+        if (ringing & bit) CutVoice(player, string, start);
+        attacks[attackCount].string = string;
+        attacks[attackCount++].sound = GetNoteSound(performance, *player, note, string, start, end);
+        if (HasGrace(note)) graceBits |= 0x40u >> string;
+    }
+    if (graceBits != 0) {
+        player->uniformVoices = 0;
+        SoundGracesBefore(performance, player, beat, graceBits, start);
+    }
+    SoundUntil(performance, player, start);
+    if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
+        ApplyMixTable(performance, player, trackIndex, start, *beat.mixTableEvent);
+    if (attackCount == 0 && count == 0) return;
+
+    const std::uint32_t startedPlain = plainStrings;
+    for (std::uint32_t index = 0; index < count; ++index) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
+        plainStrings &= plainStrings - 1;
+        Voice &voice = player->voices[string];
+        voice.key = keys[index];
+        voice.offTick = end;
+        voice.endTick = end;
+        voice.period = 0;
+        player->sounding |= 1u << string;
+    }
+    for (std::uint32_t index = 0; index < attackCount; ++index) {
+        const std::uint32_t string = attacks[index].string;
+        const NoteSound &sound = attacks[index].sound;
+        if (!IsSendableKey(sound.key) || !IsSendableKey(sound.otherKey)) {
+            player->slurred &= ~(1u << string);
+            continue;
+        }
+        std::uint8_t firstKey = static_cast<std::uint8_t>(sound.key);
+        std::uint8_t firstVelocity = sound.velocity;
+        std::uint32_t firstLength = 0;
+        const Note &note = beat.notes[string];
+        if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
+            const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
+            const std::uint32_t length =
+                GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
+            const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
+            if (IsSendableKey(graceKey) && length < noteEnd - start) {
+                firstKey = static_cast<std::uint8_t>(graceKey);
+                firstVelocity = GetGraceVelocity(performance, note);
+                firstLength = length;
+            }
+        }
+        StartVoice(player, string, start, end, sound, firstKey, firstLength);
+        keys[count] = firstKey;
+        velocities[count++] = firstVelocity;
+    }
+    MoveTo(player, start);
+    SendNotes(performance, player, 0x90, keys, velocities, count);
+    if (player->sounding == startedPlain) {
+        player->uniformVoices = startedPlain;
+        player->uniformTick = end;
+    }
+}
+
+// One track through one measure of pulseCount pulses starting at tick
+// measureStart: beats in order, each to the next one's start, the last cut at
+// the measure's end; beats that would start at or after the end do not play,
+// and a beat of no pulses idles the track to the end.
+void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
+                      const MeasureTrackPair &pair, std::uint32_t measureStart, std::uint32_t pulseCount) {
+    if (pulseCount == 0) return;
+    const bool swung = performance->file->headers.tabInfo.tripletFeel == 1;
+    std::uint32_t pulse = 0;
+    std::uint32_t position = 0;  // sixty-fourths, for the triplet feel
+    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && pulse < pulseCount && !performance->failed;
+         ++beatIndex) {
+        const Beat &beat = pair.beats[beatIndex];
+        std::uint32_t length;
+        if (swung) {
+            length = GetBeatPulseCountAt(beat, 1, position, performance->pulsesPerSixtyFourth);
+            position += PlainSixtyFourths(beat);
+        } else if (beat.flags & BeatHasTuplet) {
+            length = GetUnswungBeatPulseCount(beat, performance->pulsesPerSixtyFourth);
+        } else {
+            length = performance->plainBeatPulses[beat.flags & BeatDotted][static_cast<std::uint8_t>(beat.duration)];
+        }
+        const std::uint32_t end = (length == 0 || length > pulseCount - pulse) ? pulseCount : pulse + length;
+        PlayBeat(performance, player, trackIndex, beat, measureStart + pulse, measureStart + end);
+        if (length == 0) break;
+        pulse = end;
+    }
+}
+
+bool IsEarlierTempoChange(const TempoChange &first, const TempoChange &second) {
+    if (first.tick != second.tick) return first.tick < second.tick;
+    return first.track < second.track;
+}
+
+// The measure's tempo changes on the conductor, by time and within an instant by track.
+void SendTempoChanges(Performance *performance) {
+    TempoChange *changes = performance->tempoChanges;
+    const std::uint32_t count = performance->tempoChangeCount;
+    for (std::uint32_t index = 1; index < count; ++index) {
+        const TempoChange change = changes[index];
+        std::uint32_t place = index;
+        while (place > 0 && IsEarlierTempoChange(change, changes[place - 1])) {
+            changes[place] = changes[place - 1];
+            --place;
+        }
+        changes[place] = change;
+    }
+    for (std::uint32_t index = 0; index < count && !performance->failed; ++index) {
+        performance->conductor->pendingDelta = changes[index].tick - performance->conductorTick;
+        performance->conductorTick = changes[index].tick;
+        Appended(performance, AddMetaEventSetTempo(performance->conductor, changes[index].value));
+    }
+    performance->tempoChangeCount = 0;
+}
+
+void MoveConductorTo(Performance *performance, std::uint32_t tick) {
+    performance->conductor->pendingDelta = tick - performance->conductorTick;
+    performance->conductorTick = tick;
+}
+
+// ---------------------------------------------------------------------------
+// Bounds.
+
+// An upper bound of the events one play of the beat appends: each note its
+// attack and release, a grace note's, and those of every repeat of tremolo
+// picking or a trill over the beat's longest length (triplet feel lengthens
+// it by half); a mix-table change its settings.
+std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFourth) {
+    std::uint64_t events = (beat.flags & BeatHasMixTable) ? mixTableEvents : 0;
+    const std::uint64_t longest = std::uint64_t{GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth)} * 3 / 2 + 1;
+    for (std::uint32_t bits = beat.stringFlags & 0x7Fu; bits != 0;) {
+        const Note &note = beat.notes[TakeFirstString(&bits)];
+        events += 2;
+        const NoteEffect *effect = note.effect;
+        if (effect == nullptr) continue;
+        if (effect->flags1 & effectGrace) events += 2;
+        std::uint64_t period = 0;
+        if (effect->flags2 & effectTremolo) period = TremoloSixtyFourths(effect->tremoloPicking);
+        if (effect->flags2 & effectTrill) {
+            const std::uint64_t trill = TrillSixtyFourths(effect->trillPeriod);
+            if (period == 0 || trill < period) period = trill;
+        }
+        if (period != 0) {
+            const std::uint64_t pulses = period * pulsesPerSixtyFourth;
+            events += 2 * (pulses == 0 ? longest : longest / pulses + 1);
+        }
+    }
+    return events;
+}
+
+// The walk's working memory, in one block.
+struct WalkMemory {
+    void *block;
+    Walk walk;
+};
+
+bool GetWalkMemory(const FileStruct *file, WalkMemory *memory) {
+    const std::uint64_t measureCount = file->headers.pieceInfo.measureCount;
+    const std::uint64_t bytes = measureCount * (2 * sizeof(std::uint32_t) + 2) + 1;
+    if (bytes > 0x7FFFFFFF) return false;
+    memory->block = MemCalloc(1, static_cast<std::size_t>(bytes));
+    if (memory->block == nullptr) return false;
+    auto *bytesAt = static_cast<unsigned char *>(memory->block);
+    memory->walk.closing = reinterpret_cast<std::uint32_t *>(bytesAt);
+    bytesAt += measureCount * sizeof(std::uint32_t);
+    memory->walk.opening = reinterpret_cast<std::uint32_t *>(bytesAt);
+    bytesAt += measureCount * sizeof(std::uint32_t);
+    memory->walk.jumps = bytesAt;
+    memory->walk.played = bytesAt + measureCount;
+    memory->walk.file = file;
+
+    const Measure *measures = file->body.measures;
+    std::uint32_t close = static_cast<std::uint32_t>(measureCount);
+    for (std::uint32_t index = static_cast<std::uint32_t>(measureCount); index-- > 0;) {
+        if (measures[index].flags & MeasureEndRepeat) close = index;
+        memory->walk.closing[index] = close;
+    }
+    std::uint32_t open = 0;
+    for (std::uint32_t index = 0; index < measureCount; ++index) {
+        if (measures[index].flags & MeasureBeginRepeat) open = index;
+        memory->walk.opening[index] = open;
+    }
+    return true;
+}
+
+// What walking the playing order finds: the measures played and an upper
+// bound of the events that are not notes.
+struct WalkCost {
+    std::uint64_t measuresPlayed;
+    std::uint64_t conductorEvents;
+};
+
+// Walks the playing order, adding up ticks, measure visits and text bytes;
+// false as soon as a limit is passed. The channel events are counted while the
+// song plays.
+bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost) {
+    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
+    const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
+    std::uint64_t textBytes = std::strlen(TextOrEmpty(file->headers.tabInfo.title));
+    for (std::uint32_t track = 0; track < trackCount; ++track)
+        textBytes += std::strlen(TextOrEmpty(file->body.tracks[track].name));
+    std::uint64_t ticks = 0;
+    std::uint64_t visits = 0;
+    std::uint64_t events = 2 + chunkCount * (trackStartEvents + 2);
+    std::uint8_t numerator = 0;
+    std::uint8_t denominator = 0;
+    StartWalk(walk);
+    for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount; index = NextPlayedMeasure(walk)) {
+        const Measure *measure = &file->body.measures[index];
+        if (UpdateTimeSignature(measure, &numerator, &denominator)) events += 1;
+        ticks += GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
+        visits += chunkCount;
+        if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
+            events += 1;
+            textBytes += std::strlen(TextOrEmpty(measure->marker->text));
+        }
+        if (ticks > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes) return false;
+    }
+    cost->measuresPlayed = visits / chunkCount;
+    cost->conductorEvents = events;
+    return true;
+}
+
+std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
+    if (file == nullptr || !IsSongComplete(file)) return 0;
+    WalkMemory memory = {};
+    if (!GetWalkMemory(file, &memory)) return 0;
+    const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
+    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
+    WalkCost cost = {};
+    std::uint64_t bound = largestEvents + 1;
+    if (IsWithinLimits(file, &memory.walk, pulses, &cost)) {
+        bound = cost.conductorEvents;
+        StartWalk(&memory.walk);
+        for (std::uint32_t index = NextPlayedMeasure(&memory.walk); index < measureCount && bound <= largestEvents;
+             index = NextPlayedMeasure(&memory.walk)) {
+            for (std::uint32_t track = 0; track < trackCount; ++track) {
+                const MeasureTrackPair &pair = file->body.measureTrackPairs[index][track];
+                for (std::uint32_t beat = 0; beat < pair.beatCount; ++beat)
+                    bound += GetBeatEventBound(pair.beats[beat], pulses);
+            }
+        }
+    }
+    MemFree(memory.block);
+    return bound;
+}
+
+// Returns 0, with nothing appended, when the model does not hold one chunk
+// more than the song has tracks or when the walk passes the render limits
+// (ticks, measures played, text); returns 0 as well, with the chunks keeping
+// what was appended, when the working memory cannot be had, an event cannot
+// be appended, or the events played pass their limit.
+int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+    if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
+    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
+    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
+    if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
+    const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
+
+    WalkMemory memory = {};
+    if (!GetWalkMemory(file, &memory)) return 0;
+    WalkCost cost = {};
+    TrackPlayer *players = nullptr;
+    if (!IsWithinLimits(file, &memory.walk, pulses, &cost) || !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
+        (players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) == nullptr) {
+        MemFree(memory.block);
+        return 0;
+    }
+    Performance performance = {};
+    performance.file = file;
+    performance.pulsesPerSixtyFourth = pulses;
+    performance.conductor = &midi->tracks[0];
+    performance.players = players;
+    Note dynamicNote = {};
+    performance.defaultVelocity = GetNoteVelocity(dynamicNote);
+    dynamicNote.flags = NoteHasDynamic;
+    for (std::uint32_t dynamic = 0; dynamic < 0x100; ++dynamic) {
+        dynamicNote.dynamic = static_cast<std::uint8_t>(dynamic);
+        performance.dynamicVelocities[dynamic] = GetNoteVelocity(dynamicNote);
+    }
+    // Every duration code is timed as one of the seven from a whole (-2) to a sixty-fourth (4).
+    for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
+        std::uint32_t codePulses[7];
+        for (std::int8_t code = -2; code <= 4; ++code) {
+            Beat plain = {};
+            plain.flags = dotted ? BeatDotted : 0;
+            plain.duration = code;
+            codePulses[code + 2] = GetUnswungBeatPulseCount(plain, pulses);
+        }
+        for (std::uint32_t code = 0; code < 0x100; ++code)
+            performance.plainBeatPulses[dotted][code] =
+                codePulses[ClampedDurationCode(static_cast<std::int8_t>(code)) + 2];
+    }
+
+    Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
+    Appended(&performance, AddMetaEventTrackName(performance.conductor, TextOrEmpty(file->headers.tabInfo.title)));
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance.players[trackIndex];
+        const Track &track = file->body.tracks[trackIndex];
+        player->track = &track;
+        player->chunk = &midi->tracks[trackIndex + 1];
+        player->percussion = (track.flags & trackPercussion) != 0 || track.midiChannel == percussionChannel + 1u;
+        player->channels = GetPlayerChannels(track, player->percussion);
+        player->noteChannel = player->channels.main;
+        // Any capo above 256 frets makes every key unsendable, as 256 does.
+        player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
+        player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
+        StartTrack(&performance, player);
+    }
+
+    std::uint32_t tick = 0;
+    std::uint8_t numerator = 0;
+    std::uint8_t denominator = 0;
+    Walk *walk = &memory.walk;
+    StartWalk(walk);
+    for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount && !performance.failed;
+         index = NextPlayedMeasure(walk)) {
+        if (performance.events > largestEvents) performance.failed = true;
+        const Measure *measure = &file->body.measures[index];
+        if (UpdateTimeSignature(measure, &numerator, &denominator)) {
+            const std::uint8_t usedDenominator = UsableDenominator(denominator);
+            MoveConductorTo(&performance, tick);
+            Appended(&performance, AddMetaEventTimeSignature(performance.conductor, numerator,
+                                                             GetDenominatorPower(usedDenominator),
+                                                             static_cast<std::uint8_t>(96 / usedDenominator), 8));
+        }
+        const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulses, numerator, denominator);
+        if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
+            MoveConductorTo(&performance, tick);
+            Appended(&performance, AddMetaEventMarker(performance.conductor, TextOrEmpty(measure->marker->text)));
+        }
+        const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[index];
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex)
+            PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex], tick,
+                             pulseCount);
+        SendTempoChanges(&performance);
+        tick += pulseCount;
+    }
+    // The end of the song cuts every ring.
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex) {
+        TrackPlayer *player = &performance.players[trackIndex];
+        for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
+        SoundUntil(&performance, player, tick);
+    }
+    for (std::uint32_t chunk = 0; chunk <= trackCount && !performance.failed; ++chunk) {
+        midi->tracks[chunk].pendingDelta = 0;
+        Appended(&performance, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
+    }
+    if (performance.events > largestEvents) performance.failed = true;
+    MemFree(performance.tempoChanges);
+    MemFree(players);
+    MemFree(memory.block);
+    return performance.failed ? 0 : 1;
+}
+
+}  // namespace Performed
+}  // namespace
+
+std::uint64_t GetPerformedEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
+    return Performed::GetEventBound(file, pulsesPerSixtyFourth);
+}
+
+int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+    return Performed::Render(file, midi, pulsesPerSixtyFourth);
+}
+
+}  // namespace Talvoren
