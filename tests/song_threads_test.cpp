@@ -28,13 +28,14 @@ gp4::Song LongSong(int seed) {
     return song;
 }
 
-// What a host sees of a song: every beat and note field, and its plain rendering.
+// What a host sees of a song: every beat and note field, and both renderings.
 struct Reading {
     int result = -1;
     std::vector<std::uint32_t> body;
     std::vector<unsigned char> midi;
+    std::vector<unsigned char> performed;
     bool operator==(const Reading &other) const {
-        return result == other.result && body == other.body && midi == other.midi;
+        return result == other.result && body == other.body && midi == other.midi && performed == other.performed;
     }
 };
 
@@ -55,11 +56,13 @@ Reading ReadSong(const std::string &path) {
         for (const ZELTO_SongBeat &beat : beats) reading.body.insert(reading.body.end(), {beat.flags, beat.stringFlags, beat.noteCount});
         for (const ZELTO_SongNote &note : notes) reading.body.insert(reading.body.end(), {note.string, note.fret, note.flags});
     }
-    unsigned char *buffer = nullptr;
-    std::uint32_t size = 0;
-    if (ZELTO_SongCreateMidiBuffer(song, ZELTO_SONG_MIDI_PLAIN, &buffer, &size) == ZELTO_SONG_OK)
-        reading.midi.assign(buffer, buffer + size);
-    ZELTO_DestroyMidiBuffer(buffer);
+    for (std::uint32_t rendering : {ZELTO_SONG_MIDI_PLAIN, ZELTO_SONG_MIDI_PERFORMED}) {
+        unsigned char *buffer = nullptr;
+        std::uint32_t size = 0;
+        std::vector<unsigned char> &bytes = rendering == ZELTO_SONG_MIDI_PLAIN ? reading.midi : reading.performed;
+        if (ZELTO_SongCreateMidiBuffer(song, rendering, &buffer, &size) == ZELTO_SONG_OK) bytes.assign(buffer, buffer + size);
+        ZELTO_DestroyMidiBuffer(buffer);
+    }
     ZELTO_SongClose(song);
     return reading;
 }
@@ -76,6 +79,7 @@ TEST(SongThreads, FourThreadsLoadReadAndRenderAsOneAtATime) {
     for (const std::string &path : paths) alone.push_back(ReadSong(path));
     ASSERT_EQ(alone[0].result, ZELTO_SONG_OK);
     ASSERT_FALSE(alone[0].midi.empty());
+    ASSERT_FALSE(alone[0].performed.empty());
     ASSERT_EQ(alone[3].result, ZELTO_SONG_CUT_OFF);
 
     constexpr int rounds = 12;

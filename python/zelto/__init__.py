@@ -9,6 +9,7 @@ every beat and note with its effects; and the song as a Standard MIDI File.
                 for note in beat.notes:
                     print(track.name, measure.index, note.string, note.fret)
     open("song.mid", "wb").write(song.midi())
+    open("performed.mid", "wb").write(song.midi(performed=True))
     song.close()
 
 The package is a thin layer over the zelto shared library (libzelto.so),
