@@ -53,14 +53,17 @@ Reading ReadSong(const std::string &path) {
         std::vector<ZELTO_SongNote> notes(noteCount);
         ZELTO_SongGetBeats(song, track, 0, info.measureCount, beats.data(), beatCount, &beatCount, notes.data(),
                            noteCount, &noteCount, nullptr);
-        for (const ZELTO_SongBeat &beat : beats) reading.body.insert(reading.body.end(), {beat.flags, beat.stringFlags, beat.noteCount});
-        for (const ZELTO_SongNote &note : notes) reading.body.insert(reading.body.end(), {note.string, note.fret, note.flags});
+        for (const ZELTO_SongBeat &beat : beats)
+            reading.body.insert(reading.body.end(), {beat.flags, beat.stringFlags, beat.noteCount});
+        for (const ZELTO_SongNote &note : notes)
+            reading.body.insert(reading.body.end(), {note.string, note.fret, note.flags});
     }
     for (std::uint32_t rendering : {ZELTO_SONG_MIDI_PLAIN, ZELTO_SONG_MIDI_PERFORMED}) {
         unsigned char *buffer = nullptr;
         std::uint32_t size = 0;
         std::vector<unsigned char> &bytes = rendering == ZELTO_SONG_MIDI_PLAIN ? reading.midi : reading.performed;
-        if (ZELTO_SongCreateMidiBuffer(song, rendering, &buffer, &size) == ZELTO_SONG_OK) bytes.assign(buffer, buffer + size);
+        if (ZELTO_SongCreateMidiBuffer(song, rendering, &buffer, &size) == ZELTO_SONG_OK)
+            bytes.assign(buffer, buffer + size);
         ZELTO_DestroyMidiBuffer(buffer);
     }
     ZELTO_SongClose(song);

@@ -58,7 +58,8 @@ std::string NoteEffectsJson(const ZELTO_SongNote &note, const BeatPlace &place) 
     const bool grace = note.effectFlags1 & 0x10;
     const bool trill = note.effectFlags2 & 0x20;
     const std::string bend = CurveJson([&](ZELTO_SongBend *curve, ZELTO_SongBendPoint *points, std::uint32_t capacity) {
-        return ZELTO_SongGetBend(place.song, place.measure, place.track, place.beat, note.string, curve, points, capacity);
+        return ZELTO_SongGetBend(place.song, place.measure, place.track, place.beat, note.string, curve, points,
+                                 capacity);
     });
     return Object({{"flags1", Number(note.effectFlags1)},
                    {"flags2", Number(note.effectFlags2)},
@@ -121,9 +122,10 @@ std::string ChordJson(const BeatPlace &place) {
 std::string BeatEffectsJson(const BeatPlace &place) {
     ZELTO_SongBeatEffect effect{};
     if (!ZELTO_SongGetBeatEffect(place.song, place.measure, place.track, place.beat, &effect)) return "null";
-    const std::string tremoloBar = CurveJson([&](ZELTO_SongBend *curve, ZELTO_SongBendPoint *points, std::uint32_t capacity) {
-        return ZELTO_SongGetTremoloBar(place.song, place.measure, place.track, place.beat, curve, points, capacity);
-    });
+    const std::string tremoloBar =
+        CurveJson([&](ZELTO_SongBend *curve, ZELTO_SongBendPoint *points, std::uint32_t capacity) {
+            return ZELTO_SongGetTremoloBar(place.song, place.measure, place.track, place.beat, curve, points, capacity);
+        });
     return Object({{"flags1", Number(effect.flags1)},
                    {"flags2", Number(effect.flags2)},
                    {"tapping", Given(effect.flags1 & 0x20, effect.tappingType)},
