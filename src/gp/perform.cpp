@@ -36,6 +36,7 @@
 #include <cstring>
 
 #include "gp/convert.h"
+#include "gp/perform_effects.h"
 #include "gp/song.h"
 #include "heap.h"
 #include "mid/midi.h"
@@ -247,6 +248,7 @@ struct Voice {
     std::uint8_t velocities[2];
     std::uint8_t nextSegment;   // index into keys of the next segment
     bool slurToNext;            // the note is hammered or pulled into the next one
+    bool onEffects;             // plays on the track's effects channel
 };
 
 // One song track as the rendering plays it.
@@ -261,6 +263,8 @@ struct TrackPlayer {
     std::uint32_t sounding;      // bit s: voice s sounds
     std::uint32_t slurred;       // bit s: the next note on string s is slurred
     Voice voices[noteSlotCount];
+    const Beat *nextBeat;        // the beat after the one playing, for slides
+    PlayerEffects effects;
 };
 
 struct TempoChange {
@@ -279,16 +283,44 @@ struct Performance {
     TempoChange *tempoChanges;  // of the measure being played, sent once all tracks played it
     std::uint32_t tempoChangeCount;
     std::uint32_t tempoChangeCapacity;
+    SongEffects song;
 };
 
 void Appended(Performance *performance, int appended) {
     if (!appended) performance->failed = true;
 }
 
-// Brings the chunk's counter to tick, which is never before its last event.
+// Brings the chunk's counter to tick, which is never before its last event,
+// sending the planned effects due by then on the way. The counter keeps the
+// ticks of a move that no event followed.
 void MoveTo(TrackPlayer *player, std::uint32_t tick) {
-    player->chunk->pendingDelta = tick - player->lastTick;
+    SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+    player->chunk->pendingDelta += tick - player->lastTick;
     player->lastTick = tick;
+}
+
+// Sends count note events of one kind at the chunk's clock: those on the
+// note channel, then those on the effects channel.
+void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind, const std::uint8_t *keys,
+               const std::uint8_t *velocities, const bool *onEffects, std::uint32_t count) {
+    std::uint8_t mainKeys[noteSlotCount];
+    std::uint8_t mainVelocities[noteSlotCount];
+    std::uint8_t effectKeys[noteSlotCount];
+    std::uint8_t effectVelocities[noteSlotCount];
+    std::uint32_t mainCount = 0;
+    std::uint32_t effectCount = 0;
+    for (std::uint32_t index = 0; index < count; ++index) {
+        if (onEffects[index]) {
+            effectKeys[effectCount] = keys[index];
+            effectVelocities[effectCount++] = velocities[index];
+        } else {
+            mainKeys[mainCount] = keys[index];
+            mainVelocities[mainCount++] = velocities[index];
+        }
+    }
+    Appended(performance, AddEventNotes(player->chunk, kind, player->noteChannel, mainKeys, mainVelocities, mainCount));
+    Appended(performance, AddEventNotes(player->chunk, kind, player->channels.effects, effectKeys, effectVelocities,
+                                        effectCount));
 }
 
 // Emits the ends (and the next segments) of every voice segment that ends
@@ -305,6 +337,8 @@ void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tic
         std::uint8_t offKeys[noteSlotCount];
         std::uint8_t onKeys[noteSlotCount];
         std::uint8_t onVelocities[noteSlotCount];
+        bool offEffects[noteSlotCount];
+        bool onEffects[noteSlotCount];
         const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
         std::uint32_t offCount = 0;
         std::uint32_t onCount = 0;
@@ -312,10 +346,12 @@ void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tic
             const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
             Voice &voice = player->voices[string];
             if (voice.offTick != earliest) continue;
+            offEffects[offCount] = voice.onEffects;
             offKeys[offCount++] = voice.key;
             if (voice.period != 0 && earliest < voice.repeatUntil && earliest < voice.endTick) {
                 voice.key = voice.keys[voice.nextSegment];
                 onKeys[onCount] = voice.key;
+                onEffects[onCount] = voice.onEffects;
                 onVelocities[onCount++] = voice.velocities[voice.nextSegment];
                 voice.nextSegment = static_cast<std::uint8_t>(voice.nextSegment ^ 1);
                 const std::uint32_t nextOnset = earliest + voice.period;
@@ -325,8 +361,8 @@ void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tic
             }
         }
         MoveTo(player, earliest);
-        Appended(performance, AddEventNotes(player->chunk, 0x80, player->noteChannel, offKeys, offVelocities, offCount));
-        Appended(performance, AddEventNotes(player->chunk, 0x90, player->noteChannel, onKeys, onVelocities, onCount));
+        SendNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
+        SendNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, onCount);
     }
 }
 
@@ -497,13 +533,15 @@ void KeepTempoChange(Performance *performance, std::uint32_t tick, std::uint32_t
 
 void ApplyMixTable(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, std::uint32_t tick,
                    const MixTableEvent &mix) {
-    if (mix.tempo >= 0) KeepTempoChange(performance, tick, trackIndex, GetTempoValue(static_cast<std::uint32_t>(mix.tempo)));
+    if (mix.tempo >= 0 && !StartTempoChange(&performance->song, mix, tick, trackIndex))
+        KeepTempoChange(performance, tick, trackIndex, GetTempoValue(static_cast<std::uint32_t>(mix.tempo)));
     if (mix.instrument == 0xFF && mix.volume == 0xFF && mix.balance == 0xFF && mix.chorus == 0xFF &&
         mix.reverb == 0xFF && mix.phaser == 0xFF && mix.tremolo == 0xFF)
         return;
     MoveTo(player, tick);
     if (mix.instrument != 0xFF) SendProgram(performance, player, mix.instrument);
-    const ControllerValues settings = {{mix.volume, mix.balance, mix.chorus, mix.reverb, mix.phaser, mix.tremolo}};
+    ControllerValues settings = {{mix.volume, mix.balance, mix.chorus, mix.reverb, mix.phaser, mix.tremolo}};
+    PlanControllerTransitions(&player->effects, mix, tick, performance->song.beatPulses, settings.values);
     SendControllers(performance, player, settings, true);
 }
 
@@ -628,9 +666,20 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         ApplyMixTable(performance, player, trackIndex, start, *beat.mixTableEvent);
     if (attacked == 0) return;
 
-    std::uint8_t keys[noteSlotCount];
-    std::uint8_t velocities[noteSlotCount];
+    // The notes that start here, each at its onset (a strum delays some).
+    struct Attack {
+        std::uint32_t string;
+        std::uint32_t onset;
+        NoteSound sound;
+        std::uint8_t firstKey;
+        std::uint8_t firstVelocity;
+        std::uint32_t firstLength;
+        bool onEffects;
+    };
+    Attack attacks[noteSlotCount];
     std::uint32_t count = 0;
+    std::uint32_t delays[noteSlotCount];
+    GetStrumDelays(beat, attacked, end - start, performance->pulsesPerSixtyFourth, delays);
     for (std::uint32_t string = 0; string < noteSlotCount; ++string) {
         if ((attacked & (1u << string)) == 0) continue;
         const Note &note = beat.notes[string];
@@ -642,10 +691,10 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         std::uint8_t firstKey = static_cast<std::uint8_t>(sound.key);
         std::uint8_t firstVelocity = sound.velocity;
         std::uint32_t firstLength = 0;
+        const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
         if (HasGrace(note) && IsGraceOnBeat(note)) {
             const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
             const std::uint32_t length = GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
-            const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
             if (IsSendableKey(graceKey) && length < noteEnd - start) {
                 Note grace = note;
                 grace.flags = NoteHasDynamic;
@@ -655,12 +704,45 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
                 firstLength = length;
             }
         }
-        StartVoice(player, string, start, end, sound, firstKey, firstLength);
-        keys[count] = firstKey;
-        velocities[count++] = firstVelocity;
+        // A strum never delays a note past half of what it sounds.
+        std::uint32_t delay = delays[string];
+        if (delay > (noteEnd - start) / 2) delay = (noteEnd - start) / 2;
+        const bool onEffects = player->channels.hasEffects && !player->percussion && HasPitchEffects(note, beat);
+        attacks[count++] = {string, start + delay, sound, firstKey, firstVelocity, firstLength, onEffects};
     }
-    MoveTo(player, start);
-    Appended(performance, AddEventNotes(player->chunk, 0x90, player->noteChannel, keys, velocities, count));
+    // Earliest onset first; at one onset, in string order.
+    for (std::uint32_t index = 1; index < count; ++index) {
+        const Attack attack = attacks[index];
+        std::uint32_t place = index;
+        for (; place > 0 && attacks[place - 1].onset > attack.onset; --place) attacks[place] = attacks[place - 1];
+        attacks[place] = attack;
+    }
+    if (count != 0) PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
+    for (std::uint32_t first = 0, last = 0; first < count && !performance->failed; first = last) {
+        const std::uint32_t onset = attacks[first].onset;
+        for (last = first; last < count && attacks[last].onset == onset; ++last) {
+        }
+        SoundUntil(performance, player, onset);
+        std::uint8_t keys[noteSlotCount];
+        std::uint8_t velocities[noteSlotCount];
+        bool onEffects[noteSlotCount];
+        PitchNote pitches[noteSlotCount];
+        for (std::uint32_t index = first; index < last; ++index) {
+            const Attack &attack = attacks[index];
+            StartVoice(player, attack.string, onset, end, attack.sound, attack.firstKey, attack.firstLength);
+            player->voices[attack.string].onEffects = attack.onEffects;
+            const Note &note = beat.notes[attack.string];
+            const std::uint32_t curveEnd = attack.sound.endTick < end ? attack.sound.endTick : end;
+            pitches[index - first] = {&note, attack.string, onset, curveEnd,
+                                      GetSlideTarget(note, attack.string, player->nextBeat), attack.onEffects};
+            keys[index - first] = attack.firstKey;
+            velocities[index - first] = attack.firstVelocity;
+            onEffects[index - first] = attack.onEffects;
+        }
+        if (!player->percussion) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
+        MoveTo(player, onset);
+        SendNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
+    }
 }
 
 // One track through one measure of pulseCount pulses starting at tick
@@ -668,22 +750,45 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
 // the measure's end; beats that would start at or after the end do not play,
 // and a beat of no pulses idles the track to the end.
 void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
-                      const MeasureTrackPair &pair, std::uint32_t measureStart, std::uint32_t pulseCount) {
-    if (pulseCount == 0) return;
-    const bool swung = performance->file->headers.tabInfo.tripletFeel == 1;
-    std::uint32_t pulse = 0;
-    std::uint32_t position = 0;  // sixty-fourths, for the triplet feel
-    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && pulse < pulseCount && !performance->failed;
-         ++beatIndex) {
+                      const MeasureTrackPair &pair, const MeasureTrackPair *nextPair, std::uint32_t measureStart,
+                      std::uint32_t pulseCount) {
+    BeatClock clock = StartBeatClock(performance->file, performance->pulsesPerSixtyFourth, pulseCount);
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && !performance->failed; ++beatIndex) {
         const Beat &beat = pair.beats[beatIndex];
-        const std::uint32_t length =
-            swung ? GetBeatPulseCountAt(beat, 1, position, performance->pulsesPerSixtyFourth)
-                  : GetUnswungBeatPulseCount(beat, performance->pulsesPerSixtyFourth);
-        position += PlainSixtyFourths(beat);
-        const std::uint32_t end = (length == 0 || length > pulseCount - pulse) ? pulseCount : pulse + length;
-        PlayBeat(performance, player, trackIndex, beat, measureStart + pulse, measureStart + end);
-        if (length == 0) break;
-        pulse = end;
+        if (!NextBeatSpan(&clock, beat, &start, &end)) break;
+        if (beatIndex + 1 < pair.beatCount) {
+            player->nextBeat = &pair.beats[beatIndex + 1];
+        } else {
+            player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
+        }
+        PlayBeat(performance, player, trackIndex, beat, measureStart + start, measureStart + end);
+    }
+}
+
+// Changes flagged for all tracks, planned on every other track before any
+// track plays the measure, so that each lands at its own tick everywhere.
+void PlanSharedChanges(Performance *performance, const MeasureTrackPair *row, std::uint32_t measureStart,
+                       std::uint32_t pulseCount) {
+    const std::uint32_t trackCount = performance->file->headers.pieceInfo.trackCount;
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        const MeasureTrackPair &pair = row[trackIndex];
+        if (pair.owners == 0) continue;  // no beat of the pair carries a mix table
+        BeatClock clock = StartBeatClock(performance->file, performance->pulsesPerSixtyFourth, pulseCount);
+        std::uint32_t start = 0;
+        std::uint32_t end = 0;
+        for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount; ++beatIndex) {
+            const Beat &beat = pair.beats[beatIndex];
+            if (!NextBeatSpan(&clock, beat, &start, &end)) break;
+            if ((beat.flags & BeatHasMixTable) == 0 || beat.mixTableEvent == nullptr ||
+                !HasSharedChanges(*beat.mixTableEvent))
+                continue;
+            for (std::uint32_t other = 0; other < trackCount; ++other)
+                if (other != trackIndex)
+                    PlanSharedControllerChanges(&performance->players[other].effects, *beat.mixTableEvent,
+                                                measureStart + start, performance->song.beatPulses);
+        }
     }
 }
 
@@ -738,11 +843,13 @@ bool IsSongComplete(const FileStruct *file) {
 // attack and release, a grace note's, and those of every repeat of tremolo
 // picking or a trill over the beat's longest length (triplet feel lengthens
 // it by half); a mix-table change its settings.
-std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFourth) {
+std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFourth, std::uint32_t trackCount) {
     std::uint64_t events = (beat.flags & BeatHasMixTable) ? mixTableEvents : 0;
+    const std::uint64_t longest = std::uint64_t{GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth)} * 3 / 2 + 1;
+    if (beat.flags & (BeatHasEffects | BeatHasMixTable) || beat.stringFlags != 0)
+        events += GetBeatEffectsEventBound(beat, longest, pulsesPerSixtyFourth, trackCount);
     const std::uint32_t strings = beat.stringFlags & 0x7Fu;
     if (strings == 0) return events;
-    const std::uint64_t longest = std::uint64_t{GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth)} * 3 / 2 + 1;
     for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
         const Note &note = beat.notes[6u - static_cast<std::uint32_t>(__builtin_ctz(bits))];
         events += 2;
@@ -816,13 +923,13 @@ bool IsWithinLimits(const FileStruct *file, WorkingMemory *memory, std::uint8_t 
     std::uint64_t textBytes = std::strlen(TextOrEmpty(file->headers.tabInfo.title));
     for (std::uint32_t track = 0; track < trackCount; ++track)
         textBytes += std::strlen(TextOrEmpty(file->body.tracks[track].name));
-    std::uint64_t events = 2 + chunkCount * (trackStartEvents + 2);
+    std::uint64_t events = 2 + chunkCount * (trackStartEvents + trackStartEffectEvents + 2);
     for (std::uint32_t measure = 0; measure < measureCount; ++measure) {
         std::uint64_t rowEvents = 0;
         for (std::uint32_t track = 0; track < trackCount; ++track) {
             const MeasureTrackPair &pair = file->body.measureTrackPairs[measure][track];
             for (std::uint32_t beat = 0; beat < pair.beatCount; ++beat)
-                rowEvents += GetBeatEventBound(pair.beats[beat], pulsesPerSixtyFourth);
+                rowEvents += GetBeatEventBound(pair.beats[beat], pulsesPerSixtyFourth, trackCount);
             if (rowEvents > largestEvents) break;
         }
         memory->rowEvents[measure] = rowEvents;
@@ -858,6 +965,8 @@ constexpr std::uint64_t bytesPerEvent = 3;
 constexpr std::uint64_t largestReservation = std::uint64_t{1} << 22;
 
 void ReleaseWorkingMemory(WorkingMemory *memory, Performance *performance) {
+    for (std::uint32_t track = 0; track < performance->file->headers.pieceInfo.trackCount; ++track)
+        ReleasePlayerEffects(&memory->players[track].effects);
     MemFree(performance->tempoChanges);
     performance->tempoChanges = nullptr;
     MemFree(memory->block);
@@ -885,7 +994,7 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
 
     WorkingMemory memory = {};
     if (!GetWorkingMemory(file, &memory)) return 0;
-    Performance performance = {file, pulses, false, &midi->tracks[0], 0, memory.players, nullptr, 0, 0};
+    Performance performance = {file, pulses, false, &midi->tracks[0], 0, memory.players, nullptr, 0, 0, {}};
     std::uint64_t eventBound = 0;
     if (!IsWithinLimits(file, &memory, pulses, &eventBound)) {
         ReleaseWorkingMemory(&memory, &performance);
@@ -902,6 +1011,11 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
 
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
     Appended(&performance, AddMetaEventTrackName(performance.conductor, TextOrEmpty(file->headers.tabInfo.title)));
+    performance.song.tempo = file->headers.pieceInfo.tempo;
+    performance.song.beatPulses = 16u * pulses;
+    // The wheel's range of each channel covers the largest offset any track asks for on it.
+    std::uint32_t channelCents[midiChannelCount] = {};
+    std::uint32_t channelBenders[midiChannelCount] = {};
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
         TrackPlayer *player = &performance.players[trackIndex];
         const Track &track = file->body.tracks[trackIndex];
@@ -911,7 +1025,30 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
         player->channels = GetPlayerChannels(track, player->percussion);
         player->noteChannel = player->channels.main;
         player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
+        if (player->percussion || !player->channels.sends) continue;
+        const std::uint32_t cents = GetTrackPitchCents(file, trackIndex);
+        player->effects.bendRange = cents == 0 ? 0 : 1;  // set for real below
+        if (cents == 0) continue;
+        const std::uint8_t channel = GetPitchChannel(player->channels);
+        if (cents > channelCents[channel]) channelCents[channel] = cents;
+        ++channelBenders[channel];
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance.players[trackIndex];
+        const bool bends = player->effects.bendRange != 0;
+        const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
+        const std::uint32_t ownBends = bends && pitchChannel == player->channels.main ? 1 : 0;
+        const bool sharedWheel = channelBenders[player->channels.main] > ownBends;
+        std::uint8_t levels[6] = {};
+        if (const MidiChannelInfo *entry = GetTrackChannelEntry(file, *player->track)) {
+            const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
+                                            entry->reverb, entry->phaser,  entry->tremolo};
+            for (std::uint32_t index = 0; index < 6; ++index) levels[index] = GetVolumeValue(values[index]);
+        }
+        StartPlayerEffects(&player->effects, player->channels, player->percussion, bends ? 1 : 0,
+                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels);
         StartTrack(&performance, player);
+        Appended(&performance, SendBendRange(&player->effects, player->chunk));
     }
 
     std::uint32_t tick = 0;
@@ -935,9 +1072,17 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
             Appended(&performance, AddMetaEventMarker(performance.conductor, TextOrEmpty(measure->marker->text)));
         }
         const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[index];
+        const MeasureTrackPair *nextRow =
+            trackCount == 0 || index + 1 >= measureCount ? nullptr : file->body.measureTrackPairs[index + 1];
+        if (trackCount > 1 && pulseCount != 0) PlanSharedChanges(&performance, row, tick, pulseCount);
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex)
-            PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex], tick,
-                             pulseCount);
+            PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex],
+                             nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);
+        std::uint32_t stepTick = 0;
+        std::uint32_t stepTrack = 0;
+        std::uint32_t stepTempo = 0;
+        while (!performance.failed && TakeTempoStep(&performance.song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
+            KeepTempoChange(&performance, stepTick, stepTrack, GetTempoValue(stepTempo));
         SendTempoChanges(&performance);
         tick += pulseCount;
     }
@@ -946,6 +1091,8 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
         TrackPlayer *player = &performance.players[trackIndex];
         for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
         SoundUntil(&performance, player, tick);
+        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+        if (player->effects.failed) performance.failed = true;
     }
     for (std::uint32_t chunk = 0; chunk <= trackCount && !performance.failed; ++chunk) {
         midi->tracks[chunk].pendingDelta = 0;

@@ -88,6 +88,8 @@ inline int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t 
                          const std::uint8_t *velocities, std::uint32_t count);
 int AddEventController(MidiTrackChunk *track, std::uint8_t channel, MidiController controller, std::uint8_t value);
 int AddEventProgramChange(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t program);
+// Pitch wheel: a 14-bit position (0x2000 is the centre), low seven bits first.
+int AddEventPitchWheel(MidiTrackChunk *track, std::uint8_t channel, std::uint16_t wheel);
 int AddMetaEventTrackName(MidiTrackChunk *track, const char *text);
 int AddMetaEventMarker(MidiTrackChunk *track, const char *text);
 int AddMetaEventSetTempo(MidiTrackChunk *track, std::uint32_t microsecondsPerQuarter);
