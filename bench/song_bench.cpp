@@ -10,9 +10,11 @@
 
 #include "bench_support.h"
 #include "gp/convert.h"
+#include "gp/perform.h"
 #include "gp/song.h"
 #include "mid/midi.h"
 #include "zelto.h"
+#include "zelto_performed.h"
 
 namespace bench {
 
@@ -68,8 +70,11 @@ void LoadFromMemory(benchmark::State &state, const std::string &name) {
     CountFileBytes(state, song);
 }
 
-// ZELTO_CreateMidiBuffer and ZELTO_DestroyMidiBuffer on the loaded song.
-void ExportThroughInterface(benchmark::State &state, const std::string &name) {
+using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
+using Conversion = int (*)(Talvoren::FileStruct *file, Talvoren::MidiFileStruct *midi, std::uint32_t pulses);
+
+// An export entry point and ZELTO_DestroyMidiBuffer on the loaded song.
+void ExportWith(benchmark::State &state, const std::string &name, BufferExport createBuffer) {
     const PreparedSong &song = GetSong(name);
     ZELTO_Init();
     if (!ZELTO_Load(song.path.c_str())) {
@@ -79,7 +84,7 @@ void ExportThroughInterface(benchmark::State &state, const std::string &name) {
     for (auto _ : state) {
         unsigned char *buffer = nullptr;
         std::uint32_t size = 0;
-        if (!ZELTO_CreateMidiBuffer(&buffer, &size) || buffer == nullptr) {
+        if (!createBuffer(&buffer, &size) || buffer == nullptr) {
             state.SkipWithError("the song did not export");
             break;
         }
@@ -90,8 +95,8 @@ void ExportThroughInterface(benchmark::State &state, const std::string &name) {
     CountEvents(state, song);
 }
 
-// The conversion alone: a fresh model, ToMidi, and its release.
-void ConvertDirectly(benchmark::State &state, const std::string &name) {
+// A conversion alone: a fresh model, the conversion, and its release.
+void ConvertWith(benchmark::State &state, const std::string &name, Conversion convert) {
     const PreparedSong &song = GetSong(name);
     gp4::Bytes bytes = song.bytes;
     Talvoren::FileStruct file;
@@ -102,7 +107,7 @@ void ConvertDirectly(benchmark::State &state, const std::string &name) {
     const std::uint32_t chunkCount = file.headers.pieceInfo.trackCount + 1;
     for (auto _ : state) {
         Talvoren::MidiFileStruct midi;
-        if (!Talvoren::InitMidiFileStruct(&midi, chunkCount, 480) || !Talvoren::ToMidi(&file, &midi, 30)) {
+        if (!Talvoren::InitMidiFileStruct(&midi, chunkCount, 480) || !convert(&file, &midi, 30)) {
             state.SkipWithError("the song did not convert");
             Talvoren::FreeMidiFileStruct(&midi);
             break;
@@ -139,6 +144,20 @@ void LoadAndExport(benchmark::State &state, const std::string &name) {
     CountEvents(state, song);
 }
 
+void ExportThroughInterface(benchmark::State &state, const std::string &name) {
+    ExportWith(state, name, ZELTO_CreateMidiBuffer);
+}
+
+void ExportPerformed(benchmark::State &state, const std::string &name) {
+    ExportWith(state, name, ZELTO_CreatePerformedMidiBuffer);
+}
+
+void ConvertDirectly(benchmark::State &state, const std::string &name) { ConvertWith(state, name, Talvoren::ToMidi); }
+
+void ConvertPerformed(benchmark::State &state, const std::string &name) {
+    ConvertWith(state, name, Talvoren::ToPerformedMidi);
+}
+
 void Register(const char *family, void (*run)(benchmark::State &, const std::string &)) {
     for (const std::string &name : SongNames()) {
         benchmark::RegisterBenchmark((std::string(family) + "/" + name).c_str(), run, name)
@@ -153,6 +172,8 @@ void RegisterSongBenchmarks() {
     Register("LoadStream", LoadFromMemory);
     Register("Export", ExportThroughInterface);
     Register("ToMidi", ConvertDirectly);
+    Register("PerformedExport", ExportPerformed);
+    Register("ToPerformedMidi", ConvertPerformed);
     Register("LoadAndExport", LoadAndExport);
 }
 

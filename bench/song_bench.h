@@ -4,8 +4,9 @@
 
 namespace bench {
 
-// Registers Load/NAME, LoadStream/NAME, Export/NAME, ToMidi/NAME and
-// LoadAndExport/NAME for every benchmark song.
+// Registers Load/NAME, LoadStream/NAME, Export/NAME, ToMidi/NAME,
+// PerformedExport/NAME, ToPerformedMidi/NAME and LoadAndExport/NAME for
+// every benchmark song.
 void RegisterSongBenchmarks();
 
 }  // namespace bench

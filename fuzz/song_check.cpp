@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "gp/perform.h"
 #include "gp/song.h"
 #include "gp4_writer.h"
 #include "smf_check.h"
 #include "zelto.h"
 #include "zelto/global.h"
+#include "zelto_performed.h"
 
 namespace fuzzcheck {
 namespace {
@@ -31,6 +33,10 @@ constexpr std::uint32_t lyricsLineCount = 5;
 constexpr std::uint32_t ticksPerQuarter = 480;
 constexpr std::uint32_t pulsesPerSixtyFourth = 30;
 constexpr std::uint32_t hostSizeSentinel = 0xA5A5A5A5u;
+constexpr std::uint8_t percussionChannel = 9;  // where the performed rendering plays drum tracks
+
+// The two export entry points: the plain export and the performed rendering.
+using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
 
 // ---------------------------------------------------------------------------
 // Files the library reads. The input lives in one memory file, rewritten for
@@ -145,14 +151,17 @@ void AddChannel(Digest &digest, const ZELTO_MidiChannelInfo *entry) {
 // With no song loaded every query answers 0 or null and the export refuses.
 
 void CheckExportRefused(std::string &failure, const char *when) {
-    unsigned char sentinel = 0;
-    unsigned char *buffer = &sentinel;
-    std::uint32_t size = hostSizeSentinel;
-    const int result = ZELTO_CreateMidiBuffer(&buffer, &size);
-    if (result != 0) Fail(failure, std::string("export without a song returned ") + std::to_string(result) + " " + when);
-    if (buffer != &sentinel || size != hostSizeSentinel)
-        Fail(failure, std::string("export without a song wrote the host's variables ") + when);
-    if (result == 1 && buffer != &sentinel && buffer != nullptr) ZELTO_DestroyMidiBuffer(buffer);
+    for (BufferExport createBuffer : {ZELTO_CreateMidiBuffer, ZELTO_CreatePerformedMidiBuffer}) {
+        unsigned char sentinel = 0;
+        unsigned char *buffer = &sentinel;
+        std::uint32_t size = hostSizeSentinel;
+        const int result = createBuffer(&buffer, &size);
+        if (result != 0)
+            Fail(failure, std::string("export without a song returned ") + std::to_string(result) + " " + when);
+        if (buffer != &sentinel || size != hostSizeSentinel)
+            Fail(failure, std::string("export without a song wrote the host's variables ") + when);
+        if (result == 1 && buffer != &sentinel && buffer != nullptr) ZELTO_DestroyMidiBuffer(buffer);
+    }
 }
 
 void CheckNoSong(std::string &failure, const char *when) {
@@ -453,8 +462,9 @@ void CheckEveryNoteEnds(std::string &failure, const smf::Track &track, std::size
 
 // The conductor track carries the title and no channel event; chunk k + 1
 // carries the name of song track k and, when the track's channels lie in
-// 1 to 16, channel events on those channels only.
-void CheckChunksBelongToTheirTracks(std::string &failure, const smf::File &parsed) {
+// 1 to 16, channel events on those channels only (in the performed
+// rendering, drum tracks play on the percussion channel).
+void CheckChunksBelongToTheirTracks(std::string &failure, const smf::File &parsed, bool performed) {
     constexpr std::uint8_t trackNameMeta = 0x03;
     const char *title = ZELTO_GetTitle();
     if (smf::FirstMetaText(parsed.tracks[0], trackNameMeta) != (title != nullptr ? title : ""))
@@ -472,19 +482,20 @@ void CheckChunksBelongToTheirTracks(std::string &failure, const smf::File &parse
         if (channel < 1 || channel > channelsPerPort || effectsChannel < 1 || effectsChannel > channelsPerPort)
             continue;
         for (const smf::Event &event : parsed.tracks[chunk].events) {
-            if (event.IsChannel() && event.Channel() != channel - 1 && event.Channel() != effectsChannel - 1)
+            if (event.IsChannel() && event.Channel() != channel - 1 && event.Channel() != effectsChannel - 1 &&
+                !(performed && event.Channel() == percussionChannel))
                 Fail(failure, "track chunk " + std::to_string(chunk) + " has an event on channel " +
                                   std::to_string(event.Channel()) + ", not on its track's");
         }
     }
 }
 
-Export RunExport(std::string &failure, std::uint32_t trackCount) {
+Export RunExport(std::string &failure, std::uint32_t trackCount, BufferExport createBuffer, bool performed) {
     Export done;
     unsigned char sentinel = 0;
     unsigned char *buffer = &sentinel;
     std::uint32_t size = hostSizeSentinel;
-    done.result = ZELTO_CreateMidiBuffer(&buffer, &size);
+    done.result = createBuffer(&buffer, &size);
     if (done.result == 0) {
         if (buffer != &sentinel || size != hostSizeSentinel)
             Fail(failure, "export returned 0 but wrote the host's variables");
@@ -516,20 +527,30 @@ Export RunExport(std::string &failure, std::uint32_t trackCount) {
                           std::to_string(parsed.division) + ", " + std::to_string(parsed.trackCount) +
                           " track chunks for a song of " + std::to_string(trackCount) + " tracks");
     } else {
-        CheckChunksBelongToTheirTracks(failure, parsed);
+        CheckChunksBelongToTheirTracks(failure, parsed, performed);
     }
     return done;
 }
 
-void CheckExports(std::string &failure, Outcome &outcome) {
+void CheckExports(std::string &failure, Outcome &outcome, const Limits &limits) {
     const std::uint32_t trackCount = ZELTO_GetTrackCount();
-    const Export first = RunExport(failure, trackCount);
-    const Export second = RunExport(failure, trackCount);
+    const Export first = RunExport(failure, trackCount, ZELTO_CreateMidiBuffer, false);
+    const Export second = RunExport(failure, trackCount, ZELTO_CreateMidiBuffer, false);
     outcome.exported = true;
     outcome.midiBufferMade = first.made;
     // Only a failed allocation may make two exports differ, and the normal heap has none to spare here.
     if (first.result != second.result || first.made != second.made || first.bytes != second.bytes)
         Fail(failure, "two exports of the same song differ");
+
+    // The performed rendering repeats notes for ornaments: its own bound decides.
+    if (Talvoren::GetPerformedEventBound(Talvoren::theFileStruct, pulsesPerSixtyFourth) > limits.largestEventBound)
+        return;
+    const Export performed = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);
+    const Export again = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);
+    outcome.performedExported = true;
+    if (performed.result != again.result || performed.made != again.made || performed.bytes != again.bytes)
+        Fail(failure, "two performed renderings of the same song differ");
+    if (performed.result != first.result) Fail(failure, "the performed rendering and the export disagree on refusing");
 }
 
 }  // namespace
@@ -558,7 +579,7 @@ Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits 
         if (ZELTO_GetTitle() != title) Fail(failure, "a second ZELTO_Load changed the loaded song");
         const std::uint64_t before = CheckLoadedSong(failure);
         if (IsExportWithinLimits(limits)) {
-            CheckExports(failure, outcome);
+            CheckExports(failure, outcome, limits);
             if (CheckLoadedSong(failure) != before) Fail(failure, "the export changed what the queries answer");
         }
         // Both releases, by the input's length, so that each is used.

@@ -1,6 +1,7 @@
 // song_check.h - one hostile input through the whole public interface: load,
-// every query at every index and at the boundaries, two MIDI exports checked
-// by the strict MIDI reader, release, and a known good song loaded after it.
+// every query at every index and at the boundaries, two MIDI exports and two
+// performed renderings checked by the strict MIDI reader, release, and a
+// known good song loaded after it.
 // Shared by the libFuzzer target, the corpus replay driver and its tests.
 #ifndef ZELTO_FUZZ_SONG_CHECK_H
 #define ZELTO_FUZZ_SONG_CHECK_H
@@ -28,6 +29,7 @@ struct Outcome {
     bool loaded = false;         // ZELTO_Load accepted it
     bool exported = false;       // the export ran (it was within the limits)
     bool midiBufferMade = false; // the export handed out a non-null buffer
+    bool performedExported = false;  // the performed rendering ran (within its own bound) and was checked
     std::string failure;         // empty when every promise held
 };
 

@@ -48,6 +48,7 @@ int main(int argumentCount, char **arguments) {
     std::size_t failed = 0;
     std::size_t loaded = 0;
     std::size_t exported = 0;
+    std::size_t performed = 0;
     for (const std::filesystem::path &input : inputs) {
         std::ifstream stream(input, std::ios::binary);
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
@@ -63,8 +64,10 @@ int main(int argumentCount, char **arguments) {
         }
         loaded += outcome.loaded ? 1 : 0;
         exported += outcome.midiBufferMade ? 1 : 0;
+        performed += outcome.performedExported ? 1 : 0;
     }
-    std::printf("fuzz_replay: %zu inputs, %zu loaded, %zu exported to MIDI\n", inputs.size(), loaded, exported);
+    std::printf("fuzz_replay: %zu inputs, %zu loaded, %zu exported to MIDI, %zu rendered as performed\n",
+                inputs.size(), loaded, exported, performed);
     std::printf("%zu passed, %zu failed\n", passed, failed);
     if (inputs.empty() && !allowEmpty) {
         std::fprintf(stderr, "fuzz_replay: no inputs found\n");

@@ -33,6 +33,7 @@ TEST(FuzzCheck, WholeSongsLoadAndExport) {
         EXPECT_TRUE(outcome.loaded);
         EXPECT_TRUE(outcome.exported);
         EXPECT_TRUE(outcome.midiBufferMade);
+        EXPECT_TRUE(outcome.performedExported);
     }
 }
 

@@ -43,7 +43,10 @@
 
 namespace Talvoren {
 
+// The rendering's own names live in a namespace of their own, so that no
+// helper of another source file can be taken for one of them.
 namespace {
+namespace Performed {
 
 // ---------------------------------------------------------------------------
 // Articulation amounts (the table above).
@@ -247,7 +250,6 @@ struct Voice {
     std::uint8_t keys[2];
     std::uint8_t velocities[2];
     std::uint8_t nextSegment;   // index into keys of the next segment
-    bool slurToNext;            // the note is hammered or pulled into the next one
     bool onEffects;             // plays on the track's effects channel
 };
 
@@ -259,8 +261,14 @@ struct TrackPlayer {
     std::uint8_t noteChannel;
     bool percussion;
     std::uint32_t trackStrings;  // the string bits of the beat that the track has
+    std::uint32_t capo;          // added to every key of a fretted track, at most 256
     std::uint32_t lastTick;      // the tick of the chunk's last event
     std::uint32_t sounding;      // bit s: voice s sounds
+    // When every sounding voice is a single segment ending at uniformTick
+    // (the plain notes of the last beat, as most are), their voices' bits;
+    // else 0.
+    std::uint32_t uniformVoices;
+    std::uint32_t uniformTick;
     std::uint32_t slurred;       // bit s: the next note on string s is slurred
     Voice voices[noteSlotCount];
     const Beat *nextBeat;        // the beat after the one playing, for slides
@@ -276,7 +284,14 @@ struct TempoChange {
 struct Performance {
     FileStruct *file;
     std::uint8_t pulsesPerSixtyFourth;
-    bool failed;  // an event could not be appended or kept
+    bool failed;  // an event could not be appended or kept, or the events passed their limit
+    std::uint64_t events;  // channel events appended
+    // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
+    // its duration code as a byte.
+    std::uint32_t plainBeatPulses[2][0x100];
+    // GetNoteVelocity of a note with each dynamic, and of one without.
+    std::uint8_t dynamicVelocities[0x100];
+    std::uint8_t defaultVelocity;
     MidiTrackChunk *conductor;
     std::uint32_t conductorTick;
     TrackPlayer *players;
@@ -290,19 +305,28 @@ void Appended(Performance *performance, int appended) {
     if (!appended) performance->failed = true;
 }
 
-// Brings the chunk's counter to tick, which is never before its last event,
-// sending the planned effects due by then on the way. The counter keeps the
+// Brings the chunk's counter to tick; the rendering never goes back in time
+// (a tick before the chunk's last event is taken as that event's).
+// The planned effects due by then go out on the way; the counter keeps the
 // ticks of a move that no event followed.
 void MoveTo(TrackPlayer *player, std::uint32_t tick) {
-    SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+    if (tick < player->lastTick) tick = player->lastTick;
+    if (player->effects.waiting) SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
     player->chunk->pendingDelta += tick - player->lastTick;
     player->lastTick = tick;
 }
 
-// Sends count note events of one kind at the chunk's clock: those on the
-// note channel, then those on the effects channel.
-void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind, const std::uint8_t *keys,
-               const std::uint8_t *velocities, const bool *onEffects, std::uint32_t count) {
+// Appends count note events of one kind (0x80 or 0x90) at the chunk's tick.
+[[gnu::always_inline]] inline void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind, const std::uint8_t *keys,
+               const std::uint8_t *velocities, std::uint32_t count) {
+    performance->events += count;
+    Appended(performance, AddEventNotes(player->chunk, kind, player->noteChannel, keys, velocities, count));
+}
+
+// SendNotes for notes of which some (onEffects) play on the effects channel:
+// those on the note channel first.
+void SendVoiceNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind, const std::uint8_t *keys,
+                    const std::uint8_t *velocities, const bool *onEffects, std::uint32_t count) {
     std::uint8_t mainKeys[noteSlotCount];
     std::uint8_t mainVelocities[noteSlotCount];
     std::uint8_t effectKeys[noteSlotCount];
@@ -318,7 +342,8 @@ void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind,
             mainVelocities[mainCount++] = velocities[index];
         }
     }
-    Appended(performance, AddEventNotes(player->chunk, kind, player->noteChannel, mainKeys, mainVelocities, mainCount));
+    if (mainCount != 0) SendNotes(performance, player, kind, mainKeys, mainVelocities, mainCount);
+    performance->events += effectCount;
     Appended(performance, AddEventNotes(player->chunk, kind, player->channels.effects, effectKeys, effectVelocities,
                                         effectCount));
 }
@@ -326,12 +351,23 @@ void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind,
 // Emits the ends (and the next segments) of every voice segment that ends
 // at or before tick, in time order: at one instant all note-offs come before
 // the note-ons of the segments that follow.
-void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tick) {
+const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
+
+// SoundUntil for voices that do not all end together.
+void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32_t tick) {
+    player->uniformVoices = 0;
     while (player->sounding != 0 && !performance->failed) {
         std::uint32_t earliest = noTick;
+        std::uint32_t due = 0;  // the voices whose segment ends at earliest
         for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1) {
             const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
-            if (player->voices[string].offTick < earliest) earliest = player->voices[string].offTick;
+            const std::uint32_t offTick = player->voices[string].offTick;
+            if (offTick < earliest) {
+                earliest = offTick;
+                due = 1u << string;
+            } else if (offTick == earliest) {
+                due |= 1u << string;
+            }
         }
         if (earliest > tick) return;
         std::uint8_t offKeys[noteSlotCount];
@@ -339,19 +375,17 @@ void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tic
         std::uint8_t onVelocities[noteSlotCount];
         bool offEffects[noteSlotCount];
         bool onEffects[noteSlotCount];
-        const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
         std::uint32_t offCount = 0;
         std::uint32_t onCount = 0;
-        for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1) {
+        for (std::uint32_t bits = due; bits != 0; bits &= bits - 1) {
             const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
             Voice &voice = player->voices[string];
-            if (voice.offTick != earliest) continue;
             offEffects[offCount] = voice.onEffects;
             offKeys[offCount++] = voice.key;
             if (voice.period != 0 && earliest < voice.repeatUntil && earliest < voice.endTick) {
                 voice.key = voice.keys[voice.nextSegment];
-                onKeys[onCount] = voice.key;
                 onEffects[onCount] = voice.onEffects;
+                onKeys[onCount] = voice.key;
                 onVelocities[onCount++] = voice.velocities[voice.nextSegment];
                 voice.nextSegment = static_cast<std::uint8_t>(voice.nextSegment ^ 1);
                 const std::uint32_t nextOnset = earliest + voice.period;
@@ -361,13 +395,31 @@ void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tic
             }
         }
         MoveTo(player, earliest);
-        SendNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
-        SendNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, onCount);
+        SendVoiceNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
+        if (onCount != 0) SendVoiceNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, onCount);
     }
 }
 
+// The plain notes of the last beat end together, at once; other voices one
+// segment end after another.
+[[gnu::always_inline]] inline void SoundUntil(Performance *performance, TrackPlayer *player, std::uint32_t tick) {
+    if (player->sounding == 0) return;
+    if (player->sounding != player->uniformVoices || player->uniformTick > tick) {
+        SoundVoicesUntil(performance, player, tick);
+        return;
+    }
+    std::uint8_t offKeys[noteSlotCount];
+    std::uint32_t offCount = 0;
+    for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1)
+        offKeys[offCount++] = player->voices[__builtin_ctz(bits)].key;
+    player->sounding = 0;
+    player->uniformVoices = 0;
+    MoveTo(player, player->uniformTick);
+    SendNotes(performance, player, 0x80, offKeys, offVelocities, offCount);
+}
+
 // Ends voice string's note at tick at the latest (its string is played again).
-void CutVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t tick) {
+[[gnu::always_inline]] inline void CutVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t tick) {
     if ((player->sounding & (1u << string)) == 0) return;
     Voice &voice = player->voices[string];
     if (voice.endTick > tick) voice.endTick = tick;
@@ -379,33 +431,43 @@ void CutVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t tick) {
 // Values of a note.
 
 struct NoteSound {
-    std::uint32_t key;       // above 127: not sent
-    std::uint8_t velocity;
     std::uint32_t endTick;   // noTick: rings on
     std::uint32_t period;    // tremolo picking or trill, else 0
-    std::uint32_t otherKey;  // the trill's other key (the key itself for tremolo picking)
+    std::uint16_t key;       // above 127: not sent
+    std::uint16_t otherKey;  // the trill's other key (the key itself for tremolo picking)
+    std::uint8_t velocity;
     bool slurToNext;
 };
 
 // The key of fret on the string: the plain key (tuning + fret) with the capo
 // added, or the fret itself on a percussion track.
-std::uint32_t GetSoundingKey(const TrackPlayer &player, const Note &note, std::uint32_t string, std::uint8_t fret) {
+std::uint16_t GetSoundingKey(const TrackPlayer &player, const Note &note, std::uint32_t string, std::uint8_t fret) {
     if (player.percussion) return fret;
-    Note fretted = note;
-    fretted.fret = fret;
-    const std::uint64_t key = std::uint64_t{GetNoteKey(*player.track, fretted, string)} + player.track->capoHeight;
-    return key > 0xFFFF ? 0xFFFF : static_cast<std::uint32_t>(key);
+    std::uint32_t key;
+    if (fret == note.fret) {
+        key = GetNoteKey(*player.track, note, string);
+    } else {
+        Note fretted = note;
+        fretted.fret = fret;
+        key = GetNoteKey(*player.track, fretted, string);
+    }
+    return static_cast<std::uint16_t>(key + player.capo);
 }
 
-std::uint32_t GetHarmonicKey(const TrackPlayer &player, const Note &note, std::uint32_t string, std::uint32_t key) {
+std::uint16_t GetHarmonicKey(const TrackPlayer &player, const Note &note, std::uint32_t string, std::uint16_t key) {
     if (player.percussion || note.effect == nullptr || (note.effect->flags2 & effectHarmonic) == 0) return key;
     const HarmonicPitch pitch = GetHarmonicPitch(static_cast<std::uint8_t>(note.effect->harmonic), note.fret);
-    if (pitch.fromOpenString) return GetSoundingKey(player, note, string, 0) + pitch.semitones;
-    return key + pitch.semitones;
+    const std::uint32_t base = pitch.fromOpenString ? GetSoundingKey(player, note, string, 0) : key;
+    return static_cast<std::uint16_t>(base + pitch.semitones);
 }
 
-std::uint8_t GetAttackVelocity(const Note &note, bool slurred) {
-    std::int32_t velocity = GetNoteVelocity(note);
+// The note's velocity from its dynamic (GetNoteVelocity, looked up).
+std::uint8_t GetPlainVelocity(const Performance *performance, const Note &note) {
+    return (note.flags & NoteHasDynamic) ? performance->dynamicVelocities[note.dynamic] : performance->defaultVelocity;
+}
+
+std::uint8_t GetAttackVelocity(const Performance *performance, const Note &note, bool slurred) {
+    std::int32_t velocity = GetPlainVelocity(performance, note);
     if (note.flags & noteGhost) velocity += ghostVelocityChange;
     if (note.flags & noteAccent) velocity += accentVelocityChange;
     if (note.flags & noteHeavyAccent) velocity += heavyAccentVelocityChange;
@@ -433,8 +495,17 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
                        std::uint32_t string, std::uint32_t start, std::uint32_t end) {
     NoteSound sound = {};
     const NoteEffect *effect = note.effect;
+    if (effect == nullptr && note.noteType == 1 && (note.flags & (noteGhost | noteAccent | noteHeavyAccent)) == 0 &&
+        (player.slurred & (1u << string)) == 0) {
+        // A plain note, as most are.
+        sound.key = GetSoundingKey(player, note, string, note.fret);
+        sound.otherKey = sound.key;
+        sound.velocity = GetPlainVelocity(performance, note);
+        sound.endTick = end;
+        return sound;
+    }
     sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, note.fret));
-    sound.velocity = GetAttackVelocity(note, (player.slurred & (1u << string)) != 0);
+    sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0);
     sound.endTick = GetNoteEnd(performance, note, start, end);
     sound.otherKey = sound.key;
     if (effect != nullptr && note.noteType != 3) {
@@ -452,6 +523,11 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
 
 bool IsSendableKey(std::uint32_t key) { return key <= largestDataByte; }
 
+// A grace note's velocity comes from its own dynamic.
+std::uint8_t GetGraceVelocity(const Performance *performance, const Note &note) {
+    return performance->dynamicVelocities[static_cast<std::uint8_t>(note.effect->graceDynamic)];
+}
+
 // Whether a note of the beat has a grace note, and where it sounds.
 bool HasGrace(const Note &note) {
     return note.effect != nullptr && (note.effect->flags1 & effectGrace) != 0 && note.noteType != 2;
@@ -466,6 +542,7 @@ bool IsGraceOnBeat(const Note &note) {
 
 void SendProgram(Performance *performance, TrackPlayer *player, std::uint8_t program) {
     if (!player->channels.sends || program > largestDataByte) return;
+    performance->events += 2;
     Appended(performance, AddEventProgramChange(player->chunk, player->channels.main, program));
     if (player->channels.hasEffects)
         Appended(performance, AddEventProgramChange(player->chunk, player->channels.effects, program));
@@ -474,6 +551,7 @@ void SendProgram(Performance *performance, TrackPlayer *player, std::uint8_t pro
 void SendController(Performance *performance, TrackPlayer *player, MidiController controller, std::uint8_t value) {
     if (!player->channels.sends) return;
     const std::uint8_t sent = GetVolumeValue(value);
+    performance->events += 2;
     Appended(performance, AddEventController(player->chunk, player->channels.main, controller, sent));
     if (player->channels.hasEffects)
         Appended(performance, AddEventController(player->chunk, player->channels.effects, controller, sent));
@@ -515,7 +593,7 @@ void StartTrack(Performance *performance, TrackPlayer *player) {
 
 void KeepTempoChange(Performance *performance, std::uint32_t tick, std::uint32_t track, std::uint32_t value) {
     if (performance->tempoChangeCount == performance->tempoChangeCapacity) {
-        const std::uint32_t capacity = performance->tempoChangeCapacity == 0 ? 16 : performance->tempoChangeCapacity * 2;
+        const std::uint32_t capacity = performance->tempoChangeCapacity == 0 ? 8 : performance->tempoChangeCapacity * 2;
         if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
             performance->failed = true;
             return;
@@ -556,7 +634,6 @@ void StartVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t start, 
     Voice &voice = player->voices[string];
     voice.key = firstKey;
     voice.endTick = sound.endTick;
-    voice.slurToNext = sound.slurToNext;
     voice.nextSegment = 0;
     voice.keys[1] = static_cast<std::uint8_t>(sound.key);
     voice.velocities[0] = sound.velocity;
@@ -615,10 +692,7 @@ void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat
         CutVoice(player, first, firstStart);
         SoundUntil(performance, player, firstStart);
         if (!IsSendableKey(key)) continue;
-        Note grace = note;
-        grace.flags = NoteHasDynamic;
-        grace.dynamic = note.effect->graceDynamic;
-        const std::uint8_t velocity = GetNoteVelocity(grace);
+        const std::uint8_t velocity = GetGraceVelocity(performance, note);
         Voice &voice = player->voices[first];
         voice = {};
         voice.key = static_cast<std::uint8_t>(key);
@@ -627,63 +701,123 @@ void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat
         player->sounding |= 1u << first;
         MoveTo(player, firstStart);
         const std::uint8_t keyByte = static_cast<std::uint8_t>(key);
-        Appended(performance, AddEventNotes(player->chunk, 0x90, player->noteChannel, &keyByte, &velocity, 1));
+        SendNotes(performance, player, 0x90, &keyByte, &velocity, 1);
     }
 }
 
-// One beat of the track from start to end (end >= start).
+// The slot of the first string left in a set of string-flag bits (bit 6 - s
+// stands for string s), taken out of the set.
+std::uint32_t TakeFirstString(std::uint32_t *bits) {
+    const std::uint32_t bit = 31u - static_cast<std::uint32_t>(__builtin_clz(*bits));
+    *bits &= ~(1u << bit);
+    return 6u - bit;
+}
+
+// A note of the beat that starts sounding: its slot and how it sounds.
+struct Attack {
+    std::uint32_t string;
+    NoteSound sound;
+    std::uint32_t firstLength;  // of a grace note on the beat, else 0
+};
+
+// One beat of the track from start to end (end >= start). Ties first (a tie
+// continues the note its string sounds, which then lasts to the tie's end),
+// then the strings played again are cut, grace notes before the beat sound,
+// the notes that end by the beat's start end, the mix-table change applies,
+// and the beat's notes start.
 void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, const Beat &beat,
               std::uint32_t start, std::uint32_t end) {
-    const bool sounds = player->channels.sends && !IsBeatSilent(beat);
-    std::uint32_t strings = sounds ? (beat.stringFlags & player->trackStrings) : 0;
-    // Ties first: a tie continues the note its string sounds, which then
-    // lasts to the tie's end.
-    std::uint32_t attacked = 0;  // slot bits (bit s: string s) of the notes that start here
-    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
-        const std::uint32_t string = 6u - static_cast<std::uint32_t>(__builtin_ctz(bits));
+    const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
+    // A beat with beat effects (strums, the tremolo bar, vibrato, fade-in) plays each note as an attack.
+    const bool plainBeat = (beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr;
+    Attack attacks[noteSlotCount];
+    std::uint32_t attackCount = 0;
+    // Plain notes (most are): no effect, no accent, not slurred into.
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
+    std::uint32_t plainStrings = 0;  // slot bits of the plain notes that start
+    std::uint32_t count = 0;
+    std::uint32_t graceBits = 0;  // string-flag bits of the attacked notes with a grace note
+    // The sounding voices that may ring past the beat's start, and are cut
+    // there when their string plays again.
+    const std::uint32_t ringing =
+        player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
+    for (std::uint32_t bits = sounds ? (beat.stringFlags & player->trackStrings) : 0; bits != 0;) {
+        const std::uint32_t string = TakeFirstString(&bits);
+        const std::uint32_t bit = 1u << string;
         const Note &note = beat.notes[string];
+        if (note.effect == nullptr && note.noteType == 1 && plainBeat &&
+            (note.flags & (NoteHasTypeAndFret | noteGhost | noteAccent | noteHeavyAccent)) == NoteHasTypeAndFret &&
+            (player->slurred & bit) == 0) {
+            if (ringing & bit) CutVoice(player, string, start);
+            const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
+            if (!IsSendableKey(key)) continue;
+            keys[count] = static_cast<std::uint8_t>(key);
+            velocities[count++] = GetPlainVelocity(performance, note);
+            plainStrings |= bit;
+            continue;
+        }
         if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType < 1 || note.noteType > 3) continue;
-        if (note.noteType == 2 && (player->sounding & (1u << string))) {
+        if (note.noteType == 2 && (player->sounding & bit)) {
             Voice &voice = player->voices[string];
             const std::uint32_t tieEnd = GetNoteEnd(performance, note, start, end);
             const bool lastSegment =
                 voice.period == 0 || voice.offTick == voice.endTick || voice.offTick >= voice.repeatUntil;
             voice.endTick = tieEnd;
             if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
+            player->uniformVoices = 0;
             continue;
         }
-        attacked |= 1u << string;
-        CutVoice(player, string, start);
+        if (ringing & bit) CutVoice(player, string, start);
+        attacks[attackCount].string = string;
+        attacks[attackCount++].sound = GetNoteSound(performance, *player, note, string, start, end);
+        if (HasGrace(note)) graceBits |= 0x40u >> string;
     }
-    if (attacked != 0) {
-        std::uint32_t attackedBits = 0;  // the same strings as string-flag bits
-        for (std::uint32_t bits = attacked; bits != 0; bits &= bits - 1)
-            attackedBits |= 0x40u >> static_cast<std::uint32_t>(__builtin_ctz(bits));
-        SoundGracesBefore(performance, player, beat, attackedBits, start);
+    if (graceBits != 0) {
+        player->uniformVoices = 0;
+        SoundGracesBefore(performance, player, beat, graceBits, start);
     }
     SoundUntil(performance, player, start);
     if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
         ApplyMixTable(performance, player, trackIndex, start, *beat.mixTableEvent);
-    if (attacked == 0) return;
+    if (attackCount == 0 && count == 0) return;
 
-    // The notes that start here, each at its onset (a strum delays some).
-    struct Attack {
+    const std::uint32_t startedPlain = plainStrings;
+    // Every note that starts: the plain ones at the beat's start, the others
+    // at their onset (a strum delays some), earliest first.
+    struct Onset {
         std::uint32_t string;
         std::uint32_t onset;
-        NoteSound sound;
-        std::uint8_t firstKey;
-        std::uint8_t firstVelocity;
-        std::uint32_t firstLength;
+        std::uint32_t attack;  // index into attacks, or attackCount for a plain note
+        std::uint8_t key;
+        std::uint8_t velocity;
         bool onEffects;
     };
-    Attack attacks[noteSlotCount];
-    std::uint32_t count = 0;
-    std::uint32_t delays[noteSlotCount];
-    GetStrumDelays(beat, attacked, end - start, performance->pulsesPerSixtyFourth, delays);
-    for (std::uint32_t string = 0; string < noteSlotCount; ++string) {
-        if ((attacked & (1u << string)) == 0) continue;
-        const Note &note = beat.notes[string];
-        const NoteSound sound = GetNoteSound(performance, *player, note, string, start, end);
+    Onset onsets[noteSlotCount];
+    std::uint32_t onsetCount = 0;
+    const bool planPitch = !player->percussion && (player->effects.bends || player->effects.sharedWheel);
+    for (std::uint32_t index = 0; index < count; ++index) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
+        plainStrings &= plainStrings - 1;
+        Voice &voice = player->voices[string];
+        voice.key = keys[index];
+        voice.offTick = end;
+        voice.endTick = end;
+        voice.period = 0;
+        voice.onEffects = false;
+        player->sounding |= 1u << string;
+        onsets[onsetCount++] = {string, start, attackCount, keys[index], velocities[index], false};
+    }
+    std::uint32_t delays[noteSlotCount] = {};
+    if (!plainBeat) {
+        std::uint32_t attackedStrings = 0;
+        for (std::uint32_t index = 0; index < attackCount; ++index) attackedStrings |= 1u << attacks[index].string;
+        GetStrumDelays(beat, attackedStrings, end - start, performance->pulsesPerSixtyFourth, delays);
+        if (attackCount != 0) PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
+    }
+    for (std::uint32_t index = 0; index < attackCount; ++index) {
+        const std::uint32_t string = attacks[index].string;
+        const NoteSound &sound = attacks[index].sound;
         if (!IsSendableKey(sound.key) || !IsSendableKey(sound.otherKey)) {
             player->slurred &= ~(1u << string);
             continue;
@@ -691,57 +825,69 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         std::uint8_t firstKey = static_cast<std::uint8_t>(sound.key);
         std::uint8_t firstVelocity = sound.velocity;
         std::uint32_t firstLength = 0;
+        const Note &note = beat.notes[string];
         const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
-        if (HasGrace(note) && IsGraceOnBeat(note)) {
+        if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
             const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
             const std::uint32_t length = GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
             if (IsSendableKey(graceKey) && length < noteEnd - start) {
-                Note grace = note;
-                grace.flags = NoteHasDynamic;
-                grace.dynamic = note.effect->graceDynamic;
                 firstKey = static_cast<std::uint8_t>(graceKey);
-                firstVelocity = GetNoteVelocity(grace);
+                firstVelocity = GetGraceVelocity(performance, note);
                 firstLength = length;
             }
         }
         // A strum never delays a note past half of what it sounds.
-        std::uint32_t delay = delays[string];
-        if (delay > (noteEnd - start) / 2) delay = (noteEnd - start) / 2;
+        const std::uint32_t delay = delays[string] < (noteEnd - start) / 2 ? delays[string] : (noteEnd - start) / 2;
         const bool onEffects = player->channels.hasEffects && !player->percussion && HasPitchEffects(note, beat);
-        attacks[count++] = {string, start + delay, sound, firstKey, firstVelocity, firstLength, onEffects};
+        onsets[onsetCount] = {string, start + delay, index, firstKey, firstVelocity, onEffects};
+        attacks[index].firstLength = firstLength;
+        ++onsetCount;
     }
-    // Earliest onset first; at one onset, in string order.
-    for (std::uint32_t index = 1; index < count; ++index) {
-        const Attack attack = attacks[index];
+    for (std::uint32_t index = 1; index < onsetCount; ++index) {
+        const Onset moved = onsets[index];
         std::uint32_t place = index;
-        for (; place > 0 && attacks[place - 1].onset > attack.onset; --place) attacks[place] = attacks[place - 1];
-        attacks[place] = attack;
+        for (; place > 0 && onsets[place - 1].onset > moved.onset; --place) onsets[place] = onsets[place - 1];
+        onsets[place] = moved;
     }
-    if (count != 0) PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
-    for (std::uint32_t first = 0, last = 0; first < count && !performance->failed; first = last) {
-        const std::uint32_t onset = attacks[first].onset;
-        for (last = first; last < count && attacks[last].onset == onset; ++last) {
-        }
-        SoundUntil(performance, player, onset);
-        std::uint8_t keys[noteSlotCount];
-        std::uint8_t velocities[noteSlotCount];
+    for (std::uint32_t first = 0, last = 0; first < onsetCount && !performance->failed; first = last) {
+        const std::uint32_t onset = onsets[first].onset;
+        for (last = first; last < onsetCount && onsets[last].onset == onset;) ++last;
+        if (onset != start) SoundUntil(performance, player, onset);
+        std::uint8_t onKeys[noteSlotCount];
+        std::uint8_t onVelocities[noteSlotCount];
         bool onEffects[noteSlotCount];
         PitchNote pitches[noteSlotCount];
+        bool anyEffects = false;
         for (std::uint32_t index = first; index < last; ++index) {
-            const Attack &attack = attacks[index];
-            StartVoice(player, attack.string, onset, end, attack.sound, attack.firstKey, attack.firstLength);
-            player->voices[attack.string].onEffects = attack.onEffects;
-            const Note &note = beat.notes[attack.string];
-            const std::uint32_t curveEnd = attack.sound.endTick < end ? attack.sound.endTick : end;
-            pitches[index - first] = {&note, attack.string, onset, curveEnd,
-                                      GetSlideTarget(note, attack.string, player->nextBeat), attack.onEffects};
-            keys[index - first] = attack.firstKey;
-            velocities[index - first] = attack.firstVelocity;
-            onEffects[index - first] = attack.onEffects;
+            const Onset &note = onsets[index];
+            std::uint32_t curveEnd = end;
+            if (note.attack < attackCount) {
+                Attack &attack = attacks[note.attack];
+                StartVoice(player, note.string, onset, end, attack.sound, note.key, attack.firstLength);
+                player->voices[note.string].onEffects = note.onEffects;
+                if (attack.sound.endTick < end) curveEnd = attack.sound.endTick;
+            }
+            if (planPitch) {
+                const Note &played = beat.notes[note.string];
+                pitches[index - first] = {&played, note.string, onset, curveEnd,
+                                          GetSlideTarget(played, note.string, player->nextBeat), note.onEffects};
+            }
+            onKeys[index - first] = note.key;
+            onVelocities[index - first] = note.velocity;
+            onEffects[index - first] = note.onEffects;
+            anyEffects = anyEffects || note.onEffects;
         }
-        if (!player->percussion) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
+        if (planPitch) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
         MoveTo(player, onset);
-        SendNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
+        if (anyEffects) {
+            SendVoiceNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, last - first);
+        } else {
+            SendNotes(performance, player, 0x90, onKeys, onVelocities, last - first);
+        }
+    }
+    if (player->sounding == startedPlain) {
+        player->uniformVoices = startedPlain;
+        player->uniformTick = end;
     }
 }
 
@@ -752,18 +898,31 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
 void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
                       const MeasureTrackPair &pair, const MeasureTrackPair *nextPair, std::uint32_t measureStart,
                       std::uint32_t pulseCount) {
-    BeatClock clock = StartBeatClock(performance->file, performance->pulsesPerSixtyFourth, pulseCount);
-    std::uint32_t start = 0;
-    std::uint32_t end = 0;
-    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && !performance->failed; ++beatIndex) {
+    if (pulseCount == 0) return;
+    const bool swung = performance->file->headers.tabInfo.tripletFeel == 1;
+    std::uint32_t pulse = 0;
+    std::uint32_t position = 0;  // sixty-fourths, for the triplet feel
+    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && pulse < pulseCount && !performance->failed;
+         ++beatIndex) {
         const Beat &beat = pair.beats[beatIndex];
-        if (!NextBeatSpan(&clock, beat, &start, &end)) break;
+        std::uint32_t length;
+        if (swung) {
+            length = GetBeatPulseCountAt(beat, 1, position, performance->pulsesPerSixtyFourth);
+            position += PlainSixtyFourths(beat);
+        } else if (beat.flags & BeatHasTuplet) {
+            length = GetUnswungBeatPulseCount(beat, performance->pulsesPerSixtyFourth);
+        } else {
+            length = performance->plainBeatPulses[beat.flags & BeatDotted][static_cast<std::uint8_t>(beat.duration)];
+        }
+        const std::uint32_t end = (length == 0 || length > pulseCount - pulse) ? pulseCount : pulse + length;
         if (beatIndex + 1 < pair.beatCount) {
             player->nextBeat = &pair.beats[beatIndex + 1];
         } else {
             player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
         }
-        PlayBeat(performance, player, trackIndex, beat, measureStart + start, measureStart + end);
+        PlayBeat(performance, player, trackIndex, beat, measureStart + pulse, measureStart + end);
+        if (length == 0) break;
+        pulse = end;
     }
 }
 
@@ -846,12 +1005,9 @@ bool IsSongComplete(const FileStruct *file) {
 std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFourth, std::uint32_t trackCount) {
     std::uint64_t events = (beat.flags & BeatHasMixTable) ? mixTableEvents : 0;
     const std::uint64_t longest = std::uint64_t{GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth)} * 3 / 2 + 1;
-    if (beat.flags & (BeatHasEffects | BeatHasMixTable) || beat.stringFlags != 0)
-        events += GetBeatEffectsEventBound(beat, longest, pulsesPerSixtyFourth, trackCount);
-    const std::uint32_t strings = beat.stringFlags & 0x7Fu;
-    if (strings == 0) return events;
-    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
-        const Note &note = beat.notes[6u - static_cast<std::uint32_t>(__builtin_ctz(bits))];
+    events += GetBeatEffectsEventBound(beat, longest, pulsesPerSixtyFourth, trackCount);
+    for (std::uint32_t bits = beat.stringFlags & 0x7Fu; bits != 0;) {
+        const Note &note = beat.notes[TakeFirstString(&bits)];
         events += 2;
         const NoteEffect *effect = note.effect;
         if (effect == nullptr) continue;
@@ -870,27 +1026,19 @@ std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFou
     return events;
 }
 
-// Working memory of a rendering, in one block.
-struct WorkingMemory {
+// The walk's working memory, in one block.
+struct WalkMemory {
     void *block;
     Walk walk;
-    std::uint64_t *rowEvents;  // per measure: the bound of the events of all its pairs
-    TrackPlayer *players;
 };
 
-bool GetWorkingMemory(const FileStruct *file, WorkingMemory *memory) {
+bool GetWalkMemory(const FileStruct *file, WalkMemory *memory) {
     const std::uint64_t measureCount = file->headers.pieceInfo.measureCount;
-    const std::uint64_t trackCount = file->headers.pieceInfo.trackCount;
-    const std::uint64_t bytes = measureCount * (sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t) + 2) +
-                                trackCount * sizeof(TrackPlayer) + sizeof(std::uint64_t);
+    const std::uint64_t bytes = measureCount * (2 * sizeof(std::uint32_t) + 2) + 1;
     if (bytes > 0x7FFFFFFF) return false;
     memory->block = MemCalloc(1, static_cast<std::size_t>(bytes));
     if (memory->block == nullptr) return false;
     auto *bytesAt = static_cast<unsigned char *>(memory->block);
-    memory->rowEvents = reinterpret_cast<std::uint64_t *>(bytesAt);
-    bytesAt += measureCount * sizeof(std::uint64_t);
-    memory->players = reinterpret_cast<TrackPlayer *>(bytesAt);
-    bytesAt += trackCount * sizeof(TrackPlayer);
     memory->walk.closing = reinterpret_cast<std::uint32_t *>(bytesAt);
     bytesAt += measureCount * sizeof(std::uint32_t);
     memory->walk.opening = reinterpret_cast<std::uint32_t *>(bytesAt);
@@ -913,99 +1061,132 @@ bool GetWorkingMemory(const FileStruct *file, WorkingMemory *memory) {
     return true;
 }
 
-// Walks the playing order, adding up ticks, measure visits, text bytes and
-// the event bound; false as soon as a limit is passed.
-bool IsWithinLimits(const FileStruct *file, WorkingMemory *memory, std::uint8_t pulsesPerSixtyFourth,
-                    std::uint64_t *eventBound) {
+// What walking the playing order finds: the measures played and an upper
+// bound of the events that are not notes.
+struct WalkCost {
+    std::uint64_t measuresPlayed;
+    std::uint64_t conductorEvents;
+};
+
+// Walks the playing order, adding up ticks, measure visits and text bytes;
+// false as soon as a limit is passed. The channel events are counted while the
+// song plays.
+bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
     std::uint64_t textBytes = std::strlen(TextOrEmpty(file->headers.tabInfo.title));
     for (std::uint32_t track = 0; track < trackCount; ++track)
         textBytes += std::strlen(TextOrEmpty(file->body.tracks[track].name));
-    std::uint64_t events = 2 + chunkCount * (trackStartEvents + trackStartEffectEvents + 2);
-    for (std::uint32_t measure = 0; measure < measureCount; ++measure) {
-        std::uint64_t rowEvents = 0;
-        for (std::uint32_t track = 0; track < trackCount; ++track) {
-            const MeasureTrackPair &pair = file->body.measureTrackPairs[measure][track];
-            for (std::uint32_t beat = 0; beat < pair.beatCount; ++beat)
-                rowEvents += GetBeatEventBound(pair.beats[beat], pulsesPerSixtyFourth, trackCount);
-            if (rowEvents > largestEvents) break;
-        }
-        memory->rowEvents[measure] = rowEvents;
-    }
     std::uint64_t ticks = 0;
     std::uint64_t visits = 0;
+    std::uint64_t events = 2 + chunkCount * (trackStartEvents + trackStartEffectEvents + 2);
     std::uint8_t numerator = 0;
     std::uint8_t denominator = 0;
-    Walk *walk = &memory->walk;
     StartWalk(walk);
     for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount; index = NextPlayedMeasure(walk)) {
         const Measure *measure = &file->body.measures[index];
         if (UpdateTimeSignature(measure, &numerator, &denominator)) events += 1;
-        const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
-        ticks += pulseCount;
+        ticks += GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
         visits += chunkCount;
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
             events += 1;
             textBytes += std::strlen(TextOrEmpty(measure->marker->text));
         }
-        if (pulseCount != 0) events += memory->rowEvents[index];
-        if (ticks > largestSongTicks || visits > largestMeasureVisits || events > largestEvents ||
-            textBytes > largestTextBytes)
-            return false;
+        if (ticks > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes) return false;
     }
-    *eventBound = events;
+    cost->measuresPlayed = visits / chunkCount;
+    cost->conductorEvents = events;
     return true;
 }
 
-// Room for the events the bound allows, shared out by tracks' beats: the
-// chunks then seldom grow while the song plays.
-constexpr std::uint64_t bytesPerEvent = 3;
-constexpr std::uint64_t largestReservation = std::uint64_t{1} << 22;
+// About the bytes a played beat takes in its track's chunk: the note-ons and
+// note-offs of two or three notes.
+constexpr std::uint64_t expectedBeatBytes = 16;
+constexpr std::uint64_t trackOpeningBytes = 64;
+constexpr std::uint64_t largestReservation = std::uint64_t{1} << 24;
 
-void ReleaseWorkingMemory(WorkingMemory *memory, Performance *performance) {
-    for (std::uint32_t track = 0; track < performance->file->headers.pieceInfo.trackCount; ++track)
-        ReleasePlayerEffects(&memory->players[track].effects);
-    MemFree(performance->tempoChanges);
-    performance->tempoChanges = nullptr;
-    MemFree(memory->block);
-    memory->block = nullptr;
+// Sizes every track chunk once for the beats its track plays, so that the
+// chunks seldom grow while the song plays. false when a buffer cannot be had.
+bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint64_t measuresPlayed) {
+    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
+    if (measureCount == 0) return true;
+    for (std::uint32_t track = 0; track < trackCount; ++track) {
+        std::uint64_t beats = 0;
+        for (std::uint32_t measure = 0; measure < measureCount; ++measure)
+            beats += file->body.measureTrackPairs[measure][track].beatCount;
+        std::uint64_t bytes = beats * measuresPlayed / measureCount * expectedBeatBytes + trackOpeningBytes;
+        if (bytes > largestReservation) bytes = largestReservation;
+        if (!ReserveEvents(&midi->tracks[track + 1], static_cast<std::uint32_t>(bytes))) return false;
+    }
+    return true;
 }
 
-}  // namespace
-
-std::uint64_t GetPerformedEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
+std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || !IsSongComplete(file)) return 0;
-    WorkingMemory memory = {};
-    if (!GetWorkingMemory(file, &memory)) return 0;
-    std::uint64_t bound = 0;
-    if (!IsWithinLimits(file, &memory, static_cast<std::uint8_t>(pulsesPerSixtyFourth), &bound)) bound = largestEvents + 1;
+    WalkMemory memory = {};
+    if (!GetWalkMemory(file, &memory)) return 0;
+    const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
+    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
+    WalkCost cost = {};
+    std::uint64_t bound = largestEvents + 1;
+    if (IsWithinLimits(file, &memory.walk, pulses, &cost)) {
+        bound = cost.conductorEvents;
+        StartWalk(&memory.walk);
+        for (std::uint32_t index = NextPlayedMeasure(&memory.walk); index < measureCount && bound <= largestEvents;
+             index = NextPlayedMeasure(&memory.walk)) {
+            for (std::uint32_t track = 0; track < trackCount; ++track) {
+                const MeasureTrackPair &pair = file->body.measureTrackPairs[index][track];
+                for (std::uint32_t beat = 0; beat < pair.beatCount; ++beat)
+                    bound += GetBeatEventBound(pair.beats[beat], pulses, trackCount);
+            }
+        }
+    }
     MemFree(memory.block);
     return bound;
 }
 
-int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+// Returns 0, with nothing appended, when the model does not hold one chunk
+// more than the song has tracks or when the walk passes the render limits
+// (ticks, measures played, text); returns 0 as well, with the chunks keeping
+// what was appended, when the working memory cannot be had, an event cannot
+// be appended, or the events played pass their limit.
+int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
 
-    WorkingMemory memory = {};
-    if (!GetWorkingMemory(file, &memory)) return 0;
-    Performance performance = {file, pulses, false, &midi->tracks[0], 0, memory.players, nullptr, 0, 0, {}};
-    std::uint64_t eventBound = 0;
-    if (!IsWithinLimits(file, &memory, pulses, &eventBound)) {
-        ReleaseWorkingMemory(&memory, &performance);
+    WalkMemory memory = {};
+    if (!GetWalkMemory(file, &memory)) return 0;
+    WalkCost cost = {};
+    TrackPlayer *players = nullptr;
+    if (!IsWithinLimits(file, &memory.walk, pulses, &cost) || !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
+        (players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) == nullptr) {
+        MemFree(memory.block);
         return 0;
     }
-    std::uint64_t reserved = eventBound * bytesPerEvent / (std::uint64_t{trackCount} + 1) + 64;
-    if (reserved > largestReservation) reserved = largestReservation;
-    for (std::uint32_t chunk = 1; chunk <= trackCount; ++chunk) {
-        if (!ReserveEvents(&midi->tracks[chunk], static_cast<std::uint32_t>(reserved))) {
-            ReleaseWorkingMemory(&memory, &performance);
-            return 0;
+    Performance performance = {};
+    performance.file = file;
+    performance.pulsesPerSixtyFourth = pulses;
+    performance.conductor = &midi->tracks[0];
+    performance.players = players;
+    Note dynamicNote = {};
+    performance.defaultVelocity = GetNoteVelocity(dynamicNote);
+    dynamicNote.flags = NoteHasDynamic;
+    for (std::uint32_t dynamic = 0; dynamic < 0x100; ++dynamic) {
+        dynamicNote.dynamic = static_cast<std::uint8_t>(dynamic);
+        performance.dynamicVelocities[dynamic] = GetNoteVelocity(dynamicNote);
+    }
+    for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
+        for (std::uint32_t code = 0; code < 0x100; ++code) {
+            Beat plain = {};
+            plain.flags = dotted ? BeatDotted : 0;
+            plain.duration = static_cast<std::int8_t>(code);
+            performance.plainBeatPulses[dotted][code] = GetUnswungBeatPulseCount(plain, pulses);
         }
     }
 
@@ -1024,29 +1205,29 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
         player->percussion = (track.flags & trackPercussion) != 0 || track.midiChannel == percussionChannel + 1u;
         player->channels = GetPlayerChannels(track, player->percussion);
         player->noteChannel = player->channels.main;
+        // Any capo above 256 frets makes every key unsendable, as 256 does.
+        player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
         player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
         if (player->percussion || !player->channels.sends) continue;
-        const std::uint32_t cents = GetTrackPitchCents(file, trackIndex);
-        player->effects.bendRange = cents == 0 ? 0 : 1;  // set for real below
-        if (cents == 0) continue;
+        player->effects.pitchCents = GetTrackPitchCents(file, trackIndex);
+        if (player->effects.pitchCents == 0) continue;
         const std::uint8_t channel = GetPitchChannel(player->channels);
-        if (cents > channelCents[channel]) channelCents[channel] = cents;
+        if (player->effects.pitchCents > channelCents[channel]) channelCents[channel] = player->effects.pitchCents;
         ++channelBenders[channel];
     }
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
         TrackPlayer *player = &performance.players[trackIndex];
-        const bool bends = player->effects.bendRange != 0;
         const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
-        const std::uint32_t ownBends = bends && pitchChannel == player->channels.main ? 1 : 0;
-        const bool sharedWheel = channelBenders[player->channels.main] > ownBends;
+        const bool bendsOnMain = player->effects.pitchCents != 0 && pitchChannel == player->channels.main;
+        const bool sharedWheel = channelBenders[player->channels.main] > (bendsOnMain ? 1u : 0u);
         std::uint8_t levels[6] = {};
         if (const MidiChannelInfo *entry = GetTrackChannelEntry(file, *player->track)) {
             const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
                                             entry->reverb, entry->phaser,  entry->tremolo};
             for (std::uint32_t index = 0; index < 6; ++index) levels[index] = GetVolumeValue(values[index]);
         }
-        StartPlayerEffects(&player->effects, player->channels, player->percussion, bends ? 1 : 0,
-                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels);
+        StartPlayerEffects(&player->effects, player->channels, player->percussion,
+                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels, &performance.events);
         StartTrack(&performance, player);
         Appended(&performance, SendBendRange(&player->effects, player->chunk));
     }
@@ -1058,6 +1239,7 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
     StartWalk(walk);
     for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount && !performance.failed;
          index = NextPlayedMeasure(walk)) {
+        if (performance.events > largestEvents) performance.failed = true;
         const Measure *measure = &file->body.measures[index];
         if (UpdateTimeSignature(measure, &numerator, &denominator)) {
             const std::uint8_t usedDenominator = UsableDenominator(denominator);
@@ -1081,7 +1263,7 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
         std::uint32_t stepTick = 0;
         std::uint32_t stepTrack = 0;
         std::uint32_t stepTempo = 0;
-        while (!performance.failed && TakeTempoStep(&performance.song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
+        while (TakeTempoStep(&performance.song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
             KeepTempoChange(&performance, stepTick, stepTrack, GetTempoValue(stepTempo));
         SendTempoChanges(&performance);
         tick += pulseCount;
@@ -1092,15 +1274,31 @@ int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulses
         for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
         SoundUntil(&performance, player, tick);
         SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
-        if (player->effects.failed) performance.failed = true;
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        if (performance.players[trackIndex].effects.failed) performance.failed = true;
+        ReleasePlayerEffects(&performance.players[trackIndex].effects);
     }
     for (std::uint32_t chunk = 0; chunk <= trackCount && !performance.failed; ++chunk) {
         midi->tracks[chunk].pendingDelta = 0;
         Appended(&performance, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
     }
-    const bool failed = performance.failed;
-    ReleaseWorkingMemory(&memory, &performance);
-    return failed ? 0 : 1;
+    if (performance.events > largestEvents) performance.failed = true;
+    MemFree(performance.tempoChanges);
+    MemFree(players);
+    MemFree(memory.block);
+    return performance.failed ? 0 : 1;
+}
+
+}  // namespace Performed
+}  // namespace
+
+std::uint64_t GetPerformedEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
+    return Performed::GetEventBound(file, pulsesPerSixtyFourth);
+}
+
+int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+    return Performed::Render(file, midi, pulsesPerSixtyFourth);
 }
 
 }  // namespace Talvoren

@@ -16,8 +16,10 @@ struct MidiFileStruct;
 // Appends the performed rendering to a model with trackCount + 1 track
 // chunks: chunk 0 the conductor track, chunk k + 1 song track k. Returns 1;
 // returns 0 with nothing appended when the model has another number of
-// chunks or when the rendering would pass the render limits, and 0 as well
-// when its working memory cannot be had or an event cannot be appended.
+// chunks or when the playing order passes the render limits (ticks, measures
+// played, text), and 0 as well (the chunks keeping what was appended) when
+// its working memory cannot be had, an event cannot be appended, or the
+// events played pass their limit.
 // Reads the song and writes nothing into it: two songs may be rendered on
 // two threads at once, and one song on several.
 int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);

@@ -255,9 +255,13 @@ std::uint16_t PlannedValue(const PlayerEffects *effects, std::uint32_t laneIndex
 }
 
 // Drops what the lane planned from tick on.
-void CutLane(EffectLane *lane, std::uint32_t tick) {
+void CutLane(PlayerEffects *effects, std::uint32_t laneIndex, std::uint32_t tick) {
+    EffectLane *lane = &effects->lanes[laneIndex];
     while (lane->count > lane->head && lane->events[lane->count - 1].tick >= tick) --lane->count;
-    if (lane->count == lane->head) lane->count = lane->head = 0;
+    if (lane->count == lane->head) {
+        lane->count = lane->head = 0;
+        effects->waiting &= ~(1u << laneIndex);
+    }
 }
 
 void Plan(PlayerEffects *effects, std::uint32_t laneIndex, std::uint32_t tick, std::uint16_t value) {
@@ -284,9 +288,11 @@ void Plan(PlayerEffects *effects, std::uint32_t laneIndex, std::uint32_t tick, s
         }
     }
     lane->events[lane->count++] = {tick, value};
+    effects->waiting |= 1u << laneIndex;
 }
 
 int SendLaneEvent(PlayerEffects *effects, std::uint32_t laneIndex, MidiTrackChunk *chunk, std::uint16_t value) {
+    if (effects->eventCounter != nullptr) *effects->eventCounter += laneIndex <= WheelLaneEffects ? 1 : effects->channelCount;
     if (laneIndex <= WheelLaneEffects) {
         const std::uint8_t channel = effects->channels[laneIndex < effects->channelCount ? laneIndex : 0];
         effects->wheel[laneIndex] = value;
@@ -307,7 +313,7 @@ int SendLaneEvent(PlayerEffects *effects, std::uint32_t laneIndex, MidiTrackChun
 void PlanControllerSteps(PlayerEffects *effects, std::uint32_t controller, std::uint32_t tick, std::uint32_t beatPulses,
                          std::uint8_t target, std::uint32_t steps) {
     const std::uint32_t laneIndex = FirstControllerLane + controller;
-    CutLane(&effects->lanes[laneIndex], tick);
+    CutLane(effects, laneIndex, tick);
     const std::int64_t from = PlannedValue(effects, laneIndex, effects->levels[controller]);
     for (std::uint32_t step = 1; step <= steps; ++step) {
         const std::int64_t value = from + (std::int64_t{target} - from) * step / steps;
@@ -366,7 +372,10 @@ void SendEffectsUntil(PlayerEffects *effects, MidiTrackChunk *chunk, std::uint32
         if (chosen == effectLaneCount) return;
         EffectLane &lane = effects->lanes[chosen];
         const std::uint16_t value = lane.events[lane.head].value;
-        if (++lane.head == lane.count) lane.head = lane.count = 0;
+        if (++lane.head == lane.count) {
+            lane.head = lane.count = 0;
+            effects->waiting &= ~(1u << chosen);
+        }
         if (chosenTick < *lastTick) chosenTick = *lastTick;
         chunk->pendingDelta += chosenTick - *lastTick;
         *lastTick = chosenTick;
@@ -379,6 +388,7 @@ void ReleasePlayerEffects(PlayerEffects *effects) {
         MemFree(lane.events);
         lane = {};
     }
+    effects->waiting = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -423,9 +433,10 @@ std::uint8_t GetPitchChannel(const TrackChannels &channels) {
     return channels.hasEffects ? channels.effects : channels.main;
 }
 
-void StartPlayerEffects(PlayerEffects *effects, const TrackChannels &channels, bool percussion,
-                        std::uint32_t pitchCents, std::uint8_t range, bool sharedWheel,
-                        const std::uint8_t initialLevels[6]) {
+void StartPlayerEffects(PlayerEffects *effects, const TrackChannels &channels, bool percussion, std::uint8_t range,
+                        bool sharedWheel, const std::uint8_t initialLevels[6], std::uint64_t *eventCounter) {
+    const std::uint32_t pitchCents = effects->pitchCents;
+    effects->eventCounter = eventCounter;
     effects->sends = channels.sends;
     effects->channels[0] = channels.main;
     effects->channels[1] = channels.effects;
@@ -510,7 +521,7 @@ void PlanCurve(PlayerEffects *effects, std::uint32_t laneIndex, const Beat &beat
     const std::int64_t vibrato = GetVibratoCents(note, beat);
     const std::uint32_t vibratoPeriod =
         vibrato == wideVibratoCents ? 8u * pulsesPerSixtyFourth : 16u * pulsesPerSixtyFourth / 3u;
-    CutLane(&effects->lanes[laneIndex], pitch.onset);
+    CutLane(effects, laneIndex, pitch.onset);
     std::uint16_t planned = PlannedValue(effects, laneIndex, effects->wheel[laneIndex]);
     bool first = true;
     for (std::uint32_t tick = 0;;) {
@@ -521,11 +532,11 @@ void PlanCurve(PlayerEffects *effects, std::uint32_t laneIndex, const Beat &beat
         if (first || wheel != planned) Plan(effects, laneIndex, pitch.onset + tick, wheel);
         planned = wheel;
         first = false;
+        if (tick >= length) break;
         std::uint32_t next = (tick / step + 1) * step;
         next = SmallerOf(next, NextPointTick(bend));
         next = SmallerOf(next, NextPointTick(bar));
-        if (next >= length) break;
-        tick = next;
+        tick = SmallerOf(next, length);  // the curve's end is its last sample
     }
 }
 
@@ -548,8 +559,7 @@ void PlanPitch(PlayerEffects *effects, const Beat &beat, const PitchNote *notes,
         const std::uint32_t laneIndex = pitch.onEffects && effects->channelCount == 2 ? WheelLaneEffects : WheelLaneMain;
         if (claimed[laneIndex]) continue;
         claimed[laneIndex] = true;
-        EffectLane *lane = &effects->lanes[laneIndex];
-        CutLane(lane, pitch.onset);
+        CutLane(effects, laneIndex, pitch.onset);
         if (effects->sharedWheel || PlannedValue(effects, laneIndex, effects->wheel[laneIndex]) != wheelCentre)
             Plan(effects, laneIndex, pitch.onset, wheelCentre);
     }
@@ -558,7 +568,7 @@ void PlanPitch(PlayerEffects *effects, const Beat &beat, const PitchNote *notes,
 void PlanFadeIn(PlayerEffects *effects, const Beat &beat, std::uint32_t start, std::uint32_t end,
                 std::uint8_t pulsesPerSixtyFourth) {
     if (!effects->sends || end <= start || (GetBeatEffectFlags(beat) & beatFadeIn) == 0) return;
-    CutLane(&effects->lanes[ExpressionLane], start);
+    CutLane(effects, ExpressionLane, start);
     const std::uint32_t step = pulsesPerSixtyFourth == 0 ? 1 : pulsesPerSixtyFourth;
     const std::uint64_t length = end - start;
     for (std::uint32_t tick = start; tick < end; tick += step)
@@ -581,7 +591,7 @@ void PlanControllerTransitions(PlayerEffects *effects, const MixTableEvent &mix,
             PlanControllerSteps(effects, controller, tick, beatPulses, target, durations[controller]);
             values[controller] = 0xFF;
         } else {
-            CutLane(&effects->lanes[FirstControllerLane + controller], tick);
+            CutLane(effects, FirstControllerLane + controller, tick);
             effects->levels[controller] = target;
         }
     }

@@ -66,6 +66,9 @@ constexpr std::uint16_t wheelCentre = 0x2000;
 
 struct PlayerEffects {
     EffectLane lanes[effectLaneCount];
+    std::uint32_t waiting;           // bit l: lane l holds planned events
+    std::uint64_t *eventCounter;     // the rendering's count of channel events, raised by each sent
+    std::uint32_t pitchCents;        // the largest pitch offset the track's own notes ask for
     std::uint8_t channels[2];        // 0-based note channel and effects channel
     std::uint8_t channelCount;       // 2 when the effects channel differs
     bool sends;                      // the track sends channel events
@@ -102,11 +105,11 @@ void ReleasePlayerEffects(PlayerEffects *effects);
 std::uint32_t GetTrackPitchCents(const FileStruct *file, std::uint32_t trackIndex);
 // The wheel's range in semitones that covers an offset of cents: at least 2, at most 24.
 std::uint8_t GetBendRange(std::uint32_t cents);
-// Fills the track's channels and wheel state; pitchCents is the largest offset
-// the track itself asks for, range the one its pitch channel is set to.
-void StartPlayerEffects(PlayerEffects *effects, const TrackChannels &channels, bool percussion,
-                        std::uint32_t pitchCents, std::uint8_t range, bool sharedWheel,
-                        const std::uint8_t initialLevels[6]);
+// Fills the track's channels and wheel state (pitchCents already set): range
+// is the one its pitch channel is set to, initialLevels the controllers'
+// values at the start (in table order).
+void StartPlayerEffects(PlayerEffects *effects, const TrackChannels &channels, bool percussion, std::uint8_t range,
+                        bool sharedWheel, const std::uint8_t initialLevels[6], std::uint64_t *eventCounter);
 // The 0-based channel the track bends on (its effects channel when it has one).
 std::uint8_t GetPitchChannel(const TrackChannels &channels);
 // Sends the pitch-bend range (RPN 0) on the track's pitch channel when it bends.

@@ -1,6 +1,6 @@
 // alloc_failure_test.cpp - every heap allocation of a load and an export
-// fails once (and, in a second pass, fails from then on), through the public
-// interface: a failed load leaves no song and nothing live, an export gives
+// (the plain one and the performed rendering) fails once (and, in a second
+// pass, fails from then on), through the public interface: a failed load leaves no song and nothing live, an export gives
 // 0 with the host's variables untouched, 1 with a null buffer and size 0, or
 // a well-formed MIDI file, and the song itself survives a failed export.
 #include "test_heap.h"
@@ -11,12 +11,16 @@
 #include "zelto/lifecycle.cpp"
 #include "zelto/queries.cpp"
 #include "zelto/export.cpp"
+#include "gp/perform.cpp"
+#include "gp/perform_effects.cpp"
+#include "zelto/performed_export.cpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gp4_writer.h"
@@ -36,12 +40,14 @@ struct HostExport {
     std::vector<std::uint8_t> bytes;
 };
 
-HostExport ExportSong() {
+using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
+
+HostExport ExportSong(BufferExport createBuffer) {
     HostExport done;
     unsigned char sentinel = 0;
     unsigned char *buffer = &sentinel;
     std::uint32_t size = hostSizeSentinel;
-    done.result = ZELTO_CreateMidiBuffer(&buffer, &size);
+    done.result = createBuffer(&buffer, &size);
     done.bufferUntouched = buffer == &sentinel;
     done.sizeUntouched = size == hostSizeSentinel;
     done.size = size;
@@ -145,20 +151,52 @@ gp4::Song ManyEvents() {
     return song;
 }
 
+// What the performed rendering adds: ties and let ring across bar lines,
+// grace notes, tremolo picking, and more tempo changes in one measure than
+// its first block of them holds.
+gp4::Song Ornaments() {
+    gp4::Song song = ManyEvents();
+    song.measures[0].flags |= gp4::MeasureBits::BeginRepeat;
+    song.measures[1].flags |= gp4::MeasureBits::AltEnding;
+    song.measures[1].altEnding = 0x02;
+    for (std::size_t measure = 0; measure < song.beats.size(); ++measure) {
+        for (std::size_t beat = 0; beat < song.beats[measure][0].size(); ++beat) {
+            gp4::Beat &each = song.beats[measure][0][beat];
+            each.flags |= gp4::BeatBits::MixTable;
+            each.mix.tempo = static_cast<std::int32_t>(90 + beat);
+            gp4::Note &note = each.notes[0];
+            note.flags |= gp4::NoteBits::Effects;
+            note.effects.flags1 = beat % 3 == 0 ? 0x10 : 0x08;  // grace note or let ring
+            note.effects.flags2 = beat % 4 == 1 ? 0x04 : 0;     // tremolo picking
+            if (beat % 5 == 2) each.notes[2].type = 2;         // a tie on string 3
+        }
+    }
+    return song;
+}
+
 // Names the case in the test's name and in messages.
 void PrintTo(const SongCase &songCase, std::ostream *stream) { *stream << songCase.name; }
 
 const SongCase songCases[] = {
     {"FeatureRich", FeatureRich},   {"FeatureRichSwung", FeatureRichSwung}, {"Minimal", Minimal},
-    {"ConductorOnly", ConductorOnly}, {"ManyEvents", ManyEvents},
+    {"ConductorOnly", ConductorOnly}, {"ManyEvents", ManyEvents}, {"Ornaments", Ornaments},
 };
 
-class AllocationFailure : public ::testing::TestWithParam<SongCase> {
+struct ExportCase {
+    const char *name;
+    BufferExport createBuffer;
+};
+
+const ExportCase exportCases[] = {{"Plain", ZELTO_CreateMidiBuffer}, {"Performed", ZELTO_CreatePerformedMidiBuffer}};
+
+class AllocationFailure : public ::testing::TestWithParam<std::tuple<SongCase, ExportCase>> {
 protected:
     void SetUp() override {
         ZELTO_Init();
         ASSERT_EQ(TestHeap::LiveBlocks(), 0u) << "a block was live before the test";
-        path = gp4::WriteTempFile(gp4::WriteSong(GetParam().make()), std::string(GetParam().name) + ".gp4");
+        const SongCase &songCase = std::get<0>(GetParam());
+        createBuffer = std::get<1>(GetParam()).createBuffer;
+        path = gp4::WriteTempFile(gp4::WriteSong(songCase.make()), std::string(songCase.name) + ".gp4");
 
         // The reference: a run in which nothing fails.
         TestHeap::Reset();
@@ -166,7 +204,7 @@ protected:
         loadRequests = TestHeap::Requests();
         referenceSong = DescribeLoadedSong();
         const std::size_t requestsBeforeExport = TestHeap::Requests();
-        reference = ExportSong();
+        reference = ExportSong(createBuffer);
         exportRequests = TestHeap::Requests() - requestsBeforeExport;
         ASSERT_TRUE(reference.madeBuffer);
         ExpectExportKeepsItsPromise(reference, "the reference export");
@@ -210,7 +248,7 @@ protected:
             EXPECT_EQ(loadedSong, referenceSong);
         }
 
-        const HostExport done = ExportSong();
+        const HostExport done = ExportSong(createBuffer);
         ExpectExportKeepsItsPromise(done, "the export");
         const bool failed = TestHeap::FailureHappened();
         if (!failed) {
@@ -222,7 +260,7 @@ protected:
         // The song is whole after the failed export: the next export is complete.
         TestHeap::Reset();
         if (!loadFailedSomething) {
-            const HostExport again = ExportSong();
+            const HostExport again = ExportSong(createBuffer);
             EXPECT_TRUE(again.madeBuffer);
             EXPECT_EQ(again.bytes, reference.bytes) << "the export after a failed one differs";
         }
@@ -264,6 +302,7 @@ protected:
     }
 
     std::string path;
+    BufferExport createBuffer = nullptr;
     std::size_t loadRequests = 0;
     std::size_t exportRequests = 0;
     std::string referenceSong;
@@ -274,8 +313,11 @@ TEST_P(AllocationFailure, EachAllocationFailsOnce) { FailEveryAllocation(false);
 
 TEST_P(AllocationFailure, AllocationsFailFromOneOn) { FailEveryAllocation(true); }
 
-INSTANTIATE_TEST_SUITE_P(Songs, AllocationFailure, ::testing::ValuesIn(songCases),
-                         [](const ::testing::TestParamInfo<SongCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Songs, AllocationFailure,
+                         ::testing::Combine(::testing::ValuesIn(songCases), ::testing::ValuesIn(exportCases)),
+                         [](const ::testing::TestParamInfo<std::tuple<SongCase, ExportCase>> &info) {
+                             return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
+                         });
 
 // Without a song neither the export nor a failed open touches the heap.
 TEST(AllocationFailureWithoutSong, NothingIsAllocated) {
@@ -285,6 +327,7 @@ TEST(AllocationFailureWithoutSong, NothingIsAllocated) {
     unsigned char *buffer = &sentinel;
     std::uint32_t size = hostSizeSentinel;
     EXPECT_EQ(ZELTO_CreateMidiBuffer(&buffer, &size), 0);
+    EXPECT_EQ(ZELTO_CreatePerformedMidiBuffer(&buffer, &size), 0);
     EXPECT_EQ(buffer, &sentinel);
     EXPECT_EQ(size, hostSizeSentinel);
     EXPECT_EQ(ZELTO_Load("/nonexistent/zelto/song.gp4"), 0);
