@@ -324,6 +324,22 @@ void AddNoteSeeds(std::vector<Seed> &seeds) {
     gp4::Note lyingPoints = NoteWithEffects(gp4::NoteEffectBits::Bend, 0);
     lyingPoints.effects.bend.pointCountOverride = 0x1C71C71Du;  // 9 x count wraps 32 bits
     Add(seeds, "note-effects-bend-count-overflows", SongWithBeat(BeatWithNote(lyingPoints)));
+
+    // What the performed rendering carries across beats and passes: a tie
+    // over a bar line, let ring, a grace note, and endings of a repeat.
+    gp4::Song performed = gp4::MinimalSong();
+    performed.measures = {gp4::TimeSignature(4, 4), gp4::MeasureHeader(), gp4::MeasureHeader()};
+    performed.measures[0].flags |= gp4::MeasureBits::BeginRepeat;
+    performed.measures[1].flags = gp4::MeasureBits::AltEnding | gp4::MeasureBits::EndRepeat;
+    performed.measures[1].altEnding = 1;
+    performed.measures[2].flags = gp4::MeasureBits::AltEnding;
+    performed.measures[2].altEnding = 2;
+    gp4::Beat ringing = BeatWithNote(NoteWithEffects(0x08 | gp4::NoteEffectBits::Grace, 0));
+    ringing.duration = gp4::Duration::Half;
+    gp4::Beat tied = gp4::QuarterNote(1, 5);
+    tied.notes[0].type = 2;
+    performed.beats = {{{ringing, gp4::QuarterNote(1, 5)}}, {{tied, gp4::QuarterNote(2, 3)}}, {{tied}}};
+    Add(seeds, "performed-ties-rings-endings", performed);
 }
 
 // Counts that lie: larger than the records that follow, or overflowing a size.

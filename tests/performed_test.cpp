@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gp/perform.h"
+#include "mid/midi.h"
 #include "gp4_writer.h"
 #include "smf_check.h"
 #include "zelto.h"
@@ -84,23 +88,9 @@ std::vector<PlayedNote> RenderNotes(const gp4::Song &song, std::size_t chunk = 1
     return NotesOf(performed.file.tracks[chunk]);
 }
 
-// One 4/4 track (first string 64) with the given measures of beats.
-gp4::Song SongOf(const std::vector<std::vector<gp4::Beat>> &measures) {
-    gp4::Song song = gp4::MinimalSong();
-    song.measures.assign(measures.size(), gp4::MeasureHeader());
-    song.measures[0] = gp4::TimeSignature(4, 4);
-    song.beats.clear();
-    for (const auto &beats : measures) song.beats.push_back({beats});
-    return song;
-}
+using gp4::WithNoteEffects;
 
-gp4::Beat WithNote(gp4::Beat beat, int string, std::uint8_t flags1, std::uint8_t flags2) {
-    gp4::Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
-    note.flags |= gp4::NoteBits::Effects;
-    note.effects.flags1 = flags1;
-    note.effects.flags2 = flags2;
-    return beat;
-}
+gp4::Song SongOf(const std::vector<std::vector<gp4::Beat>> &measures) { return gp4::OneTrackSong(measures); }
 
 gp4::Beat TiedQuarter(int string, int fret) {
     gp4::Beat beat = gp4::QuarterNote(string, fret);
@@ -163,8 +153,8 @@ TEST(PerformedNotes, ArticulationsShortenAndColourTheNote) {
     accent.notes[0].flags |= 0x40;
     gp4::Beat heavy = gp4::QuarterNote(1, 5);
     heavy.notes[0].flags |= 0x02;
-    const gp4::Song song = SongOf({{dead, WithNote(gp4::QuarterNote(1, 5), 1, 0, 0x01),
-                                    WithNote(gp4::QuarterNote(1, 5), 1, 0, 0x02), gp4::QuarterNote(1, 5)},
+    const gp4::Song song = SongOf({{dead, WithNoteEffects(gp4::QuarterNote(1, 5), 1, 0, 0x01),
+                                    WithNoteEffects(gp4::QuarterNote(1, 5), 1, 0, 0x02), gp4::QuarterNote(1, 5)},
                                    {ghost, accent, heavy, gp4::QuarterNote(1, 5)}});
     const std::vector<PlayedNote> notes = RenderNotes(song);
     ASSERT_EQ(notes.size(), 8u);
@@ -180,8 +170,8 @@ TEST(PerformedNotes, ArticulationsShortenAndColourTheNote) {
 }
 
 TEST(PerformedNotes, LetRingOverlapsUntilTheStringPlaysAgain) {
-    gp4::Beat ringing = WithNote(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 0}}), 1, 0x08, 0);
-    ringing = WithNote(ringing, 2, 0x08, 0);
+    gp4::Beat ringing = WithNoteEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 0}}), 1, 0x08, 0);
+    ringing = WithNoteEffects(ringing, 2, 0x08, 0);
     const gp4::Song song = SongOf({{ringing, gp4::QuarterNote(3, 2), gp4::QuarterNote(1, 3)}});
     const std::vector<PlayedNote> notes = RenderNotes(song);
     ASSERT_EQ(notes.size(), 4u);
@@ -194,7 +184,7 @@ TEST(PerformedNotes, LetRingOverlapsUntilTheStringPlaysAgain) {
 
 TEST(PerformedNotes, HammerOnIsSlurred) {
     const gp4::Song song =
-        SongOf({{WithNote(gp4::QuarterNote(1, 5), 1, 0x02, 0x01), gp4::QuarterNote(1, 7), gp4::QuarterNote(1, 8)}});
+        SongOf({{WithNoteEffects(gp4::QuarterNote(1, 5), 1, 0x02, 0x01), gp4::QuarterNote(1, 7), gp4::QuarterNote(1, 8)}});
     const std::vector<PlayedNote> notes = RenderNotes(song);
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[0].length, 480u);  // no gap, staccato or not
@@ -206,7 +196,7 @@ TEST(PerformedNotes, HammerOnIsSlurred) {
 // Notes that ornaments add.
 
 TEST(PerformedOrnaments, GraceNoteSoundsBeforeOrOnItsBeat) {
-    gp4::Beat graced = WithNote(gp4::QuarterNote(1, 7), 1, 0x10, 0);
+    gp4::Beat graced = WithNoteEffects(gp4::QuarterNote(1, 7), 1, 0x10, 0);
     graced.notes[0].effects.graceFret = 5;
     graced.notes[0].effects.graceDuration = 3;  // a sixteenth
     graced.notes[0].effects.graceTransition = 0;
@@ -230,9 +220,9 @@ TEST(PerformedOrnaments, GraceNoteSoundsBeforeOrOnItsBeat) {
 }
 
 TEST(PerformedOrnaments, TremoloPickingAndTrillRepeatAtTheirSpeed) {
-    gp4::Beat picked = WithNote(gp4::QuarterNote(1, 5), 1, 0, 0x04);
+    gp4::Beat picked = WithNoteEffects(gp4::QuarterNote(1, 5), 1, 0, 0x04);
     picked.notes[0].effects.tremoloPicking = 3;  // thirty-seconds
-    gp4::Beat trilled = WithNote(gp4::QuarterNote(1, 5), 1, 0, 0x20);
+    gp4::Beat trilled = WithNoteEffects(gp4::QuarterNote(1, 5), 1, 0, 0x20);
     trilled.notes[0].effects.trillFret = 7;
     trilled.notes[0].effects.trillPeriod = 1;  // sixteenths
     const std::vector<PlayedNote> notes = RenderNotes(SongOf({{picked, trilled}}));
@@ -250,9 +240,9 @@ TEST(PerformedOrnaments, TremoloPickingAndTrillRepeatAtTheirSpeed) {
 }
 
 TEST(PerformedOrnaments, HarmonicsSoundAtTheirNode) {
-    gp4::Beat natural = WithNote(gp4::QuarterNote(1, 7), 1, 0, 0x10);
+    gp4::Beat natural = WithNoteEffects(gp4::QuarterNote(1, 7), 1, 0, 0x10);
     natural.notes[0].effects.harmonic = 1;
-    gp4::Beat artificial = WithNote(gp4::QuarterNote(1, 2), 1, 0, 0x10);
+    gp4::Beat artificial = WithNoteEffects(gp4::QuarterNote(1, 2), 1, 0, 0x10);
     artificial.notes[0].effects.harmonic = 22;  // twelve frets above the fretted note
     const std::vector<PlayedNote> notes = RenderNotes(SongOf({{natural, artificial}}));
     ASSERT_EQ(notes.size(), 2u);
@@ -383,6 +373,53 @@ TEST(PerformedLayout, SameConductorAndLayoutAsThePlainExportAndTheSameBytesEvery
         EXPECT_EQ(smf::FirstMetaText(first.file.tracks[chunk], 0x03), smf::FirstMetaText(plain.tracks[chunk], 0x03));
 }
 
+// The song's bytes as a conversion could change them: the measures' and tracks' records.
+std::string WorkingFields(const Talvoren::FileStruct &file) {
+    std::string fields(reinterpret_cast<const char *>(file.body.measures),
+                       file.headers.pieceInfo.measureCount * sizeof(Talvoren::Measure));
+    fields.append(reinterpret_cast<const char *>(file.body.tracks),
+                  file.headers.pieceInfo.trackCount * sizeof(Talvoren::Track));
+    return fields;
+}
+
+smf::Bytes RenderDirectly(Talvoren::FileStruct *file) {
+    Talvoren::MidiFileStruct midi;
+    smf::Bytes bytes;
+    if (!Talvoren::InitMidiFileStruct(&midi, file->headers.pieceInfo.trackCount + 1, 480)) return bytes;
+    if (Talvoren::ToPerformedMidi(file, &midi, 30)) {
+        Talvoren::Byte *buffer = nullptr;
+        const std::uint32_t size = Talvoren::CreateMidiBuffer(&midi, &buffer);
+        const auto *first = reinterpret_cast<const std::uint8_t *>(buffer);
+        if (buffer != nullptr) bytes.assign(first, first + size);
+        Talvoren::DestroyMidiBuffer(buffer);
+    }
+    Talvoren::FreeMidiFileStruct(&midi);
+    return bytes;
+}
+
+TEST(PerformedLayout, OneSongRendersOnTwoThreadsAtOnceAndIsNotWritten) {
+    const gp4::Bytes bytes = gp4::WriteSong(gp4::FeatureRichSong(0));
+    std::FILE *stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+    std::rewind(stream);
+    Talvoren::FileStruct file = {};
+    ASSERT_EQ(Talvoren::LoadFileStruct(&file, stream), 1);
+    std::fclose(stream);
+    const std::string before = WorkingFields(file);
+    smf::Bytes first;
+    smf::Bytes second;
+    std::thread other([&file, &second] {
+        for (int round = 0; round < 20; ++round) second = RenderDirectly(&file);
+    });
+    for (int round = 0; round < 20; ++round) first = RenderDirectly(&file);
+    other.join();
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(WorkingFields(file), before);
+    Talvoren::FreeFileStruct(&file);
+}
+
 TEST(PerformedLimits, WithoutASongNothingIsWritten) {
     ZELTO_Unload();
     unsigned char sentinel = 0;
@@ -398,7 +435,7 @@ TEST(PerformedLimits, TremoloStacksAreBoundedAndWellFormed) {
     // section repeated 255 times: well formed and every note released.
     gp4::Beat stack = gp4::NoteBeat(gp4::Duration::Whole, {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}});
     for (int string = 1; string <= 6; ++string) {
-        stack = WithNote(stack, string, 0x08, 0x04 | 0x20);
+        stack = WithNoteEffects(stack, string, 0x08, 0x04 | 0x20);
         stack.notes[static_cast<std::size_t>(string - 1)].effects.tremoloPicking = 3;
         stack.notes[static_cast<std::size_t>(string - 1)].effects.trillPeriod = 3;
     }

@@ -354,6 +354,8 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
     return true;
 }
 
+}  // namespace
+
 // About the bytes a played beat takes in its track's chunk: the note-ons and
 // the note-offs of two or three notes.
 constexpr std::uint64_t expectedBeatBytes = 16;
@@ -378,6 +380,8 @@ bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint6
     }
     return true;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // The conversion.
@@ -674,6 +678,8 @@ void ConvertMeasure(Conversion *conversion, MidiFileStruct *midi, std::uint32_t 
     SendTempoChanges(conversion, pulseCount);
 }
 
+}  // namespace
+
 // The song's records that the conversion reads are all there.
 bool IsSongComplete(const FileStruct *file) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
@@ -687,6 +693,8 @@ bool IsSongComplete(const FileStruct *file) {
         if (file->body.measureTrackPairs[measure] == nullptr) return false;
     return true;
 }
+
+namespace {
 
 // The whole conversion with the given measure clock.
 int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,

@@ -23,6 +23,13 @@ constexpr std::uint8_t largestDataByte = 127;  // the largest data byte of a cha
 // an event cannot be appended (the file would be incomplete).
 int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);
 
+// The song's records that a rendering reads are all there.
+bool IsSongComplete(const FileStruct *file);
+// Sizes every track chunk's buffer once for the beats its track plays
+// (measuresPlayed measures in all), so that it seldom grows while the song is
+// rendered; false when a buffer cannot be had.
+bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint64_t measuresPlayed);
+
 // --- Timing -----------------------------------------------------------------
 
 // A duration code outside -2 (whole) to 4 (sixty-fourth) is timed as the nearest code in it.

@@ -23,8 +23,8 @@
 // | let ring                     | until its string plays again, or the end |                          |
 // | hammer-on / pull-off         | full length, and the next note on the    | next note: - 16          |
 // |                              | string follows without a new pick        |                          |
-// | grace note                   | 1, 2 or 4 (duration 1, 2, 3); before the | its own dynamic          |
-// |                              | beat, or on it for a slide or bend       |                          |
+// | grace note                   | 1, 2 or 4 (duration 1, 2, 3); before the | its own dynamic; after a |
+// |                              | beat, or on it for a slide or bend       | hammer, the note - 16    |
 // | tremolo picking              | the note again every 8, 4 or 2 (speed    | its dynamic              |
 // |                              | 1, 2, 3) for its beat                    |                          |
 // | trill                        | note and trill fret in turn every 4, 2   | its dynamic              |
@@ -79,6 +79,7 @@ constexpr std::uint8_t percussionChannel = 9;   // the tenth channel, 0-based
 // Grace transitions that glide into the note play the grace on the beat.
 constexpr std::uint8_t graceSlide = 1;
 constexpr std::uint8_t graceBend = 2;
+constexpr std::uint8_t graceHammer = 3;  // the note is hammered from its grace note
 
 // Controllers besides Volume that the channel table and mix tables set.
 constexpr auto controllerPan = static_cast<MidiController>(10);
@@ -317,8 +318,9 @@ void MoveTo(TrackPlayer *player, std::uint32_t tick) {
 }
 
 // Appends count note events of one kind (0x80 or 0x90) at the chunk's tick.
-[[gnu::always_inline]] inline void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind, const std::uint8_t *keys,
-               const std::uint8_t *velocities, std::uint32_t count) {
+[[gnu::always_inline]] inline void SendNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind,
+                                             const std::uint8_t *keys, const std::uint8_t *velocities,
+                                             std::uint32_t count) {
     performance->events += count;
     Appended(performance, AddEventNotes(player->chunk, kind, player->noteChannel, keys, velocities, count));
 }
@@ -505,7 +507,9 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
         return sound;
     }
     sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, note.fret));
-    sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0);
+    const bool hammeredFromGrace =
+        effect != nullptr && (effect->flags1 & effectGrace) && effect->graceTransition == graceHammer;
+    sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0 || hammeredFromGrace);
     sound.endTick = GetNoteEnd(performance, note, start, end);
     sound.otherKey = sound.key;
     if (effect != nullptr && note.noteType != 3) {
@@ -728,6 +732,7 @@ struct Attack {
 void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, const Beat &beat,
               std::uint32_t start, std::uint32_t end) {
     const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
+    if (!sounds) player->slurred = 0;  // a rest ends every slur
     // A beat with beat effects (strums, the tremolo bar, vibrato, fade-in) plays each note as an attack.
     const bool plainBeat = (beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr;
     Attack attacks[noteSlotCount];
@@ -829,7 +834,8 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
         if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
             const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
-            const std::uint32_t length = GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
+            const std::uint32_t length =
+                GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
             if (IsSendableKey(graceKey) && length < noteEnd - start) {
                 firstKey = static_cast<std::uint8_t>(graceKey);
                 firstVelocity = GetGraceVelocity(performance, note);
@@ -985,19 +991,6 @@ void MoveConductorTo(Performance *performance, std::uint32_t tick) {
 // ---------------------------------------------------------------------------
 // Bounds.
 
-bool IsSongComplete(const FileStruct *file) {
-    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
-    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
-    if (measureCount != 0 && file->body.measures == nullptr) return false;
-    if (trackCount == 0) return true;
-    if (file->body.tracks == nullptr) return false;
-    if (measureCount == 0) return true;
-    if (file->body.measureTrackPairs == nullptr) return false;
-    for (std::uint32_t measure = 0; measure < measureCount; ++measure)
-        if (file->body.measureTrackPairs[measure] == nullptr) return false;
-    return true;
-}
-
 // An upper bound of the events one play of the beat appends: each note its
 // attack and release, a grace note's, and those of every repeat of tremolo
 // picking or a trill over the beat's longest length (triplet feel lengthens
@@ -1100,29 +1093,6 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
     return true;
 }
 
-// About the bytes a played beat takes in its track's chunk: the note-ons and
-// note-offs of two or three notes.
-constexpr std::uint64_t expectedBeatBytes = 16;
-constexpr std::uint64_t trackOpeningBytes = 64;
-constexpr std::uint64_t largestReservation = std::uint64_t{1} << 24;
-
-// Sizes every track chunk once for the beats its track plays, so that the
-// chunks seldom grow while the song plays. false when a buffer cannot be had.
-bool ReserveTrackChunks(const FileStruct *file, MidiFileStruct *midi, std::uint64_t measuresPlayed) {
-    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
-    const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
-    if (measureCount == 0) return true;
-    for (std::uint32_t track = 0; track < trackCount; ++track) {
-        std::uint64_t beats = 0;
-        for (std::uint32_t measure = 0; measure < measureCount; ++measure)
-            beats += file->body.measureTrackPairs[measure][track].beatCount;
-        std::uint64_t bytes = beats * measuresPlayed / measureCount * expectedBeatBytes + trackOpeningBytes;
-        if (bytes > largestReservation) bytes = largestReservation;
-        if (!ReserveEvents(&midi->tracks[track + 1], static_cast<std::uint32_t>(bytes))) return false;
-    }
-    return true;
-}
-
 std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || !IsSongComplete(file)) return 0;
     WalkMemory memory = {};
@@ -1181,13 +1151,18 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         dynamicNote.dynamic = static_cast<std::uint8_t>(dynamic);
         performance.dynamicVelocities[dynamic] = GetNoteVelocity(dynamicNote);
     }
+    // Every duration code is timed as one of the seven from a whole (-2) to a sixty-fourth (4).
     for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
-        for (std::uint32_t code = 0; code < 0x100; ++code) {
+        std::uint32_t codePulses[7];
+        for (std::int8_t code = -2; code <= 4; ++code) {
             Beat plain = {};
             plain.flags = dotted ? BeatDotted : 0;
-            plain.duration = static_cast<std::int8_t>(code);
-            performance.plainBeatPulses[dotted][code] = GetUnswungBeatPulseCount(plain, pulses);
+            plain.duration = code;
+            codePulses[code + 2] = GetUnswungBeatPulseCount(plain, pulses);
         }
+        for (std::uint32_t code = 0; code < 0x100; ++code)
+            performance.plainBeatPulses[dotted][code] =
+                codePulses[ClampedDurationCode(static_cast<std::int8_t>(code)) + 2];
     }
 
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));

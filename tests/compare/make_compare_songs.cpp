@@ -14,21 +14,10 @@
 
 namespace {
 
-gp4::Song SongOf(const std::vector<std::vector<gp4::Beat>> &measures) {
-    gp4::Song song = gp4::MinimalSong();
-    song.measures.assign(measures.size(), gp4::MeasureHeader());
-    song.measures[0] = gp4::TimeSignature(4, 4);
-    song.beats.clear();
-    for (const auto &beats : measures) song.beats.push_back({beats});
-    return song;
-}
+gp4::Song SongOf(const std::vector<std::vector<gp4::Beat>> &measures) { return gp4::OneTrackSong(measures); }
 
 gp4::Beat Effect(gp4::Beat beat, int string, std::uint8_t flags1, std::uint8_t flags2) {
-    gp4::Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
-    note.flags |= gp4::NoteBits::Effects;
-    note.effects.flags1 = flags1;
-    note.effects.flags2 = flags2;
-    return beat;
+    return gp4::WithNoteEffects(beat, string, flags1, flags2);
 }
 
 gp4::Beat Quarter(int fret) { return gp4::QuarterNote(1, fret); }

@@ -332,6 +332,23 @@ Song MinimalSong() {
     return song;
 }
 
+Song OneTrackSong(const std::vector<std::vector<Beat>> &measures) {
+    Song song = MinimalSong();
+    song.measures.assign(measures.size(), MeasureHeader());
+    if (!song.measures.empty()) song.measures[0] = TimeSignature(4, 4);
+    song.beats.clear();
+    for (const auto &beats : measures) song.beats.push_back({beats});
+    return song;
+}
+
+Beat WithNoteEffects(Beat beat, int string, std::uint8_t flags1, std::uint8_t flags2) {
+    Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
+    note.flags |= NoteBits::Effects;
+    note.effects.flags1 = flags1;
+    note.effects.flags2 = flags2;
+    return beat;
+}
+
 namespace {
 
 Track MakeTrack(const std::string &name, std::uint32_t stringCount, std::array<std::int32_t, 7> tunings,

@@ -322,6 +322,11 @@ Beat RestBeat(std::int8_t duration);
 MeasureHeader TimeSignature(std::uint8_t numerator, std::uint8_t denominator);
 // One measure of 4/4, one track, one quarter note (string 1, fret 5).
 Song MinimalSong();
+// MinimalSong's track (first string 64) through the given measures of beats,
+// the first one carrying 4/4.
+Song OneTrackSong(const std::vector<std::vector<Beat>> &measures);
+// The beat with its note on string 1 to 7 carrying note effects of the two flag bytes.
+Beat WithNoteEffects(Beat beat, int string, std::uint8_t flags1, std::uint8_t flags2);
 // A song that uses every block and every flag: both chord formats, markers,
 // repeats, alternative endings, tonality changes, notice lines, lyrics, three
 // tracks over four measures. Variant 1 differs in version (v4.00), triplet
