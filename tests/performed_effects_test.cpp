@@ -81,14 +81,7 @@ double Semitones(std::uint32_t wheel, std::uint32_t range) {
     return offset * range / (offset >= 0 ? 0x1FFF : 0x2000);
 }
 
-gp4::Song SongOf(const std::vector<std::vector<gp4::Beat>> &measures) {
-    gp4::Song song = gp4::MinimalSong();
-    song.measures.assign(measures.size(), gp4::MeasureHeader());
-    song.measures[0] = gp4::TimeSignature(4, 4);
-    song.beats.clear();
-    for (const auto &beats : measures) song.beats.push_back({beats});
-    return song;
-}
+gp4::Song SongOf(const std::vector<std::vector<gp4::Beat>> &measures) { return gp4::OneTrackSong(measures); }
 
 gp4::Beat Bent(gp4::Beat beat, int string, std::vector<gp4::BendPoint> points) {
     gp4::Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
