@@ -335,14 +335,25 @@ TEST(PerformedTransitions, ChangeForAllTracksReachesEveryTrackAtItsTick) {
 
 TEST(PerformedChannels, ABendOfOneTrackDoesNotCarryIntoAnotherOnItsChannel) {
     gp4::Song song = SongOf({{Bent(gp4::QuarterNote(2, 5), 2, {{0, 0, 0}, {60, 100, 0}}), gp4::RestBeat(0)}});
-    song.tracks[0].effectsChannel = 1;
+    song.tracks[0].effectsChannel = 3;
     song.tracks.push_back(song.tracks[0]);
+    song.tracks[1].channel = 3;  // the first track's effects channel is this one's note channel
+    song.tracks[1].effectsChannel = 3;
     song.beats[0].push_back({gp4::RestBeat(0), gp4::QuarterNote(1, 0)});
     const smf::File file = Render(song);
-    const std::vector<Sent> other = Wheels(file.tracks[2]);
-    ASSERT_EQ(other.size(), 1u);  // the unbent track centres the shared wheel before its note
-    EXPECT_EQ(other[0].tick, 480u);
-    EXPECT_EQ(other[0].value, 0x2000u);
+    const std::vector<Sent> bent = Wheels(file.tracks[1]);
+    ASSERT_FALSE(bent.empty());
+    EXPECT_EQ(bent.back().tick, 480u);  // back at centre where the bent note ends
+    EXPECT_EQ(bent.back().channel, 2u);
+    EXPECT_EQ(bent.back().value, 0x2000u);
+    EXPECT_TRUE(Wheels(file.tracks[2]).empty());
+
+    // Held by a tie, the bend stays until the tie ends.
+    song.beats[0][0][1] = gp4::QuarterNote(2, 5);
+    song.beats[0][0][1].notes[1].type = 2;
+    const std::vector<Sent> held = Wheels(Render(song).tracks[1]);
+    ASSERT_FALSE(held.empty());
+    EXPECT_EQ(held.back().value, 0x3FFFu);
 }
 
 TEST(PerformedChannels, HostileCurvesStayBoundedAndWellFormed) {

@@ -312,7 +312,7 @@ void Appended(Performance *performance, int appended) {
 // ticks of a move that no event followed.
 void MoveTo(TrackPlayer *player, std::uint32_t tick) {
     if (tick < player->lastTick) tick = player->lastTick;
-    if (player->effects.waiting) SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+    if (tick >= player->effects.nextTick) SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
     player->chunk->pendingDelta += tick - player->lastTick;
     player->lastTick = tick;
 }
@@ -335,6 +335,12 @@ void SendVoiceNotes(Performance *performance, TrackPlayer *player, std::uint8_t 
     std::uint8_t effectVelocities[noteSlotCount];
     std::uint32_t mainCount = 0;
     std::uint32_t effectCount = 0;
+    bool anyEffects = false;
+    for (std::uint32_t index = 0; index < count; ++index) anyEffects = anyEffects || onEffects[index];
+    if (!anyEffects) {
+        SendNotes(performance, player, kind, keys, velocities, count);
+        return;
+    }
     for (std::uint32_t index = 0; index < count; ++index) {
         if (onEffects[index]) {
             effectKeys[effectCount] = keys[index];
@@ -721,8 +727,85 @@ std::uint32_t TakeFirstString(std::uint32_t *bits) {
 struct Attack {
     std::uint32_t string;
     NoteSound sound;
-    std::uint32_t firstLength;  // of a grace note on the beat, else 0
+    bool sendable;  // its keys are MIDI keys
+    // Its first segment: a grace note on the beat (firstLength pulses), or the note.
+    std::uint8_t firstKey;
+    std::uint8_t firstVelocity;
+    std::uint32_t firstLength;
+    std::uint32_t onset;  // a strum delays it
+    bool onEffects;       // it moves the pitch and plays on the effects channel
 };
+
+// Starts the beat's notes (plain ones at start, the sendable attacks at their
+// onsets) in onset order, each onset's wheels planned before its note-ons.
+void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                std::uint32_t end, std::uint32_t plainStrings, const std::uint8_t *plainKeys,
+                const std::uint8_t *plainVelocities, std::uint32_t plainCount, const Attack *attacks,
+                std::uint32_t attackCount, bool planPitch) {
+    struct Onset {
+        std::uint32_t string;
+        std::uint32_t onset;
+        const Attack *attack;  // null for a plain note
+        std::uint8_t key;
+        std::uint8_t velocity;
+        bool onEffects;
+    };
+    Onset onsets[noteSlotCount];
+    std::uint32_t onsetCount = 0;
+    for (std::uint32_t index = 0; index < plainCount; ++index) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
+        plainStrings &= plainStrings - 1;
+        onsets[onsetCount++] = {string, start, nullptr, plainKeys[index], plainVelocities[index], false};
+    }
+    for (std::uint32_t index = 0; index < attackCount; ++index) {
+        const Attack &attack = attacks[index];
+        if (!attack.sendable) continue;
+        onsets[onsetCount++] = {attack.string, attack.onset, &attack, attack.firstKey, attack.firstVelocity,
+                                attack.onEffects};
+    }
+    for (std::uint32_t index = 1; index < onsetCount; ++index) {
+        const Onset moved = onsets[index];
+        std::uint32_t place = index;
+        for (; place > 0 && onsets[place - 1].onset > moved.onset; --place) onsets[place] = onsets[place - 1];
+        onsets[place] = moved;
+    }
+    for (std::uint32_t first = 0, last = 0; first < onsetCount && !performance->failed; first = last) {
+        const std::uint32_t onset = onsets[first].onset;
+        for (last = first; last < onsetCount && onsets[last].onset == onset;) ++last;
+        if (onset != start) SoundUntil(performance, player, onset);
+        std::uint8_t keys[noteSlotCount];
+        std::uint8_t velocities[noteSlotCount];
+        bool onEffects[noteSlotCount];
+        PitchNote pitches[noteSlotCount];
+        bool anyEffects = false;
+        for (std::uint32_t index = first; index < last; ++index) {
+            const Onset &note = onsets[index];
+            std::uint32_t curveEnd = end;
+            if (note.attack != nullptr) {
+                StartVoice(player, note.string, onset, end, note.attack->sound, note.key, note.attack->firstLength);
+                player->voices[note.string].onEffects = note.onEffects;
+                if (note.attack->sound.endTick < end) curveEnd = note.attack->sound.endTick;
+            }
+            if (planPitch) {
+                const Note &played = beat.notes[note.string];
+                pitches[index - first] = {&played,  note.string, onset, curveEnd,
+                                          GetSlideTarget(played, note.string, player->nextBeat), note.onEffects,
+                                          IsTiedOn(note.string, player->nextBeat)};
+            }
+            keys[index - first] = note.key;
+            velocities[index - first] = note.velocity;
+            onEffects[index - first] = note.onEffects;
+            anyEffects = anyEffects || note.onEffects;
+        }
+        if (planPitch) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
+        MoveTo(player, onset);
+        if (anyEffects) {
+            SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
+        } else {
+            SendNotes(performance, player, 0x90, keys, velocities, last - first);
+        }
+    }
+}
 
 // One beat of the track from start to end (end >= start). Ties first (a tie
 // continues the note its string sounds, which then lasts to the tie's end),
@@ -788,19 +871,6 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
     if (attackCount == 0 && count == 0) return;
 
     const std::uint32_t startedPlain = plainStrings;
-    // Every note that starts: the plain ones at the beat's start, the others
-    // at their onset (a strum delays some), earliest first.
-    struct Onset {
-        std::uint32_t string;
-        std::uint32_t onset;
-        std::uint32_t attack;  // index into attacks, or attackCount for a plain note
-        std::uint8_t key;
-        std::uint8_t velocity;
-        bool onEffects;
-    };
-    Onset onsets[noteSlotCount];
-    std::uint32_t onsetCount = 0;
-    const bool planPitch = !player->percussion && (player->effects.bends || player->effects.sharedWheel);
     for (std::uint32_t index = 0; index < count; ++index) {
         const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
         plainStrings &= plainStrings - 1;
@@ -811,25 +881,29 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         voice.period = 0;
         voice.onEffects = false;
         player->sounding |= 1u << string;
-        onsets[onsetCount++] = {string, start, attackCount, keys[index], velocities[index], false};
     }
+    // The attacks' first segments (a grace note on the beat, or the note) and onsets.
     std::uint32_t delays[noteSlotCount] = {};
-    if (!plainBeat) {
+    if (!plainBeat && attackCount != 0) {
         std::uint32_t attackedStrings = 0;
         for (std::uint32_t index = 0; index < attackCount; ++index) attackedStrings |= 1u << attacks[index].string;
         GetStrumDelays(beat, attackedStrings, end - start, performance->pulsesPerSixtyFourth, delays);
-        if (attackCount != 0) PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
+        PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
     }
+    bool planPitch = player->effects.bends && IsWheelBusy(&player->effects);
+    bool delayed = false;
     for (std::uint32_t index = 0; index < attackCount; ++index) {
-        const std::uint32_t string = attacks[index].string;
-        const NoteSound &sound = attacks[index].sound;
-        if (!IsSendableKey(sound.key) || !IsSendableKey(sound.otherKey)) {
+        Attack &attack = attacks[index];
+        const std::uint32_t string = attack.string;
+        const NoteSound &sound = attack.sound;
+        attack.sendable = IsSendableKey(sound.key) && IsSendableKey(sound.otherKey);
+        if (!attack.sendable) {
             player->slurred &= ~(1u << string);
             continue;
         }
-        std::uint8_t firstKey = static_cast<std::uint8_t>(sound.key);
-        std::uint8_t firstVelocity = sound.velocity;
-        std::uint32_t firstLength = 0;
+        attack.firstKey = static_cast<std::uint8_t>(sound.key);
+        attack.firstVelocity = sound.velocity;
+        attack.firstLength = 0;
         const Note &note = beat.notes[string];
         const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
         if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
@@ -837,59 +911,34 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
             const std::uint32_t length =
                 GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
             if (IsSendableKey(graceKey) && length < noteEnd - start) {
-                firstKey = static_cast<std::uint8_t>(graceKey);
-                firstVelocity = GetGraceVelocity(performance, note);
-                firstLength = length;
+                attack.firstKey = static_cast<std::uint8_t>(graceKey);
+                attack.firstVelocity = GetGraceVelocity(performance, note);
+                attack.firstLength = length;
             }
         }
         // A strum never delays a note past half of what it sounds.
         const std::uint32_t delay = delays[string] < (noteEnd - start) / 2 ? delays[string] : (noteEnd - start) / 2;
-        const bool onEffects = player->channels.hasEffects && !player->percussion && HasPitchEffects(note, beat);
-        onsets[onsetCount] = {string, start + delay, index, firstKey, firstVelocity, onEffects};
-        attacks[index].firstLength = firstLength;
-        ++onsetCount;
+        attack.onset = start + delay;
+        delayed = delayed || delay != 0;
+        const bool moves = player->effects.bends && HasPitchEffects(note, beat);
+        attack.onEffects = moves && player->channels.hasEffects;
+        planPitch = planPitch || moves;
     }
-    for (std::uint32_t index = 1; index < onsetCount; ++index) {
-        const Onset moved = onsets[index];
-        std::uint32_t place = index;
-        for (; place > 0 && onsets[place - 1].onset > moved.onset; --place) onsets[place] = onsets[place - 1];
-        onsets[place] = moved;
-    }
-    for (std::uint32_t first = 0, last = 0; first < onsetCount && !performance->failed; first = last) {
-        const std::uint32_t onset = onsets[first].onset;
-        for (last = first; last < onsetCount && onsets[last].onset == onset;) ++last;
-        if (onset != start) SoundUntil(performance, player, onset);
-        std::uint8_t onKeys[noteSlotCount];
-        std::uint8_t onVelocities[noteSlotCount];
-        bool onEffects[noteSlotCount];
-        PitchNote pitches[noteSlotCount];
-        bool anyEffects = false;
-        for (std::uint32_t index = first; index < last; ++index) {
-            const Onset &note = onsets[index];
-            std::uint32_t curveEnd = end;
-            if (note.attack < attackCount) {
-                Attack &attack = attacks[note.attack];
-                StartVoice(player, note.string, onset, end, attack.sound, note.key, attack.firstLength);
-                player->voices[note.string].onEffects = note.onEffects;
-                if (attack.sound.endTick < end) curveEnd = attack.sound.endTick;
-            }
-            if (planPitch) {
-                const Note &played = beat.notes[note.string];
-                pitches[index - first] = {&played, note.string, onset, curveEnd,
-                                          GetSlideTarget(played, note.string, player->nextBeat), note.onEffects};
-            }
-            onKeys[index - first] = note.key;
-            onVelocities[index - first] = note.velocity;
-            onEffects[index - first] = note.onEffects;
-            anyEffects = anyEffects || note.onEffects;
+    if (!planPitch && !delayed) {
+        // Every note at the beat's start on the note channel, as most beats are.
+        for (std::uint32_t index = 0; index < attackCount; ++index) {
+            const Attack &attack = attacks[index];
+            if (!attack.sendable) continue;
+            StartVoice(player, attack.string, start, end, attack.sound, attack.firstKey, attack.firstLength);
+            player->voices[attack.string].onEffects = false;
+            keys[count] = attack.firstKey;
+            velocities[count++] = attack.firstVelocity;
         }
-        if (planPitch) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
-        MoveTo(player, onset);
-        if (anyEffects) {
-            SendVoiceNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, last - first);
-        } else {
-            SendNotes(performance, player, 0x90, onKeys, onVelocities, last - first);
-        }
+        MoveTo(player, start);
+        SendNotes(performance, player, 0x90, keys, velocities, count);
+    } else {
+        PlayOnsets(performance, player, beat, start, end, startedPlain, keys, velocities, count, attacks, attackCount,
+                   planPitch);
     }
     if (player->sounding == startedPlain) {
         player->uniformVoices = startedPlain;
@@ -1172,6 +1221,8 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
     // The wheel's range of each channel covers the largest offset any track asks for on it.
     std::uint32_t channelCents[midiChannelCount] = {};
     std::uint32_t channelBenders[midiChannelCount] = {};
+    std::uint32_t channelPlayers[midiChannelCount] = {};  // tracks whose notes play on the channel
+    bool sharedChanges = false;  // a mix table changes something for all tracks
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
         TrackPlayer *player = &performance.players[trackIndex];
         const Track &track = file->body.tracks[trackIndex];
@@ -1183,8 +1234,20 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         // Any capo above 256 frets makes every key unsendable, as 256 does.
         player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
         player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
-        if (player->percussion || !player->channels.sends) continue;
-        player->effects.pitchCents = GetTrackPitchCents(file, trackIndex);
+        if (player->channels.sends) ++channelPlayers[player->channels.main];
+    }
+    // One pass over the beats that carry effects, in the order they lie in memory.
+    for (std::uint32_t measure = 0; measure < measureCount && trackCount != 0; ++measure) {
+        const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+            TrackPlayer *player = &performance.players[trackIndex];
+            if (!player->percussion && player->channels.sends)
+                AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &sharedChanges);
+        }
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance.players[trackIndex];
+        player->effects.pitchCents = GetPitchCents(player->effects.needs);
         if (player->effects.pitchCents == 0) continue;
         const std::uint8_t channel = GetPitchChannel(player->channels);
         if (player->effects.pitchCents > channelCents[channel]) channelCents[channel] = player->effects.pitchCents;
@@ -1193,8 +1256,9 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
         TrackPlayer *player = &performance.players[trackIndex];
         const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
-        const bool bendsOnMain = player->effects.pitchCents != 0 && pitchChannel == player->channels.main;
-        const bool sharedWheel = channelBenders[player->channels.main] > (bendsOnMain ? 1u : 0u);
+        // Another track plays or bends on the channel this one bends on.
+        const bool sharedWheel = channelBenders[pitchChannel] > 1 ||
+                                 channelPlayers[pitchChannel] > (player->channels.main == pitchChannel ? 1u : 0u);
         std::uint8_t levels[6] = {};
         if (const MidiChannelInfo *entry = GetTrackChannelEntry(file, *player->track)) {
             const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
@@ -1231,7 +1295,7 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[index];
         const MeasureTrackPair *nextRow =
             trackCount == 0 || index + 1 >= measureCount ? nullptr : file->body.measureTrackPairs[index + 1];
-        if (trackCount > 1 && pulseCount != 0) PlanSharedChanges(&performance, row, tick, pulseCount);
+        if (sharedChanges && trackCount > 1 && pulseCount != 0) PlanSharedChanges(&performance, row, tick, pulseCount);
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex)
             PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex],
                              nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);

@@ -203,14 +203,43 @@ std::int64_t Ramp(std::int64_t cents, std::uint32_t tick, std::uint32_t from, st
 
 std::uint32_t SmallerOf(std::uint32_t first, std::uint32_t second) { return first < second ? first : second; }
 
+// The stretches of a note length ticks long over which a slide glides: in
+// from its start over inLength, or out over [outStart, outEnd). Glides out
+// end one wheel step before the note does, so that their last value is heard.
+struct SlideSpans {
+    std::uint32_t inLength;
+    std::uint32_t outStart;
+    std::uint32_t outEnd;
+};
+
+SlideSpans GetSlideSpans(std::uint32_t length, std::uint32_t wheelStep, std::uint8_t pulsesPerSixtyFourth) {
+    const std::uint32_t inLength = SmallerOf(slideInSixtyFourths * pulsesPerSixtyFourth, length / 2);
+    const std::uint32_t outLength = SmallerOf(slideOutSixtyFourths * pulsesPerSixtyFourth, length / 2);
+    const std::uint32_t outEnd = length > 2 * wheelStep ? length - wheelStep : length;
+    return {inLength, outEnd > outLength ? outEnd - outLength : 0, outEnd};
+}
+
+// Where the slide moves the wheel, [*movesFrom, *holdsFrom); elsewhere it holds still.
+void GetSlideSpan(std::int8_t slide, std::uint32_t length, std::uint32_t wheelStep,
+                  std::uint8_t pulsesPerSixtyFourth, std::uint32_t *movesFrom, std::uint32_t *holdsFrom) {
+    const SlideSpans spans = GetSlideSpans(length, wheelStep, pulsesPerSixtyFourth);
+    if (slide == slideInFromBelow || slide == slideInFromAbove) {
+        *movesFrom = 0;
+        *holdsFrom = spans.inLength;
+    } else if (slide != 0) {
+        *movesFrom = spans.outStart;
+        *holdsFrom = spans.outEnd;
+    }
+}
+
 // The slide's offset in cents at tick of a note length ticks long.
 std::int64_t ReadSlide(std::int8_t slide, std::int32_t target, std::uint32_t tick, std::uint32_t length,
                        std::uint32_t wheelStep, std::uint8_t pulsesPerSixtyFourth) {
-    const std::uint32_t inLength = SmallerOf(slideInSixtyFourths * pulsesPerSixtyFourth, length / 2);
-    const std::uint32_t outLength = SmallerOf(slideOutSixtyFourths * pulsesPerSixtyFourth, length / 2);
-    // Glides end one wheel step before the note does, so that their last value is heard.
-    const std::uint32_t outEnd = length > 2 * wheelStep ? length - wheelStep : length;
-    const std::uint32_t outStart = outEnd > outLength ? outEnd - outLength : 0;
+    if (slide == 0) return 0;
+    const SlideSpans spans = GetSlideSpans(length, wheelStep, pulsesPerSixtyFourth);
+    const std::uint32_t inLength = spans.inLength;
+    const std::uint32_t outStart = spans.outStart;
+    const std::uint32_t outEnd = spans.outEnd;
     switch (slide) {
         case slideShift:
         case slideLegato:
@@ -289,6 +318,7 @@ void Plan(PlayerEffects *effects, std::uint32_t laneIndex, std::uint32_t tick, s
     }
     lane->events[lane->count++] = {tick, value};
     effects->waiting |= 1u << laneIndex;
+    if (tick < effects->nextTick) effects->nextTick = tick;
 }
 
 int SendLaneEvent(PlayerEffects *effects, std::uint32_t laneIndex, MidiTrackChunk *chunk, std::uint16_t value) {
@@ -369,7 +399,7 @@ void SendEffectsUntil(PlayerEffects *effects, MidiTrackChunk *chunk, std::uint32
                 chosenTick = eventTick;
             }
         }
-        if (chosen == effectLaneCount) return;
+        if (chosen == effectLaneCount) break;
         EffectLane &lane = effects->lanes[chosen];
         const std::uint16_t value = lane.events[lane.head].value;
         if (++lane.head == lane.count) {
@@ -380,6 +410,11 @@ void SendEffectsUntil(PlayerEffects *effects, MidiTrackChunk *chunk, std::uint32
         chunk->pendingDelta += chosenTick - *lastTick;
         *lastTick = chosenTick;
         if (!effects->failed && !SendLaneEvent(effects, chosen, chunk, value)) effects->failed = true;
+    }
+    effects->nextTick = 0xFFFFFFFFu;
+    for (std::uint32_t bits = effects->waiting; bits != 0; bits &= bits - 1) {
+        const EffectLane &lane = effects->lanes[__builtin_ctz(bits)];
+        if (lane.events[lane.head].tick < effects->nextTick) effects->nextTick = lane.events[lane.head].tick;
     }
 }
 
@@ -394,33 +429,31 @@ void ReleasePlayerEffects(PlayerEffects *effects) {
 // ---------------------------------------------------------------------------
 // Set-up.
 
-std::uint32_t GetTrackPitchCents(const FileStruct *file, std::uint32_t trackIndex) {
-    std::int64_t bendCents = 0;
-    std::int64_t barCents = 0;
-    std::int64_t vibrato = 0;
-    std::int64_t slides = 0;
-    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
-    for (std::uint32_t measure = 0; measure < measureCount; ++measure) {
-        const MeasureTrackPair &pair = file->body.measureTrackPairs[measure][trackIndex];
-        if (pair.owners == 0) continue;  // no beat of the pair carries an effect
-        for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount; ++beatIndex) {
-            if (beatIndex < 31 && (pair.owners & (1u << beatIndex)) == 0) continue;
-            const Beat &beat = pair.beats[beatIndex];
-            const std::int64_t bar = GetLargestCurveCents(GetTremoloBar(beat));
-            if (bar > barCents) barCents = bar;
-            for (std::uint32_t string = 0; string < noteSlotCount; ++string) {
-                if ((beat.stringFlags & (0x40u >> string)) == 0) continue;
-                const Note &note = beat.notes[string];
-                const std::int64_t bend = GetLargestCurveCents(GetBend(note));
-                if (bend > bendCents) bendCents = bend;
-                const std::int64_t shake = GetVibratoCents(note, beat);
-                if (shake > vibrato) vibrato = shake;
-                if (GetSlide(note) != 0) slides = slideAnyCents;
-            }
+void AddPairPitchNeeds(const MeasureTrackPair &pair, PitchNeeds *needs, bool *sharedChanges) {
+    if (pair.owners == 0) return;  // no beat of the pair carries an effect
+    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount; ++beatIndex) {
+        if (beatIndex < 31 && (pair.owners & (1u << beatIndex)) == 0) continue;
+        const Beat &beat = pair.beats[beatIndex];
+        if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr && HasSharedChanges(*beat.mixTableEvent))
+            *sharedChanges = true;
+        const std::int64_t bar = GetLargestCurveCents(GetTremoloBar(beat));
+        if (bar > needs->bar) needs->bar = static_cast<std::uint32_t>(bar);
+        const std::uint8_t beatFlags = GetBeatEffectFlags(beat);
+        if (beatFlags & beatWideVibrato) needs->vibrato = wideVibratoCents;
+        if ((beatFlags & beatVibrato) && needs->vibrato < vibratoCents) needs->vibrato = vibratoCents;
+        for (std::uint32_t string = 0; string < noteSlotCount; ++string) {
+            if ((beat.stringFlags & (0x40u >> string)) == 0) continue;
+            const Note &note = beat.notes[string];
+            if ((note.flags & NoteHasEffects) == 0 || note.effect == nullptr) continue;
+            const std::int64_t bend = GetLargestCurveCents(GetBend(note));
+            if (bend > needs->bend) needs->bend = static_cast<std::uint32_t>(bend);
+            if ((note.effect->flags2 & effectVibrato) && needs->vibrato < vibratoCents) needs->vibrato = vibratoCents;
+            if (GetSlide(note) != 0) needs->slide = slideAnyCents;
         }
     }
-    return static_cast<std::uint32_t>(bendCents + barCents + vibrato + slides);
 }
+
+std::uint32_t GetPitchCents(const PitchNeeds &needs) { return needs.bend + needs.bar + needs.vibrato + needs.slide; }
 
 std::uint8_t GetBendRange(std::uint32_t cents) {
     const std::uint32_t semitones = (cents + 99) / 100;
@@ -437,6 +470,7 @@ void StartPlayerEffects(PlayerEffects *effects, const TrackChannels &channels, b
                         bool sharedWheel, const std::uint8_t initialLevels[6], std::uint64_t *eventCounter) {
     const std::uint32_t pitchCents = effects->pitchCents;
     effects->eventCounter = eventCounter;
+    effects->nextTick = 0xFFFFFFFFu;
     effects->sends = channels.sends;
     effects->channels[0] = channels.main;
     effects->channels[1] = channels.effects;
@@ -521,6 +555,11 @@ void PlanCurve(PlayerEffects *effects, std::uint32_t laneIndex, const Beat &beat
     const std::int64_t vibrato = GetVibratoCents(note, beat);
     const std::uint32_t vibratoPeriod =
         vibrato == wideVibratoCents ? 8u * pulsesPerSixtyFourth : 16u * pulsesPerSixtyFourth / 3u;
+    // Where a slide alone moves the wheel: from slideMovesFrom to slideHoldsFrom.
+    const bool onlySlide = bend.count == 0 && bar.count == 0 && vibrato == 0;
+    std::uint32_t slideMovesFrom = 0;
+    std::uint32_t slideHoldsFrom = length;
+    GetSlideSpan(slide, length, step, pulsesPerSixtyFourth, &slideMovesFrom, &slideHoldsFrom);
     CutLane(effects, laneIndex, pitch.onset);
     std::uint16_t planned = PlannedValue(effects, laneIndex, effects->wheel[laneIndex]);
     bool first = true;
@@ -536,15 +575,35 @@ void PlanCurve(PlayerEffects *effects, std::uint32_t laneIndex, const Beat &beat
         std::uint32_t next = (tick / step + 1) * step;
         next = SmallerOf(next, NextPointTick(bend));
         next = SmallerOf(next, NextPointTick(bar));
+        // A slide alone holds still outside its glide: no samples there.
+        if (onlySlide && next < length) {
+            if (next > slideHoldsFrom) {
+                next = length;
+            } else if (next < slideMovesFrom) {
+                next = slideMovesFrom;
+            }
+        }
         tick = SmallerOf(next, length);  // the curve's end is its last sample
     }
+    if (effects->sharedWheel && !pitch.tiedOn && planned != wheelCentre) Plan(effects, laneIndex, pitch.end, wheelCentre);
 }
 
 }  // namespace
 
+bool IsWheelBusy(const PlayerEffects *effects) {
+    // Notes that do not move their pitch play on the note channel, the main lane's.
+    return PlannedValue(effects, WheelLaneMain, effects->wheel[WheelLaneMain]) != wheelCentre;
+}
+
+bool IsTiedOn(std::uint32_t string, const Beat *nextBeat) {
+    if (nextBeat == nullptr || string >= noteSlotCount || (nextBeat->stringFlags & (0x40u >> string)) == 0) return false;
+    const Note &next = nextBeat->notes[string];
+    return (next.flags & NoteHasTypeAndFret) != 0 && next.noteType == 2;
+}
+
 void PlanPitch(PlayerEffects *effects, const Beat &beat, const PitchNote *notes, std::uint32_t count,
                std::uint8_t pulsesPerSixtyFourth) {
-    if (!effects->bends && !effects->sharedWheel) return;
+    if (!effects->bends) return;
     bool claimed[2] = {false, false};
     for (std::uint32_t index = 0; index < count; ++index) {
         const PitchNote &pitch = notes[index];
@@ -560,7 +619,7 @@ void PlanPitch(PlayerEffects *effects, const Beat &beat, const PitchNote *notes,
         if (claimed[laneIndex]) continue;
         claimed[laneIndex] = true;
         CutLane(effects, laneIndex, pitch.onset);
-        if (effects->sharedWheel || PlannedValue(effects, laneIndex, effects->wheel[laneIndex]) != wheelCentre)
+        if (PlannedValue(effects, laneIndex, effects->wheel[laneIndex]) != wheelCentre)
             Plan(effects, laneIndex, pitch.onset, wheelCentre);
     }
 }
@@ -611,6 +670,7 @@ void PlanSharedControllerChanges(PlayerEffects *effects, const MixTableEvent &mi
 }
 
 bool HasSharedChanges(const MixTableEvent &mix) {
+    if ((mix.applyToAllTracks & 0x3F) == 0) return false;
     std::uint8_t changes[6];
     std::uint8_t durations[6];
     MixValues(mix, changes, durations);

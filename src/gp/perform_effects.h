@@ -64,16 +64,26 @@ enum EffectLaneIndex : std::uint32_t {
 
 constexpr std::uint16_t wheelCentre = 0x2000;
 
+// The largest pitch offsets, in cents, that a track's notes and beats ask for, by kind.
+struct PitchNeeds {
+    std::uint32_t bend;
+    std::uint32_t bar;
+    std::uint32_t vibrato;
+    std::uint32_t slide;
+};
+
 struct PlayerEffects {
     EffectLane lanes[effectLaneCount];
     std::uint32_t waiting;           // bit l: lane l holds planned events
+    std::uint32_t nextTick;          // no planned event is due before this tick
     std::uint64_t *eventCounter;     // the rendering's count of channel events, raised by each sent
-    std::uint32_t pitchCents;        // the largest pitch offset the track's own notes ask for
+    PitchNeeds needs;                // what the track's own notes ask for
+    std::uint32_t pitchCents;        // the largest pitch offset they add up to
     std::uint8_t channels[2];        // 0-based note channel and effects channel
     std::uint8_t channelCount;       // 2 when the effects channel differs
     bool sends;                      // the track sends channel events
     bool bends;                      // the track moves a wheel somewhere in the song
-    bool sharedWheel;                // another track moves the wheel of this track's note channel
+    bool sharedWheel;                // another track plays or bends on the channel this track bends on
     std::uint8_t bendRange;          // semitones of the full wheel on the track's pitch channel
     std::uint16_t wheel[2];          // the wheel each pitch lane last planned
     std::uint8_t levels[6];          // the six controllers' values last planned or sent
@@ -100,9 +110,11 @@ void ReleasePlayerEffects(PlayerEffects *effects);
 
 // --- Set-up ---------------------------------------------------------------
 
-// Cents of the largest pitch offset the track's notes and beats ask for
-// (bends, tremolo bar, slides, vibrato), or 0 when none moves the pitch.
-std::uint32_t GetTrackPitchCents(const FileStruct *file, std::uint32_t trackIndex);
+// Adds what the pair's beats ask for; *sharedChanges set when one of its mix
+// tables changes something for all tracks.
+void AddPairPitchNeeds(const MeasureTrackPair &pair, PitchNeeds *needs, bool *sharedChanges);
+// Cents of the largest offset the needs add up to, 0 when nothing moves the pitch.
+std::uint32_t GetPitchCents(const PitchNeeds &needs);
 // The wheel's range in semitones that covers an offset of cents: at least 2, at most 24.
 std::uint8_t GetBendRange(std::uint32_t cents);
 // Fills the track's channels and wheel state (pitchCents already set): range
@@ -134,11 +146,19 @@ struct PitchNote {
     std::uint32_t end;         // where the curve stops (the note's sounding end within its beat)
     std::int32_t slideTarget;  // semitones to the next note on the string, for shift and legato slides
     bool onEffects;            // plays on the effects channel
+    bool tiedOn;               // the next beat ties on to it on its string
 };
+
+// Whether notes that do not move their pitch still need their wheel planned:
+// the note channel's wheel is off centre.
+bool IsWheelBusy(const PlayerEffects *effects);
+// Whether the next beat holds a tie on the string (slot).
+bool IsTiedOn(std::uint32_t string, const Beat *nextBeat);
 
 // Plans the wheels of notes that start together: on each wheel the first
 // note that moves its pitch sets the curve; a wheel that only unbent notes
-// start on goes back to centre first (every time, when another track shares it).
+// start on goes back to centre first. On a wheel that another track shares,
+// a curve goes back to centre where its note ends (unless a tie holds it).
 void PlanPitch(PlayerEffects *effects, const Beat &beat, const PitchNote *notes, std::uint32_t count,
                std::uint8_t pulsesPerSixtyFourth);
 // Semitones from fret to the note that the next beat plays on the same string
