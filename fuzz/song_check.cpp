@@ -3,6 +3,13 @@
 // none, queries stay inside the song, an export gives 0 with the host's
 // variables untouched, 1 with a null buffer and size 0, or a well-formed
 // MIDI file, and after the release the library is as clean as at start-up.
+//
+// Beyond the public interface it reads the loaded song's records (the
+// library's global song) for two things only: every field of the song as
+// text before and after the exports, so that an export that changes the
+// song is caught; and the export's cost, counted with the library's own
+// playing-order walk and timing before the export runs, so that one input
+// cannot stall a fuzzing run.
 #include "song_check.h"
 
 #include <sys/mman.h>
@@ -14,10 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "gp/convert.h"
 #include "gp/perform.h"
 #include "gp/song.h"
 #include "gp4_writer.h"
 #include "smf_check.h"
+#include "song_text.h"
 #include "zelto.h"
 #include "zelto/global.h"
 #include "zelto_performed.h"
@@ -26,10 +35,10 @@ namespace fuzzcheck {
 namespace {
 
 constexpr std::uint32_t lastIndex = 0xFFFFFFFFu;
-constexpr std::uint32_t portCount = 4;
-constexpr std::uint32_t channelsPerPort = 16;
-constexpr std::uint32_t tuningCount = 7;
-constexpr std::uint32_t lyricsLineCount = 5;
+using Talvoren::lyricsLineCount;
+using Talvoren::midiChannelCount;
+using Talvoren::midiPortCount;
+using Talvoren::tuningCount;
 constexpr std::uint32_t ticksPerQuarter = 480;
 constexpr std::uint32_t pulsesPerSixtyFourth = 30;
 constexpr std::uint32_t hostSizeSentinel = 0xA5A5A5A5u;
@@ -112,39 +121,11 @@ std::string At(const char *query, std::uint32_t index) {
     return std::string(query) + "(" + std::to_string(index) + ")";
 }
 
-// FNV-1a over every answer; a null string is told apart from an empty one.
-struct Digest {
-    std::uint64_t value = 1469598103934665603ull;
-};
-
-void AddByte(Digest &digest, std::uint8_t byte) {
-    digest.value ^= byte;
-    digest.value *= 1099511628211ull;
-}
-
-void AddValue(Digest &digest, std::uint64_t value) {
-    for (int shift = 0; shift < 64; shift += 8) AddByte(digest, static_cast<std::uint8_t>(value >> shift));
-}
-
-// Reads the whole string, so that a missing terminator is caught by the
-// sanitizers, and adds it to the fingerprint.
-void AddText(Digest &digest, const char *text) {
-    if (text == nullptr) {
-        AddValue(digest, 0xFFFFFFFFFFFFFFFFull);
-        return;
-    }
-    const std::size_t length = std::strlen(text);
-    AddValue(digest, length);
-    for (std::size_t index = 0; index < length; ++index) AddByte(digest, static_cast<std::uint8_t>(text[index]));
-}
-
-void AddChannel(Digest &digest, const ZELTO_MidiChannelInfo *entry) {
-    if (entry == nullptr) {
-        AddValue(digest, 0);
-        return;
-    }
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(entry);
-    for (std::size_t index = 0; index < sizeof(ZELTO_MidiChannelInfo); ++index) AddByte(digest, bytes[index]);
+// Reads the whole string, so that a missing terminator is caught by the sanitizers.
+void ReadWholeText(const char *text) {
+    if (text == nullptr) return;
+    volatile std::size_t length = std::strlen(text);
+    (void)length;
 }
 
 // ---------------------------------------------------------------------------
@@ -215,7 +196,7 @@ void CheckPresence(std::string &failure, const char *query, std::uint32_t measur
 }
 
 // A measure whose flag bit is clear holds 0 in the field the bit announces.
-void CheckMeasure(std::string &failure, Digest &digest, std::uint32_t measure) {
+void CheckMeasure(std::string &failure, std::uint32_t measure) {
     const int hasNumerator = ZELTO_IsMeasureKeyNumeratorPresent(measure);
     const int hasDenominator = ZELTO_IsMeasureKeyDenominatorPresent(measure);
     const int beginsRepeat = ZELTO_IsMeasureBeginRepeatPresent(measure);
@@ -248,15 +229,7 @@ void CheckMeasure(std::string &failure, Digest &digest, std::uint32_t measure) {
     if (hasMarker && markerText == nullptr) Fail(failure, At("ZELTO_GetMeasureMarkerText", measure) + " is null");
     if (!hasMarker && (markerText != nullptr || markerColor != 0))
         Fail(failure, At("the marker of measure", measure) + " without its bit");
-    const std::uint64_t answers[] = {static_cast<std::uint64_t>(hasNumerator), static_cast<std::uint64_t>(hasDenominator),
-                                     static_cast<std::uint64_t>(beginsRepeat), static_cast<std::uint64_t>(endsRepeat),
-                                     static_cast<std::uint64_t>(hasMarker),    static_cast<std::uint64_t>(hasTonality),
-                                     static_cast<std::uint64_t>(hasDoubleBar), numerator,
-                                     denominator,                              repeatCount,
-                                     altEnding,                                markerColor,
-                                     static_cast<std::uint64_t>(static_cast<std::int64_t>(tonality))};
-    for (std::uint64_t answer : answers) AddValue(digest, answer);
-    AddText(digest, markerText);
+    ReadWholeText(markerText);
 }
 
 void CheckMeasureOutOfRange(std::string &failure, std::uint32_t measure) {
@@ -279,17 +252,10 @@ void CheckMeasureOutOfRange(std::string &failure, std::uint32_t measure) {
         Fail(failure, At("ZELTO_GetMeasureMarkerText", measure) + " out of range is not null");
 }
 
-void CheckTrack(std::string &failure, Digest &digest, std::uint32_t track) {
+void CheckTrack(std::string &failure, std::uint32_t track) {
     const char *name = ZELTO_GetTrackName(track);
     if (name == nullptr) Fail(failure, At("ZELTO_GetTrackName", track) + " is null");
-    AddText(digest, name);
-    const std::uint64_t answers[] = {ZELTO_GetTrackStringCount(track),  ZELTO_GetTrackMidiPort(track),
-                                     ZELTO_GetTrackMidiChannel(track),  ZELTO_GetTrackEffectsMidiChannel(track),
-                                     ZELTO_GetTrackFretCount(track),    ZELTO_GetTrackCapoHeight(track),
-                                     ZELTO_GetTrackColor(track)};
-    for (std::uint64_t answer : answers) AddValue(digest, answer);
-    for (std::uint32_t string = 0; string < tuningCount; ++string)
-        AddValue(digest, static_cast<std::uint32_t>(ZELTO_GetTrackTuning(track, string)));
+    ReadWholeText(name);
     if (ZELTO_GetTrackTuning(track, tuningCount) != 0 || ZELTO_GetTrackTuning(track, lastIndex) != 0)
         Fail(failure, At("ZELTO_GetTrackTuning of a string out of range, track", track) + " is not 0");
 }
@@ -305,54 +271,45 @@ void CheckTrackOutOfRange(std::string &failure, std::uint32_t track) {
     if (ZELTO_GetTrackName(track) != nullptr) Fail(failure, At("ZELTO_GetTrackName", track) + " out of range is not null");
 }
 
-// Runs every query of the loaded song and returns the fingerprint of the answers.
-std::uint64_t CheckLoadedSong(std::string &failure) {
-    Digest digest;
+// Runs every query of the loaded song.
+void CheckLoadedSong(std::string &failure) {
     const char *information[] = {ZELTO_GetTitle(),     ZELTO_GetSubtitle(),  ZELTO_GetInterpret(),
                                  ZELTO_GetAlbum(),     ZELTO_GetAuthor(),    ZELTO_GetCopyright(),
                                  ZELTO_GetTabAuthor(), ZELTO_GetInstructions()};
     for (const char *text : information) {
         if (text == nullptr) Fail(failure, "a song information text of a loaded song is null");
-        AddText(digest, text);
+        ReadWholeText(text);
     }
 
     const std::uint32_t noticeLineCount = ZELTO_GetNoticeLineCount();
-    AddValue(digest, noticeLineCount);
     for (std::uint32_t line = 0; line < noticeLineCount; ++line) {
         const char *text = ZELTO_GetNoticeLine(line);
         if (text == nullptr) Fail(failure, At("ZELTO_GetNoticeLine", line) + " of a loaded song is null");
-        AddText(digest, text);
+        ReadWholeText(text);
     }
     if (ZELTO_GetNoticeLine(noticeLineCount) != nullptr || ZELTO_GetNoticeLine(lastIndex) != nullptr)
         Fail(failure, "ZELTO_GetNoticeLine out of range is not null");
 
     const std::uint32_t tripletFeel = ZELTO_IsTripletFeelEnabled();
     if (tripletFeel > 0xFF) Fail(failure, "ZELTO_IsTripletFeelEnabled is wider than its byte");
-    AddValue(digest, tripletFeel);
-    AddValue(digest, static_cast<std::uint32_t>(ZELTO_GetLyricsTrack()));
-    for (std::uint32_t line = 0; line < lyricsLineCount; ++line) AddText(digest, ZELTO_GetLyricsLine(line));
+    for (std::uint32_t line = 0; line < lyricsLineCount; ++line) ReadWholeText(ZELTO_GetLyricsLine(line));
     if (ZELTO_GetLyricsLine(lyricsLineCount) != nullptr || ZELTO_GetLyricsLine(lastIndex) != nullptr)
         Fail(failure, "ZELTO_GetLyricsLine out of range is not null");
 
-    AddValue(digest, ZELTO_GetTempo());
     const std::int32_t key = ZELTO_GetKey();
     if (key < -128 || key > 127) Fail(failure, "ZELTO_GetKey is outside a signed byte");
-    AddValue(digest, static_cast<std::uint32_t>(key));
-    AddValue(digest, static_cast<std::uint32_t>(ZELTO_GetOctave()));
 
     const ZELTO_MidiChannelInfo *firstEntry = ZELTO_GetMidiChannel(0, 0);
-    for (std::uint32_t port = 0; port <= portCount; ++port) {
-        for (std::uint32_t channel = 0; channel <= channelsPerPort; ++channel) {
+    for (std::uint32_t port = 0; port <= midiPortCount; ++port) {
+        for (std::uint32_t channel = 0; channel <= midiChannelCount; ++channel) {
             const ZELTO_MidiChannelInfo *entry = ZELTO_GetMidiChannel(port, channel);
-            const bool valid = port < portCount && channel < channelsPerPort;
+            const bool valid = port < midiPortCount && channel < midiChannelCount;
             if (!valid && entry != nullptr) {
                 Fail(failure, "ZELTO_GetMidiChannel(" + std::to_string(port) + ", " + std::to_string(channel) +
                                   ") out of range is not null");
-            } else if (valid && (firstEntry == nullptr || entry != firstEntry + port * channelsPerPort + channel)) {
+            } else if (valid && (firstEntry == nullptr || entry != firstEntry + port * midiChannelCount + channel)) {
                 Fail(failure, "ZELTO_GetMidiChannel(" + std::to_string(port) + ", " + std::to_string(channel) +
                                   ") is not its entry of the table");
-            } else if (valid) {
-                AddChannel(digest, entry);
             }
         }
     }
@@ -360,67 +317,52 @@ std::uint64_t CheckLoadedSong(std::string &failure) {
         Fail(failure, "ZELTO_GetMidiChannel with an index of -1 is not null");
 
     const std::uint32_t measureCount = ZELTO_GetMeasureCount();
-    AddValue(digest, measureCount);
-    for (std::uint32_t measure = 0; measure < measureCount; ++measure) CheckMeasure(failure, digest, measure);
+    for (std::uint32_t measure = 0; measure < measureCount; ++measure) CheckMeasure(failure, measure);
     CheckMeasureOutOfRange(failure, measureCount);
     CheckMeasureOutOfRange(failure, lastIndex);
 
     const std::uint32_t trackCount = ZELTO_GetTrackCount();
-    AddValue(digest, trackCount);
-    for (std::uint32_t track = 0; track < trackCount; ++track) CheckTrack(failure, digest, track);
+    for (std::uint32_t track = 0; track < trackCount; ++track) CheckTrack(failure, track);
     CheckTrackOutOfRange(failure, trackCount);
     CheckTrackOutOfRange(failure, lastIndex);
-    return digest.value;
 }
 
 // ---------------------------------------------------------------------------
-// The export's cost, estimated from the loaded song before it runs: the walk
-// in playing order with its own pass counters, every measure's pulses with
-// the widest denominator a 0 could stand for, and every beat's events.
+// The export's cost, counted before it runs as the library counts it for its
+// render limits: the measures played (repeats expanded by the library's own
+// walk) times the chunks, and an upper bound of the event bytes, from every
+// played measure's beats. The fuzz limits are far below the library's.
+
+// Upper bound of the bytes one started beat adds: a tempo change, program and
+// volume on two channels, seven note-ons and seven note-offs, delta times included.
+constexpr std::uint64_t largestBeatBytes = 10 + 26 + 7 * 7 + 7 * 7;
 
 bool IsExportWithinLimits(const Limits &limits) {
-    const Talvoren::FileStruct *song = Talvoren::theFileStruct;
+    Talvoren::FileStruct *song = Talvoren::theFileStruct;
     if (song == nullptr) return true;
     const std::uint32_t measureCount = song->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
     const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
-    const Talvoren::Measure *measures = song->body.measures;
-    if (measureCount != 0 && (measures == nullptr || (trackCount != 0 && song->body.measureTrackPairs == nullptr)))
-        return true;
-
-    // Program and volume twice, a tempo, seven note-ons and seven note-offs.
-    constexpr std::uint64_t eventsPerBeat = 20;
-    std::uint64_t clockSteps = 0;
-    std::uint64_t events = 2 + chunkCount * 6;
-    std::vector<std::uint8_t> passes(measureCount, 0);
-    std::uint32_t numerator = 0;
-    std::uint32_t denominator = 0;
-    std::uint32_t measureIndex = 0;
-    while (measureIndex < measureCount) {
-        const Talvoren::Measure &measure = measures[measureIndex];
-        if (measure.flags & Talvoren::MeasureHasNumerator) numerator = measure.keyNumerator;
-        if (measure.flags & Talvoren::MeasureHasDenominator) denominator = measure.keyDenominator;
-        const std::uint32_t widestDenominator = denominator == 0 ? 1 : denominator;
-        const std::uint64_t pulses = pulsesPerSixtyFourth * ((numerator * 64) / widestDenominator);
-        clockSteps += (pulses + 1) * chunkCount;
-        events += 2;
-        if (pulses != 0 && trackCount != 0) {
-            const Talvoren::MeasureTrackPair *row = song->body.measureTrackPairs[measureIndex];
-            if (row == nullptr) return true;
-            for (std::uint32_t track = 0; track < trackCount; ++track) {
-                const std::uint64_t beatCount = row[track].beatCount;
-                events += (beatCount < pulses ? beatCount : pulses) * eventsPerBeat + 7;
-            }
+    std::uint64_t measureVisits = 0;
+    std::uint64_t eventBytes = 0;
+    std::uint8_t numerator = 0;
+    std::uint8_t denominator = 0;
+    for (std::uint32_t measureIndex = Talvoren::GetFirstMeasureIdx(song); measureIndex < measureCount;
+         measureIndex = Talvoren::GetNextMeasureIdx(song, measureIndex)) {
+        const Talvoren::Measure *measure = &song->body.measures[measureIndex];
+        Talvoren::UpdateTimeSignature(measure, &numerator, &denominator);
+        const std::uint64_t pulses =
+            Talvoren::GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
+        measureVisits += chunkCount;
+        eventBytes += 32;  // a time signature and a marker's opening
+        for (std::uint32_t track = 0; track < trackCount && pulses != 0; ++track) {
+            const std::uint64_t beatCount = song->body.measureTrackPairs[measureIndex][track].beatCount;
+            eventBytes += (beatCount < pulses ? beatCount : pulses) * largestBeatBytes + 7 * 7;
         }
-        std::uint32_t next = measureIndex + 1;
-        if ((measure.flags & Talvoren::MeasureEndRepeat) && passes[measureIndex] < measure.repeatCount) {
-            ++passes[measureIndex];
-            next = measureIndex;
-            while (next > 0 && (measures[next].flags & Talvoren::MeasureBeginRepeat) == 0) --next;
-            clockSteps += measureIndex - next;
+        if (measureVisits > limits.largestMeasureVisits || eventBytes > limits.largestEventBytes) {
+            Talvoren::ResetPassCounters(song);
+            return false;
         }
-        if (clockSteps > limits.largestClockSteps || events > limits.largestEventBound) return false;
-        measureIndex = next;
     }
     return true;
 }
@@ -479,7 +421,7 @@ void CheckChunksBelongToTheirTracks(std::string &failure, const smf::File &parse
         CheckEveryNoteEnds(failure, parsed.tracks[chunk], chunk);
         const std::uint32_t channel = ZELTO_GetTrackMidiChannel(track);
         const std::uint32_t effectsChannel = ZELTO_GetTrackEffectsMidiChannel(track);
-        if (channel < 1 || channel > channelsPerPort || effectsChannel < 1 || effectsChannel > channelsPerPort)
+        if (channel < 1 || channel > midiChannelCount || effectsChannel < 1 || effectsChannel > midiChannelCount)
             continue;
         for (const smf::Event &event : parsed.tracks[chunk].events) {
             if (event.IsChannel() && event.Channel() != channel - 1 && event.Channel() != effectsChannel - 1 &&
@@ -542,9 +484,13 @@ void CheckExports(std::string &failure, Outcome &outcome, const Limits &limits) 
     if (first.result != second.result || first.made != second.made || first.bytes != second.bytes)
         Fail(failure, "two exports of the same song differ");
 
-    // The performed rendering repeats notes for ornaments: its own bound decides.
-    if (Talvoren::GetPerformedEventBound(Talvoren::theFileStruct, pulsesPerSixtyFourth) > limits.largestEventBound)
-        return;
+    // The performed rendering repeats notes for ornaments: its own bound of
+    // events decides, at the most bytes of a channel event each (a delta time
+    // of 4 bytes and 3 of event).
+    constexpr std::uint64_t largestChannelEventBytes = 7;
+    const std::uint64_t performedEvents =
+        Talvoren::GetPerformedEventBound(Talvoren::theFileStruct, pulsesPerSixtyFourth);
+    if (performedEvents > limits.largestEventBytes / largestChannelEventBytes) return;
     const Export performed = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);
     const Export again = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);
     outcome.performedExported = true;
@@ -577,10 +523,12 @@ Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits 
         const char *title = ZELTO_GetTitle();
         if (ZELTO_Load(knownGood.path.c_str()) != 0) Fail(failure, "a second ZELTO_Load while loaded succeeded");
         if (ZELTO_GetTitle() != title) Fail(failure, "a second ZELTO_Load changed the loaded song");
-        const std::uint64_t before = CheckLoadedSong(failure);
+        CheckLoadedSong(failure);
+        const std::string before = SongText::Describe(*Talvoren::theFileStruct);
         if (IsExportWithinLimits(limits)) {
             CheckExports(failure, outcome, limits);
-            if (CheckLoadedSong(failure) != before) Fail(failure, "the export changed what the queries answer");
+            CheckLoadedSong(failure);
+            if (SongText::Describe(*Talvoren::theFileStruct) != before) Fail(failure, "the export changed the song");
         }
         // Both releases, by the input's length, so that each is used.
         if (size % 2 == 0) ZELTO_Unload(); else ZELTO_Free();

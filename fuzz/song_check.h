@@ -1,7 +1,9 @@
 // song_check.h - one hostile input through the whole public interface: load,
 // every query at every index and at the boundaries, two MIDI exports and two
 // performed renderings checked by the strict MIDI reader, release, and a
-// known good song loaded after it.
+// known good song loaded after it. The loaded song's records are read to
+// compare it before and after the exports and to count an export's cost
+// before it runs.
 // Shared by the libFuzzer target, the corpus replay driver and its tests.
 #ifndef ZELTO_FUZZ_SONG_CHECK_H
 #define ZELTO_FUZZ_SONG_CHECK_H
@@ -13,14 +15,15 @@
 namespace fuzzcheck {
 
 // Work limits per input, so that one input cannot stall a fuzzing run. A
-// larger input is skipped whole; an export whose estimated cost passes a
-// limit is skipped while the rest of the checks still run.
+// larger input is skipped whole; an export whose cost passes a limit is
+// skipped while the rest of the checks still run. The costs are those the
+// library bounds for its render limits, with far smaller bounds.
 struct Limits {
     std::size_t largestInput = 64 * 1024;
-    // Pulse-clock steps of one conversion: played pulses x (tracks + 1).
-    std::uint64_t largestClockSteps = 3000000;
-    // An upper bound of the events one conversion can append.
-    std::uint64_t largestEventBound = 40000;
+    // Measures played (repeats expanded) x (tracks + 1).
+    std::uint64_t largestMeasureVisits = 200000;
+    // An upper bound of the event bytes one conversion can append.
+    std::uint64_t largestEventBytes = 1u << 20;
 };
 
 // What one run did, for the replay driver's summary and for tests.

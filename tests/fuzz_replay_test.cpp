@@ -21,8 +21,8 @@ fuzzcheck::Outcome Check(const gp4::Bytes &bytes, const fuzzcheck::Limits &limit
 fuzzcheck::Limits Unlimited() {
     fuzzcheck::Limits limits;
     limits.largestInput = SIZE_MAX;
-    limits.largestClockSteps = UINT64_MAX;
-    limits.largestEventBound = UINT64_MAX;
+    limits.largestMeasureVisits = UINT64_MAX;
+    limits.largestEventBytes = UINT64_MAX;
     return limits;
 }
 
@@ -38,7 +38,7 @@ TEST(FuzzCheck, WholeSongsLoadAndExport) {
 }
 
 // The work caps: an input above the size limit is not run at all, and a song
-// whose export would pass the step limit is loaded and queried only.
+// whose export would play too many measures is loaded and queried only.
 TEST(FuzzCheck, WorkCapsSkipWhatIsTooBig) {
     const gp4::Bytes bytes = gp4::WriteSong(gp4::MinimalSong());
     fuzzcheck::Limits small;
@@ -48,10 +48,11 @@ TEST(FuzzCheck, WorkCapsSkipWhatIsTooBig) {
     EXPECT_FALSE(skipped.loaded);
 
     gp4::Song longSong = gp4::MinimalSong();
-    longSong.measures = {gp4::TimeSignature(255, 1)};  // 489600 pulses
-    fuzzcheck::Limits fewSteps;
-    fewSteps.largestClockSteps = 100000;
-    const fuzzcheck::Outcome queriedOnly = Check(gp4::WriteSong(longSong), fewSteps);
+    longSong.measures[0].flags |= gp4::MeasureBits::BeginRepeat | gp4::MeasureBits::EndRepeat;
+    longSong.measures[0].repeatCount = 255;  // 256 measures played, 2 chunks each
+    fuzzcheck::Limits fewMeasures;
+    fewMeasures.largestMeasureVisits = 500;
+    const fuzzcheck::Outcome queriedOnly = Check(gp4::WriteSong(longSong), fewMeasures);
     EXPECT_EQ(queriedOnly.failure, "");
     EXPECT_TRUE(queriedOnly.loaded);
     EXPECT_FALSE(queriedOnly.exported);
@@ -78,7 +79,7 @@ TEST(FuzzRegression, EveryByteOfARichSongReplaced) {
     // A damaged count can make a song hundreds of times longer; those are
     // loaded and queried, and exported only while they stay short.
     fuzzcheck::Limits limits;
-    limits.largestClockSteps = 200000;
+    limits.largestMeasureVisits = 20000;
     std::size_t loaded = 0;
     for (std::size_t offset = 0; offset < bytes.size(); ++offset) {
         for (std::uint8_t replacement : {0x00, 0x7F, 0x80, 0xFF}) {

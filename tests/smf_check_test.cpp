@@ -2,6 +2,8 @@
 // from a valid file, and that it rejects each kind of malformed file, saying where.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 
 #include "smf_check.h"
@@ -22,7 +24,11 @@ Bytes TrackChunk(const Bytes &events) {
     const std::uint32_t length = static_cast<std::uint32_t>(events.size());
     Bytes chunk = {'M', 'T', 'r', 'k', static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
                    static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
-    Append(chunk, events);
+    // Sized first and copied into: GCC 12 at -O3 reports a false -Warray-bounds
+    // for an insert at the end of this 8-byte vector.
+    const std::size_t headerSize = chunk.size();
+    chunk.resize(headerSize + events.size());
+    std::copy(events.begin(), events.end(), chunk.begin() + static_cast<std::ptrdiff_t>(headerSize));
     return chunk;
 }
 

@@ -1,5 +1,6 @@
 // convert.cpp - the song-to-MIDI conversion: measure and beat timing in pulses,
-// the playing order of the measures with repeats expanded, and ToMidi's clock.
+// the playing order of the measures with repeats expanded, the values sent,
+// and ToMidi, which plays each track of a measure straight through its beats.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -113,9 +114,9 @@ std::uint32_t GetSwungPulseCount(std::uint32_t pulses, bool onEighth, bool onQua
     return onQuarter ? pulses + pulses / 2 : pulses / 2;
 }
 
-// A beat's length from its place in the song. The clock has the beat and its
-// position at hand and uses GetUnswungBeatPulseCount and GetBeatPulseCountAt,
-// which give the same lengths.
+// A beat's length from its place in the song, its position counted from the
+// measure's first beat. The conversion has the beat and its position at hand
+// and uses GetBeatPulseCountAt; the tests time beats with this one.
 [[maybe_unused]] std::uint32_t GetBeatPulseCount(const FileStruct *file, std::uint32_t measureIndex,
                                                  std::uint32_t trackIndex, std::uint32_t beatIndex,
                                                  std::uint8_t pulsesPerSixtyFourth) {
@@ -140,6 +141,11 @@ std::uint32_t GetBeatPulseCountAt(const Beat &beat, std::uint8_t tripletFeel, st
 
 std::uint32_t GetFirstMeasureIdx(const FileStruct *) { return 0; }
 
+void ResetPassCounters(FileStruct *file) {
+    for (std::uint32_t index = 0; index < file->headers.pieceInfo.measureCount; ++index)
+        file->body.measures[index].repeatsPlayed = 0;
+}
+
 // The measure after the one just played: back to the nearest begin of repeat
 // (or to the first measure) while the end of repeat has passes left, else
 // the next one. Stepping past the last measure resets every pass counter.
@@ -158,15 +164,8 @@ std::uint32_t GetNextMeasureIdx(FileStruct *file, std::uint32_t measureIndex) {
             }
         }
     }
-    if (next == measureCount) {
-        for (std::uint32_t index = 0; index < measureCount; ++index) measures[index].repeatsPlayed = 0;
-    }
+    if (next == measureCount) ResetPassCounters(file);
     return next;
-}
-
-// Alternative endings are not consulted by the walk; kept for hosts of the model.
-[[maybe_unused]] bool IsMeasureToBePlayed(const FileStruct *file, std::uint32_t measureIndex) {
-    return (file->body.measures[measureIndex].flags & MeasureAltEnding) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -196,27 +195,11 @@ std::uint8_t GetVolumeValue(std::uint8_t volume) {
     return static_cast<std::uint8_t>(value > largestDataByte ? largestDataByte : value);
 }
 
-// Note-on velocity of a dynamic: dynamic × 16 − 1, limited to 1..127.
-struct VelocityTable {
-    std::uint8_t velocities[0x100];
-};
-
-constexpr VelocityTable MakeVelocityTable() {
-    VelocityTable table = {};
-    for (std::int32_t dynamic = 0; dynamic < 0x100; ++dynamic) {
-        const std::int32_t velocity = dynamic * 16 - 1;
-        table.velocities[dynamic] =
-            static_cast<std::uint8_t>(velocity < 1 ? 1 : velocity > largestDataByte ? largestDataByte : velocity);
-    }
-    return table;
-}
-
-constexpr VelocityTable velocityTable = MakeVelocityTable();
-
-// Note-on velocity: from the dynamic, 95 without one.
+// Note-on velocity: dynamic × 16 − 1 limited to 1..127, 95 without a dynamic.
 std::uint8_t GetNoteVelocity(const Note &note) {
-    const std::uint8_t velocity = velocityTable.velocities[note.dynamic];
-    return (note.flags & NoteHasDynamic) ? velocity : 95;
+    if ((note.flags & NoteHasDynamic) == 0) return 95;
+    const std::int32_t velocity = std::int32_t{note.dynamic} * 16 - 1;
+    return static_cast<std::uint8_t>(velocity < 1 ? 1 : velocity > largestDataByte ? largestDataByte : velocity);
 }
 
 // The number of trailing zero bits of a time-signature denominator.
@@ -293,17 +276,6 @@ constexpr std::uint64_t largestBeatBytes =
 
 std::uint64_t GetTextEventBytes(const char *text) { return 4 + 2 + 4 + std::strlen(TextOrEmpty(text)); }
 
-void ResetPassCounters(FileStruct *file) {
-    for (std::uint32_t index = 0; index < file->headers.pieceInfo.measureCount; ++index)
-        file->body.measures[index].repeatsPlayed = 0;
-}
-
-// Asks for (up to 1 KiB of) a row of measure-track pairs ahead of its use.
-void PrefetchRow(const MeasureTrackPair *row, std::uint32_t trackCount) {
-    const std::size_t size = std::size_t{trackCount} * sizeof(MeasureTrackPair);
-    PrefetchBytes(row, size < 1024 ? size : 1024);
-}
-
 // Walks the playing order as the conversion will, adding up what the
 // rendering costs, and stops as soon as a limit is passed. Leaves every pass
 // counter at 0 either way.
@@ -336,8 +308,6 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
         if (pulseCount != 0 && trackCount != 0) {
             // Every beat started lasts a pulse at least, or idles its track to the end.
             const MeasureTrackPair *row = file->body.measureTrackPairs[measureIndex];
-            // The rows lie among the beats in memory: the next one is asked for now.
-            if (measureIndex + 1 < measureCount) PrefetchRow(file->body.measureTrackPairs[measureIndex + 1], trackCount);
             for (std::uint32_t track = 0; track < trackCount; ++track) {
                 const std::uint32_t beatCount = row[track].beatCount;
                 eventBytes += std::uint64_t{beatCount < pulseCount ? beatCount : pulseCount} * largestBeatBytes +
@@ -395,9 +365,6 @@ struct TempoChange {
     std::uint32_t value;
 };
 
-// This many tempo changes of one measure are kept without a heap block.
-constexpr std::uint32_t stackTempoChangeCount = 32;
-
 struct Conversion {
     FileStruct *file;
     MidiTrackChunk *conductor;
@@ -407,33 +374,32 @@ struct Conversion {
     bool appendFailed;
     // The tempo changes of the measure being converted, gathered track by
     // track and sent to the conductor by time once all tracks have played it.
-    TempoChange *tempoChanges;
+    TempoChange *tempoChanges;  // tempoChangeCapacity entries on the heap
     std::uint32_t tempoChangeCount;
     std::uint32_t tempoChangeCapacity;
-    TempoChange *tempoChangesOnHeap;  // null while the stack's block suffices
-    // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
-    // its duration code as a byte (codes outside -2 to 4 are timed as the
-    // nearest code in it).
-    std::uint32_t plainBeatPulses[2][0x100];
 };
 
-void Appended(Conversion *conversion, int appended) {
+// Tempo changes of one measure held before the list has to grow.
+constexpr std::uint32_t firstTempoChangeCapacity = 32;
+
+// Records a builder's result: an event that was not appended fails the conversion.
+void RecordAppend(Conversion *conversion, int appended) {
     if (!appended) conversion->appendFailed = true;
 }
 
 void SendProgram(Conversion *conversion, MidiTrackChunk *chunk, const TrackChannels &channels,
                  std::uint8_t program) {
     if (!channels.sends || program > largestDataByte) return;
-    Appended(conversion, AddEventProgramChange(chunk, channels.main, program));
-    if (channels.hasEffects) Appended(conversion, AddEventProgramChange(chunk, channels.effects, program));
+    RecordAppend(conversion, AddEventProgramChange(chunk, channels.main, program));
+    if (channels.hasEffects) RecordAppend(conversion, AddEventProgramChange(chunk, channels.effects, program));
 }
 
 void SendVolume(Conversion *conversion, MidiTrackChunk *chunk, const TrackChannels &channels,
                 std::uint8_t volume) {
     if (!channels.sends) return;
     const std::uint8_t value = GetVolumeValue(volume);
-    Appended(conversion, AddEventController(chunk, channels.main, Volume, value));
-    if (channels.hasEffects) Appended(conversion, AddEventController(chunk, channels.effects, Volume, value));
+    RecordAppend(conversion, AddEventController(chunk, channels.main, Volume, value));
+    if (channels.hasEffects) RecordAppend(conversion, AddEventController(chunk, channels.effects, Volume, value));
 }
 
 // What a mix-table change sends on the track's own chunk: program and volume.
@@ -447,22 +413,18 @@ void ApplyMixTableSettings(Conversion *conversion, MidiTrackChunk *chunk, const 
 // want of memory fails the conversion like an event that cannot be appended.
 void KeepTempoChange(Conversion *conversion, std::uint32_t pulse, std::uint32_t track, std::uint32_t value) {
     if (conversion->tempoChangeCount == conversion->tempoChangeCapacity) {
-        const std::uint32_t capacity = conversion->tempoChangeCapacity;
+        const std::uint32_t capacity = conversion->tempoChangeCapacity * 2;
         if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
             conversion->appendFailed = true;
             return;
         }
-        void *grown = MemRealloc(conversion->tempoChangesOnHeap, std::size_t{capacity} * 2 * sizeof(TempoChange));
+        void *grown = MemRealloc(conversion->tempoChanges, std::size_t{capacity} * sizeof(TempoChange));
         if (grown == nullptr) {
             conversion->appendFailed = true;
             return;
         }
-        auto *changes = static_cast<TempoChange *>(grown);
-        if (conversion->tempoChangesOnHeap == nullptr)
-            std::memcpy(changes, conversion->tempoChanges, std::size_t{capacity} * sizeof(TempoChange));
-        conversion->tempoChanges = changes;
-        conversion->tempoChangesOnHeap = changes;
-        conversion->tempoChangeCapacity = capacity * 2;
+        conversion->tempoChanges = static_cast<TempoChange *>(grown);
+        conversion->tempoChangeCapacity = capacity;
     }
     conversion->tempoChanges[conversion->tempoChangeCount++] = {pulse, track, value};
 }
@@ -486,7 +448,7 @@ void SendTempoChanges(Conversion *conversion, std::uint32_t pulseCount) {
     for (std::uint32_t index = 0; index < count && !conversion->appendFailed; ++index) {
         conductor->pendingDelta += changes[index].pulse - counted;
         counted = changes[index].pulse;
-        Appended(conversion, AddMetaEventSetTempo(conductor, changes[index].value));
+        RecordAppend(conversion, AddMetaEventSetTempo(conductor, changes[index].value));
     }
     conductor->pendingDelta += pulseCount - counted;
     conversion->tempoChangeCount = 0;
@@ -495,27 +457,8 @@ void SendTempoChanges(Conversion *conversion, std::uint32_t pulseCount) {
 // The string bits of the beat that the track has: bit (6 - s) of its string
 // flags for each string s below the track's string count.
 std::uint32_t GetTrackStrings(const Track &track) {
-    return (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
+    return (allStringBits << (noteSlotCount - GetSoundingStringCount(track))) & allStringBits;
 }
-
-// The first string whose bit is set, for every non-empty set of string bits:
-// bit (6 - s) stands for string s.
-struct FirstStringTable {
-    std::uint8_t strings[0x80];
-};
-
-constexpr FirstStringTable MakeFirstStringTable() {
-    FirstStringTable table = {};
-    for (std::uint32_t bits = 1; bits < 0x80; ++bits) {
-        std::uint32_t string = 0;
-        while ((bits & (0x40u >> string)) == 0) ++string;
-        table.strings[bits] = static_cast<std::uint8_t>(string);
-    }
-    return table;
-}
-
-constexpr FirstStringTable firstStringTable = MakeFirstStringTable();
-constexpr const std::uint8_t *firstStringOf = firstStringTable.strings;
 
 // The keys a sounding beat releases: every note present on the track's
 // strings, whatever its type, in string order, leaving out keys above 127.
@@ -543,8 +486,7 @@ void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track
     std::uint32_t heldCount = 0;
     std::uint32_t strings = beat.stringFlags & trackStrings;
     while (strings != 0) {
-        const std::uint32_t string = firstStringOf[strings];
-        strings &= ~(0x40u >> string);
+        const std::uint32_t string = TakeFirstString(&strings);
         const Note &note = beat.notes[string];
         const std::uint8_t key = GetNoteKey(track, note, string);
         const bool sendable = key <= largestDataByte;
@@ -556,24 +498,24 @@ void SoundBeat(Conversion *conversion, MidiTrackChunk *chunk, const Track &track
         noteCount += (sendable && normal) ? 1 : 0;
     }
     held->count = heldCount;
-    Appended(conversion, AddEventNotes(chunk, 0x90, channels.main, keys, velocities, noteCount));
+    RecordAppend(conversion, AddEventNotes(chunk, 0x90, channels.main, keys, velocities, noteCount));
 }
 
 // Note-offs of the keys the sounding beat holds, all at once.
 void ReleaseBeat(Conversion *conversion, MidiTrackChunk *chunk, const TrackChannels &channels,
                  const HeldKeys &held) {
-    Appended(conversion, AddEventNotes(chunk, 0x80, channels.main, held.keys, releaseVelocities, held.count));
+    RecordAppend(conversion, AddEventNotes(chunk, 0x80, channels.main, held.keys, releaseVelocities, held.count));
 }
 
 // Tempo and title on the conductor; name, table program and volume per track.
 void EmitSongStart(Conversion *conversion, MidiFileStruct *midi) {
     const FileStruct *file = conversion->file;
-    Appended(conversion, AddMetaEventSetTempo(conversion->conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
-    Appended(conversion, AddMetaEventTrackName(conversion->conductor, TextOrEmpty(file->headers.tabInfo.title)));
+    RecordAppend(conversion, AddMetaEventSetTempo(conversion->conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
+    RecordAppend(conversion, AddMetaEventTrackName(conversion->conductor, TextOrEmpty(file->headers.tabInfo.title)));
     for (std::uint32_t trackIndex = 0; trackIndex < file->headers.pieceInfo.trackCount; ++trackIndex) {
         const Track &track = file->body.tracks[trackIndex];
         MidiTrackChunk *chunk = &midi->tracks[trackIndex + 1];
-        Appended(conversion, AddMetaEventTrackName(chunk, TextOrEmpty(track.name)));
+        RecordAppend(conversion, AddMetaEventTrackName(chunk, TextOrEmpty(track.name)));
         const MidiChannelInfo *entry = GetTrackChannelEntry(file, track);
         if (entry == nullptr) continue;
         const TrackChannels channels = GetTrackChannels(track);
@@ -582,25 +524,18 @@ void EmitSongStart(Conversion *conversion, MidiFileStruct *midi) {
     }
 }
 
-// The beat's length without triplet feel.
-std::uint32_t GetUnswungBeatPulses(const Conversion *conversion, const Beat &beat) {
-    const std::uint32_t pulses =
-        conversion->plainBeatPulses[beat.flags & BeatDotted][static_cast<std::uint8_t>(beat.duration)];
-    return (beat.flags & BeatHasTuplet) ? TupletPulses(pulses, beat.tuplet) : pulses;
-}
-
-// One track through one measure of pulseCount pulses, pulseCount > 0, as the
-// pulse-by-pulse clock plays it. Beat 0 starts at pulse 0; where a beat ends
-// the sounding beat is released and the next one starts. A beat of no pulses
-// idles the track to the measure's end. When no beat is left to start, the
-// last beat is released where it ends and once more at the measure's end. The
-// beat sounding at the measure's end is released there. The chunk's counter
+// One track through one measure of pulseCount pulses, pulseCount > 0. Beat 0
+// starts at pulse 0; where a beat ends the sounding beat is released and the
+// next one starts. A beat of no pulses idles the track to the measure's end.
+// When no beat is left to start, the last beat is released where it ends and
+// once more at the measure's end. The beat sounding at the measure's end is
+// released there. The chunk's counter
 // takes the pulses up to each event and, in the end, up to the measure's end;
 // tempo changes are kept for the conductor with their pulse.
 //
-// The track's working fields are left as the pulse clock leaves them: the
-// beats started, and the pulses from the measure's end to where the last one
-// ends, counted modulo 2^32 (0 - pulseCount when no beat started).
+// The track's working fields are left with the beats started, and the pulses
+// from the measure's end to where the last one ends, counted modulo 2^32
+// (0 - pulseCount when no beat started).
 void PlayTrackMeasure(Conversion *conversion, MidiTrackChunk *chunk, Track *track, std::uint32_t trackIndex,
                       const MeasureTrackPair &pair, std::uint32_t pulseCount) {
     const TrackChannels channels = GetTrackChannels(*track);
@@ -622,7 +557,7 @@ void PlayTrackMeasure(Conversion *conversion, MidiTrackChunk *chunk, Track *trac
             length = GetBeatPulseCountAt(beat, 1, position, conversion->pulsesPerSixtyFourth);
             position += PlainSixtyFourths(beat);
         } else {
-            length = GetUnswungBeatPulses(conversion, beat);
+            length = GetUnswungBeatPulseCount(beat, conversion->pulsesPerSixtyFourth);
         }
         if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr) {
             const MixTableEvent &mix = *beat.mixTableEvent;
@@ -647,17 +582,16 @@ void PlayTrackMeasure(Conversion *conversion, MidiTrackChunk *chunk, Track *trac
     track->beatPulsesLeft = end - pulseCount;
 }
 
-// The clock that moves the conversion through one measure of pulseCount
-// pulses: at each instant every track ends the beat whose time is up and
-// starts its next one, and every chunk's counter advances with the time.
-using MeasureClock = void (*)(Conversion *conversion, MidiFileStruct *midi, std::uint32_t measureIndex,
-                              std::uint32_t pulseCount);
+// Converts one measure of pulseCount pulses: every track's events for it,
+// and its tempo changes on the conductor, with every chunk's counter brought
+// to the measure's end.
+using MeasureConverter = void (*)(Conversion *conversion, MidiFileStruct *midi, std::uint32_t measureIndex,
+                                  std::uint32_t pulseCount);
 
-// One measure on the clock. A track's events land on its own chunk alone, so
-// the tracks play the measure one after another, each straight through its
-// beats; only tempo changes go elsewhere, to the conductor, which receives
-// them by time and, within an instant, in track order, once every track has
-// played. The bytes are those of visiting every track at every pulse.
+// A track's events land on its own chunk alone, so the tracks play the
+// measure one after another, each straight through its beats; only tempo
+// changes go elsewhere, to the conductor, which receives them by time and,
+// within an instant, in track order, once every track has played.
 //
 // Stops after the first track at which an event cannot be appended.
 void ConvertMeasure(Conversion *conversion, MidiFileStruct *midi, std::uint32_t measureIndex,
@@ -696,9 +630,9 @@ bool IsSongComplete(const FileStruct *file) {
 
 namespace {
 
-// The whole conversion with the given measure clock.
+// The whole conversion, each measure converted by convertMeasure.
 int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,
-                MeasureClock convertMeasure) {
+                MeasureConverter convertMeasure) {
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
@@ -707,17 +641,9 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
     if (!IsRenderWithinLimits(file, pulses, &measuresPlayed)) return 0;
     if (!ReserveTrackChunks(file, midi, measuresPlayed)) return 0;
 
-    TempoChange stackTempoChanges[stackTempoChangeCount];
-    Conversion conversion = {file, &midi->tracks[0], pulses, false, stackTempoChanges, 0, stackTempoChangeCount,
-                             nullptr, {}};
-    for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
-        for (std::uint32_t code = 0; code < 0x100; ++code) {
-            const std::int8_t duration = ClampedDurationCode(static_cast<std::int8_t>(code));
-            std::uint32_t plain = std::uint32_t{pulses} << (shortestDurationCode - duration);
-            if (dotted) plain += plain / 2;
-            conversion.plainBeatPulses[dotted][code] = plain;
-        }
-    }
+    Conversion conversion = {file, &midi->tracks[0], pulses, false, nullptr, 0, firstTempoChangeCapacity};
+    conversion.tempoChanges = static_cast<TempoChange *>(MemAlloc(firstTempoChangeCapacity * sizeof(TempoChange)));
+    if (conversion.tempoChanges == nullptr) return 0;
 
     EmitSongStart(&conversion, midi);
     std::uint8_t numerator = 0;
@@ -729,18 +655,18 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
         const Measure *measure = &file->body.measures[measureIndex];
         if (UpdateTimeSignature(measure, &numerator, &denominator)) {
             const std::uint8_t usedDenominator = UsableDenominator(denominator);
-            Appended(&conversion, AddMetaEventTimeSignature(conversion.conductor, numerator,
+            RecordAppend(&conversion, AddMetaEventTimeSignature(conversion.conductor, numerator,
                                                             GetDenominatorPower(usedDenominator),
                                                             static_cast<std::uint8_t>(96 / usedDenominator), 8));
         }
         const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulses, numerator, denominator);
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr)
-            Appended(&conversion, AddMetaEventMarker(conversion.conductor, TextOrEmpty(measure->marker->text)));
+            RecordAppend(&conversion, AddMetaEventMarker(conversion.conductor, TextOrEmpty(measure->marker->text)));
         convertMeasure(&conversion, midi, measureIndex, pulseCount);
     }
     for (std::uint32_t chunk = 0; chunk <= trackCount && !conversion.appendFailed; ++chunk)
-        Appended(&conversion, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
-    MemFree(conversion.tempoChangesOnHeap);
+        RecordAppend(&conversion, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
+    MemFree(conversion.tempoChanges);
     if (conversion.appendFailed) {
         ResetPassCounters(file);
         return 0;

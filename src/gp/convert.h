@@ -57,6 +57,8 @@ std::uint8_t GetDenominatorPower(std::uint8_t denominator);
 // --- Playing order with repeats expanded (alternative endings not consulted) ---
 
 std::uint32_t GetFirstMeasureIdx(const FileStruct *file);
+// Sets every measure's pass counter (repeatsPlayed) back to 0.
+void ResetPassCounters(FileStruct *file);
 // The measure after the one just played, counting passes in the measures'
 // repeatsPlayed; stepping past the last measure resets every pass counter.
 std::uint32_t GetNextMeasureIdx(FileStruct *file, std::uint32_t measureIndex);

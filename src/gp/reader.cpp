@@ -5,10 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "gp/song.h"
 #include "heap.h"
 
@@ -259,8 +255,6 @@ bool ReadIntByteString(std::FILE *stream, char **text) {
 // ---------------------------------------------------------------------------
 // Song header
 
-const char acceptedVersion400[] = "FICHIER GUITAR PRO v4.00";
-const char acceptedVersion406[] = "FICHIER GUITAR PRO v4.06";
 const long versionFieldSize = 31;  // length byte, 30 bytes of text and filler
 
 void FreeTabInfo(TabInfo *tabInfo) {
@@ -437,7 +431,7 @@ int LoadTrack(Track *track, std::FILE *stream) {
     if (track->name == nullptr) goto fail;
     if (!SeekPastField(stream, nameFieldStart, trackNameFieldSize)) goto fail;
     if (!ReadField(stream, &track->stringCount, sizeof track->stringCount)) goto fail;
-    if (!ReadItems(stream, track->tunings, sizeof track->tunings[0], 7)) goto fail;
+    if (!ReadItems(stream, track->tunings, sizeof track->tunings[0], tuningCount)) goto fail;
     for (std::uint32_t *field : trailingFields)
         if (!ReadField(stream, field, sizeof *field)) goto fail;
     return 1;
@@ -652,7 +646,7 @@ bool ReadLongChordDiagram(ChordDiagram *chord, std::FILE *stream) {
     if (!ReadField(stream, &chord->ninth, 1)) return false;
     if (!ReadField(stream, &chord->eleventh, 1)) return false;
     if (!ReadField(stream, &chord->baseFret, sizeof chord->baseFret)) return false;
-    if (!ReadItems(stream, chord->frets, sizeof chord->frets[0], 7)) return false;
+    if (!ReadItems(stream, chord->frets, sizeof chord->frets[0], noteSlotCount)) return false;
     if (!ReadField(stream, &chord->barreCount, 1)) return false;
     if (!ReadItems(stream, chord->barreFrets, 1, 5)) return false;
     if (!ReadItems(stream, chord->barreStarts, 1, 5)) return false;
@@ -660,7 +654,7 @@ bool ReadLongChordDiagram(ChordDiagram *chord, std::FILE *stream) {
     for (std::uint8_t &omission : chord->omissions)
         if (!ReadField(stream, &omission, 1)) return false;
     if (!ReadField(stream, &chord->reserved3, 1)) return false;
-    if (!ReadItems(stream, chord->fingerings, 1, 7)) return false;
+    if (!ReadItems(stream, chord->fingerings, 1, noteSlotCount)) return false;
     if (!ReadField(stream, &chord->showFingering, 1)) return false;
     return true;
 }
@@ -684,6 +678,20 @@ fail:
 
 // ---------------------------------------------------------------------------
 // Notes, beats, measure-track pairs and the body
+//
+// The readers of notes and beats, and what each is for:
+//   LoadNote, LoadBeat        one record in any state, cleared first; only the tests call them
+//   ReadClearedNote           a note into a zero record: from the window when it holds the
+//                             note's fields, else field by field through the stream
+//   TakeNoteFields            a note's own fields from the window, no read call per field
+//   TakeBeatOpening           a beat's flags, status, duration and tuplet from the window
+//   ReadClearedNotes          the notes the string bits announce, each by ReadClearedNote
+//   ReadClearedBeat           a beat into a zero record: picks one of the two below
+//   ReadPlainBeatFromWindow   a beat without blocks that the window holds whole, one cursor
+//   ReadClearedBeatByField    any beat, field by field, blocks included
+// LoadMeasureRow reads a measure's beats with ReadClearedBeat. The window
+// test reads every song both through the window and field by field and
+// requires the same records.
 
 void FreeNote(Note *note) {
     if (note->effect != nullptr) DestroyNoteEffect(&note->effect);
@@ -711,24 +719,25 @@ std::size_t WindowBytesAhead(std::FILE *stream) {
 // lies within the largest size of the fields, which the window holds.
 [[gnu::always_inline]] inline const unsigned char *TakeNoteFields(Note *note, const unsigned char *cursor) {
     const std::uint32_t flags = *cursor++;
-    const std::uint32_t typeAndFret = (flags & NoteHasTypeAndFret) != 0 ? 1 : 0;
-    const std::uint32_t ownDuration = (flags & NoteHasDuration) != 0 ? 1 : 0;
-    const std::uint32_t dynamic = (flags & NoteHasDynamic) != 0 ? 1 : 0;
-    const std::uint32_t fingering = (flags & NoteHasFingering) != 0 ? 1 : 0;
+    // 1 when the field is in the file, else 0.
+    const std::uint32_t typeAndFretPresent = (flags & NoteHasTypeAndFret) != 0 ? 1 : 0;
+    const std::uint32_t ownDurationPresent = (flags & NoteHasDuration) != 0 ? 1 : 0;
+    const std::uint32_t dynamicPresent = (flags & NoteHasDynamic) != 0 ? 1 : 0;
+    const std::uint32_t fingeringPresent = (flags & NoteHasFingering) != 0 ? 1 : 0;
     auto kept = [](std::uint32_t value, std::uint32_t present) { return value & (0u - present); };
     note->flags = static_cast<std::uint8_t>(flags);
-    note->noteType = static_cast<std::uint8_t>(kept(cursor[0], typeAndFret));
-    cursor += typeAndFret;
-    note->timeIndependentDuration = static_cast<std::int8_t>(kept(cursor[0], ownDuration));
-    note->timeIndependentTuplet = static_cast<std::uint8_t>(kept(cursor[1], ownDuration));
-    cursor += 2 * ownDuration;
-    note->dynamic = static_cast<std::uint8_t>(kept(cursor[0], dynamic));
-    cursor += dynamic;
-    note->fret = static_cast<std::uint8_t>(kept(cursor[0], typeAndFret));
-    cursor += typeAndFret;
-    note->leftFingering = static_cast<std::int8_t>(kept(cursor[0], fingering));
-    note->rightFingering = static_cast<std::int8_t>(kept(cursor[1], fingering));
-    return cursor + 2 * fingering;
+    note->noteType = static_cast<std::uint8_t>(kept(cursor[0], typeAndFretPresent));
+    cursor += typeAndFretPresent;
+    note->timeIndependentDuration = static_cast<std::int8_t>(kept(cursor[0], ownDurationPresent));
+    note->timeIndependentTuplet = static_cast<std::uint8_t>(kept(cursor[1], ownDurationPresent));
+    cursor += 2 * ownDurationPresent;
+    note->dynamic = static_cast<std::uint8_t>(kept(cursor[0], dynamicPresent));
+    cursor += dynamicPresent;
+    note->fret = static_cast<std::uint8_t>(kept(cursor[0], typeAndFretPresent));
+    cursor += typeAndFretPresent;
+    note->leftFingering = static_cast<std::int8_t>(kept(cursor[0], fingeringPresent));
+    note->rightFingering = static_cast<std::int8_t>(kept(cursor[1], fingeringPresent));
+    return cursor + 2 * fingeringPresent;
 }
 
 // LoadNote on a note that is all zero already.
@@ -770,30 +779,12 @@ fail:
     return 0;
 }
 
-// Kept for readers of one note; the body reads its notes into cleared beats.
+// Reads one note into a record in any state. Only the tests read single
+// notes; the body reads its notes into cleared beats.
 [[maybe_unused]] int LoadNote(Note *note, std::FILE *stream) {
     std::memset(note, 0, sizeof *note);
     return ReadClearedNote(note, stream);
 }
-
-// The first note slot whose string bit is set, for every non-empty set of
-// string bits: bit (6 - k) stands for slot k.
-struct FirstSlotTable {
-    std::uint8_t slots[0x80];
-};
-
-constexpr FirstSlotTable MakeFirstSlotTable() {
-    FirstSlotTable table = {};
-    for (unsigned bits = 1; bits < 0x80; ++bits) {
-        unsigned slot = 0;
-        while ((bits & (0x40u >> slot)) == 0) ++slot;
-        table.slots[bits] = static_cast<std::uint8_t>(slot);
-    }
-    return table;
-}
-
-constexpr FirstSlotTable firstSlotTable = MakeFirstSlotTable();
-constexpr const std::uint8_t *firstSlotOf = firstSlotTable.slots;
 
 // Most beats own nothing: each release is called only for what is there.
 // Notes are read only into the slots that the string flags announce, in a
@@ -805,9 +796,8 @@ constexpr const std::uint8_t *firstSlotOf = firstSlotTable.slots;
     if (beat->text != nullptr) DestroyString(&beat->text);
     if (beat->beatEffect != nullptr) DestroyBeatEffect(&beat->beatEffect);
     if (beat->mixTableEvent != nullptr) DestroyMixTableEvent(&beat->mixTableEvent);
-    for (unsigned strings = beat->stringFlags & 0x7Fu; strings != 0;) {
-        const unsigned slot = firstSlotOf[strings];
-        strings &= ~(0x40u >> slot);
+    for (std::uint32_t strings = beat->stringFlags & allStringBits; strings != 0;) {
+        const std::uint32_t slot = TakeFirstString(&strings);
         FreeNote(&beat->notes[slot]);
     }
 }
@@ -832,10 +822,9 @@ const unsigned char *TakeBeatOpening(Beat *beat, const unsigned char *cursor) {
 
 // Reads the notes of the slots whose string bits are set into the cleared
 // beat, slot 0 (bit 6) first; 0 at the first note that fails.
-int ReadClearedNotes(Beat *beat, unsigned strings, std::FILE *stream) {
+int ReadClearedNotes(Beat *beat, std::uint32_t strings, std::FILE *stream) {
     while (strings != 0) {
-        const unsigned slot = firstSlotOf[strings];
-        strings &= ~(0x40u >> slot);
+        const std::uint32_t slot = TakeFirstString(&strings);
         if (!ReadClearedNote(&beat->notes[slot], stream)) return 0;
     }
     return 1;
@@ -846,7 +835,7 @@ constexpr std::uint8_t beatBlockFlags = BeatHasChordDiagram | BeatHasText | Beat
 
 // The most bytes a beat without those blocks takes before its note effects:
 // its opening fields, its string flags, seven notes' own fields.
-constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + 7 * largestNoteFieldsSize;
+constexpr std::size_t largestPlainBeatSize = largestBeatOpeningSize + 1 + noteSlotCount * largestNoteFieldsSize;
 
 // What reading a beat into a cleared record gave.
 enum BeatRead : int {
@@ -864,10 +853,9 @@ enum BeatRead : int {
 [[gnu::always_inline]] inline BeatRead ReadPlainBeatFromWindow(Beat *beat, std::FILE *stream) {
     const unsigned char *cursor = TakeBeatOpening(beat, loadingStream.cursor);
     beat->stringFlags = *cursor++;
-    unsigned strings = beat->stringFlags & 0x7Fu;
+    std::uint32_t strings = beat->stringFlags & allStringBits;
     while (strings != 0) {
-        const unsigned slot = firstSlotOf[strings];
-        strings &= ~(0x40u >> slot);
+        const std::uint32_t slot = TakeFirstString(&strings);
         Note *note = &beat->notes[slot];
         cursor = TakeNoteFields(note, cursor);
         if ((note->flags & NoteHasEffects) == 0) continue;
@@ -884,9 +872,8 @@ bool BeatOwnsAnyBlock(const Beat &beat) {
     if (beat.chordDiagram != nullptr || beat.text != nullptr || beat.beatEffect != nullptr ||
         beat.mixTableEvent != nullptr)
         return true;
-    for (unsigned strings = beat.stringFlags & 0x7Fu; strings != 0;) {
-        const unsigned slot = firstSlotOf[strings];
-        strings &= ~(0x40u >> slot);
+    for (std::uint32_t strings = beat.stringFlags & allStringBits; strings != 0;) {
+        const std::uint32_t slot = TakeFirstString(&strings);
         if (beat.notes[slot].effect != nullptr) return true;
     }
     return false;
@@ -912,7 +899,7 @@ bool BeatOwnsAnyBlock(const Beat &beat) {
         if (beat->mixTableEvent == nullptr) goto fail;
     }
     if (!ReadField(stream, &beat->stringFlags, sizeof beat->stringFlags)) goto fail;
-    if (!ReadClearedNotes(beat, beat->stringFlags & 0x7Fu, stream)) goto fail;
+    if (!ReadClearedNotes(beat, beat->stringFlags & allStringBits, stream)) goto fail;
     return BeatOwnsAnyBlock(*beat) ? BeatOwnsBlocks : BeatOwnsNothing;
 fail:
     FreeBeat(beat);
@@ -932,17 +919,12 @@ fail:
     return ReadClearedBeatByField(beat, stream);
 }
 
-// Kept for readers of one beat; the body reads its beats into cleared records.
+// Reads one beat into a record in any state. Only the tests read single
+// beats; the body reads its beats into cleared records.
 [[maybe_unused]] int LoadBeat(Beat *beat, std::FILE *stream) {
     std::memset(beat, 0, sizeof *beat);
     return ReadClearedBeat(beat, stream) != BeatFailed ? 1 : 0;
 }
-
-// How many beats ahead of its release a beat's memory is asked for: the
-// beats are large records, and releasing a song visits every one of them
-// that owns a block, reading its owning pointers, its string flags and its
-// notes' effect pointers.
-constexpr std::uint32_t releasePrefetchDistance = 24;
 
 // A pair's owner bits: one a beat for its first beats, one for all the others.
 constexpr std::uint32_t ownerBitBeats = 31;
@@ -973,11 +955,7 @@ void FreeMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount) {
         MeasureTrackPair *pair = &row[track];
         if (pair->beats != nullptr) {
             if (pair->owners & laterBeatsOwnBit) {
-                for (std::uint32_t beat = pair->beatCount; beat-- > ownerBitBeats;) {
-                    if (beat >= ownerBitBeats + releasePrefetchDistance)
-                        PrefetchBeat(&pair->beats[beat - releasePrefetchDistance]);
-                    FreeBeat(&pair->beats[beat]);
-                }
+                for (std::uint32_t beat = pair->beatCount; beat-- > ownerBitBeats;) FreeBeat(&pair->beats[beat]);
             }
             for (std::uint32_t bits = pair->owners & ~laterBeatsOwnBit; bits != 0; bits &= bits - 1) {
                 const std::uint32_t beat = LowestBitIndex(bits);
@@ -1019,32 +997,6 @@ int GrowRowBuffer(RowBuffer *buffer, std::size_t count) {
     return 1;
 }
 
-// Moves size bytes into memory that will not be read again soon, leaving
-// zeros behind. The beats of a song are far more than the caches hold, so the
-// row block is written around them, sparing the read of every line of it
-// before it is written; the row buffer, which the caches do hold, is cleared
-// in the same pass.
-void MoveClearing(void *to, void *from, std::size_t size) {
-#if defined(__SSE2__)
-    if (reinterpret_cast<std::uintptr_t>(to) % 16 == 0 && reinterpret_cast<std::uintptr_t>(from) % 16 == 0) {
-        __m128i *target = static_cast<__m128i *>(to);
-        __m128i *source = static_cast<__m128i *>(from);
-        const __m128i zero = _mm_setzero_si128();
-        for (std::size_t block = 0; block < size / 16; ++block) {
-            _mm_stream_si128(target + block, _mm_load_si128(source + block));
-            _mm_store_si128(source + block, zero);
-        }
-        _mm_sfence();
-        const std::size_t done = size / 16 * 16;
-        std::memcpy(static_cast<char *>(to) + done, static_cast<char *>(from) + done, size % 16);
-        std::memset(static_cast<char *>(from) + done, 0, size % 16);
-        return;
-    }
-#endif
-    std::memcpy(to, from, size);
-    std::memset(from, 0, size);
-}
-
 // Reads the pairs of one measure, track by track, into the row of trackCount
 // zero pairs: each pair's beat count, then its beats into the row buffer.
 // Once every pair is read, the row's beats move into one block of their
@@ -1072,7 +1024,10 @@ int LoadMeasureRow(MeasureTrackPair *row, std::uint32_t trackCount, RowBuffer *b
         const std::size_t size = buffer->used * sizeof(Beat);
         Beat *block = static_cast<Beat *>(size == 0 ? MemCalloc(1, sizeof(Beat)) : MemAlloc(size));
         if (block == nullptr) goto fail;
-        if (size != 0) MoveClearing(block, buffer->beats, size);
+        if (size != 0) {
+            std::memcpy(block, buffer->beats, size);
+            std::memset(buffer->beats, 0, size);
+        }
         std::size_t start = 0;
         for (std::uint32_t track = 0; track < trackCount; ++track) {
             row[track].beats = block + start;

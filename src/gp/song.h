@@ -1,5 +1,6 @@
-// song.h - the in-memory model of a Guitar Pro 4 song, and the entry points
-// of the song reader (LoadFileStruct, FreeFileStruct).
+// song.h - the in-memory model of a Guitar Pro 4 song, the counts and
+// strings of its format, and the entry points of the song reader
+// (LoadFileStruct, FreeFileStruct).
 //
 // Every record is plain data. Strings are heap copies ending in a zero byte,
 // owned by the record holding the pointer; a null pointer is an absent
@@ -15,9 +16,15 @@ namespace Talvoren {
 
 struct MidiFileStruct;
 
-constexpr std::uint32_t noteSlotCount = 7;     // note slots of a beat, tunings of a track
+constexpr std::uint32_t noteSlotCount = 7;     // note slots of a beat, strings a chord diagram shows
+constexpr std::uint32_t tuningCount = 7;       // tunings of a track, one per string
 constexpr std::uint32_t midiPortCount = 4;     // ports of the channel table
 constexpr std::uint32_t midiChannelCount = 16; // channels of a port
+constexpr std::uint32_t lyricsLineCount = 5;   // lines of the lyrics block
+
+// The two version strings the reader accepts, exactly.
+constexpr char acceptedVersion400[] = "FICHIER GUITAR PRO v4.00";
+constexpr char acceptedVersion406[] = "FICHIER GUITAR PRO v4.06";
 
 #pragma pack(push, 1)
 
@@ -39,7 +46,7 @@ struct GPPieceInfo {
     std::uint32_t tempo;                   // quarter notes per minute
     std::int8_t key;                       // key signature, signed
     std::int32_t octave;                   // stored unaligned
-    MidiChannelInfo midiChannels[4][16];   // [port][channel], both 0-based
+    MidiChannelInfo midiChannels[midiPortCount][midiChannelCount];  // [port][channel], both 0-based
     std::uint32_t measureCount;
     std::uint32_t trackCount;
 };
@@ -74,7 +81,7 @@ struct TabInfo {
 
 struct LyricsInfo {
     std::int32_t lyricsTrack;  // as stored, not checked against the track count
-    char *lyricsLines[5];      // an entry is null when its text could not be read
+    char *lyricsLines[lyricsLineCount];  // an entry is null when its text could not be read
 };
 
 struct HeadersStruct {
@@ -110,22 +117,22 @@ struct Measure {
     MeasureMarker *marker;        // bit 0x20, else null
     std::int8_t tonality;         // bit 0x40
     std::uint8_t tonalityType;    // bit 0x40, stored only
-    std::uint8_t repeatsPlayed;   // never read: the playback order's pass counter
+    std::uint8_t repeatsPlayed;   // not in the file: the playing order's pass counter, 0 between walks
 };
 
 struct Track {
     std::uint8_t flags;
     char *name;
     std::uint32_t stringCount;
-    std::int32_t tunings[7];  // MIDI note of each string, first string at 0
+    std::int32_t tunings[tuningCount];  // MIDI note of each string, first string at 0
     std::uint32_t midiPort;             // 1-based
     std::uint32_t midiChannel;          // 1-based
     std::uint32_t effectsMidiChannel;   // 1-based
     std::uint32_t fretCount;
     std::uint32_t capoHeight;
     std::uint32_t color;
-    std::uint32_t beatIndex;       // never read: beats of the current measure started
-    std::uint32_t beatPulsesLeft;  // never read: pulses left in the sounding beat
+    std::uint32_t beatIndex;       // not in the file: the conversion's count of beats started in a measure
+    std::uint32_t beatPulsesLeft;  // not in the file: the conversion's pulses left in the sounding beat
 };
 
 // Note lengths counted in sixty-fourth notes; a beat's duration code d
@@ -206,14 +213,14 @@ struct ChordDiagram {
     std::uint8_t ninth;
     std::uint8_t eleventh;
     std::int32_t baseFret;
-    std::int32_t frets[7];
+    std::int32_t frets[noteSlotCount];
     std::uint8_t barreCount;
     std::uint8_t barreFrets[5];
     std::uint8_t barreStarts[5];
     std::uint8_t barreEnds[5];
-    std::uint8_t omissions[7];
+    std::uint8_t omissions[noteSlotCount];
     std::uint8_t reserved3;
-    std::int8_t fingerings[7];
+    std::int8_t fingerings[noteSlotCount];
     std::uint8_t showFingering;
 };
 
@@ -259,22 +266,40 @@ struct Beat {
     BeatEffect *beatEffect;        // flag 0x08
     MixTableEvent *mixTableEvent;  // flag 0x10
     std::uint8_t stringFlags;  // bit (6 - k) set: slot k of notes holds a note
-    Note notes[7];             // slot k is string k + 1
+    Note notes[noteSlotCount];  // slot k is string k + 1
 };
 
-// Asks for every cache line of size bytes (size > 0) from start on, ahead of their use.
-inline void PrefetchBytes(const void *start, std::size_t size) {
-#if defined(__GNUC__)
-    const char *bytes = static_cast<const char *>(start);
-    for (std::size_t offset = 0; offset < size; offset += 64) __builtin_prefetch(bytes + offset);
-    __builtin_prefetch(bytes + size - 1);
-#else
-    (void)start;
-    (void)size;
-#endif
+// The string bits of a beat: bit (6 - s) of its string flags says that slot
+// s of its notes (string s + 1) holds a note.
+constexpr std::uint32_t allStringBits = 0x7F;
+constexpr std::uint32_t StringBit(std::uint32_t string) { return 0x40u >> string; }
+
+// The first string whose bit is set, for every non-empty set of string bits.
+struct FirstStringTable {
+    std::uint8_t strings[allStringBits + 1];
+};
+
+constexpr FirstStringTable MakeFirstStringTable() {
+    FirstStringTable table = {};
+    for (std::uint32_t bits = 1; bits <= allStringBits; ++bits) {
+        std::uint32_t string = 0;
+        while ((bits & StringBit(string)) == 0) ++string;
+        table.strings[bits] = static_cast<std::uint8_t>(string);
+    }
+    return table;
 }
 
-inline void PrefetchBeat(const Beat *beat) { PrefetchBytes(beat, sizeof(Beat)); }
+inline constexpr FirstStringTable firstStringTable = MakeFirstStringTable();
+
+// Walks a set of string bits, first string first: returns the first string
+// of the non-empty set *strings (no bits above allStringBits) and clears its bit. A loop
+// `while (strings != 0) { const std::uint32_t string = TakeFirstString(&strings); ... }`
+// visits only the strings that hold notes.
+inline std::uint32_t TakeFirstString(std::uint32_t *strings) {
+    const std::uint32_t string = firstStringTable.strings[*strings];
+    *strings &= ~StringBit(string);
+    return string;
+}
 
 // The beats of all tracks of one measure lie in one block, pair after pair;
 // the row's first pair points at its start, and the block belongs to the row.

@@ -242,14 +242,8 @@ int BeginEvent(MidiTrackChunk *track, std::uint32_t eventSize, std::uint32_t *po
     if (!fits && !GrowEvents(track, deltaSize + eventSize)) return 0;
     // Most events follow another at once or within 0x3FFF ticks: one or two
     // bytes, written here; longer delta times take the general encoder.
-    Byte *write = track->events + length;
-    if (delta <= 0x7F) {
-        write[0] = static_cast<Byte>(delta);
-        *position = length + 1;
-    } else if (delta <= 0x3FFF) {
-        write[0] = static_cast<Byte>(0x80 | (delta >> 7));
-        write[1] = static_cast<Byte>(delta & 0x7F);
-        *position = length + 2;
+    if (delta <= 0x3FFF) {
+        *position = static_cast<std::uint32_t>(WriteShortDeltaTime(track->events + length, delta) - track->events);
     } else {
         *position = length;
         BufferWriteVarLen(delta, track->events, position);
@@ -261,39 +255,6 @@ int BeginEvent(MidiTrackChunk *track, std::uint32_t eventSize, std::uint32_t *po
 void EndEvent(MidiTrackChunk *track, std::uint32_t position, std::uint8_t runningStatus) {
     track->header.length = static_cast<Dword>(position);
     track->runningStatus = runningStatus;
-}
-
-// Note off and note on: the status byte is left out when it repeats the last
-// channel event's status.
-//
-// Notes are most of what a song's tracks hold, so the common case is written
-// straight into the buffer: room for the largest such event (a two-byte delta
-// time, status, key, velocity) already there, and a delta time below 0x4000.
-// Any other case takes the general path, with the same bytes.
-int AddNoteEvent(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, std::uint8_t key,
-                 std::uint8_t velocity) {
-    const std::uint8_t status = static_cast<std::uint8_t>(kind | channel);
-    const bool writeStatus = track->runningStatus != status;
-    const std::uint32_t delta = track->pendingDelta;
-    const std::uint32_t length = DwordValue(track->header.length);
-    if (delta <= 0x3FFF && track->events != nullptr && length <= track->capacity && track->capacity - length >= 5) {
-        Byte *write = track->events + length;
-        if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
-        *write++ = static_cast<Byte>(delta & 0x7F);
-        if (writeStatus) *write++ = static_cast<Byte>(status);
-        *write++ = static_cast<Byte>(key);
-        *write++ = static_cast<Byte>(velocity);
-        track->pendingDelta = 0;
-        EndEvent(track, static_cast<std::uint32_t>(write - track->events), status);
-        return 1;
-    }
-    std::uint32_t position;
-    if (!BeginEvent(track, writeStatus ? 3 : 2, &position)) return 0;
-    if (writeStatus) BufferWriteByte(status, track->events, &position);
-    BufferWriteByte(key, track->events, &position);
-    BufferWriteByte(velocity, track->events, &position);
-    EndEvent(track, position, status);
-    return 1;
 }
 
 constexpr std::uint8_t metaStatus = 0xFF;
@@ -438,11 +399,11 @@ int ReserveEvents(MidiTrackChunk *track, std::uint32_t bytes) {
 // Event builders.
 
 int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity) {
-    return AddNoteEvent(track, 0x80, channel, key, velocity);
+    return AddEventNotes(track, 0x80, channel, &key, &velocity, 1);
 }
 
 int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity) {
-    return AddNoteEvent(track, 0x90, channel, key, velocity);
+    return AddEventNotes(track, 0x90, channel, &key, &velocity, 1);
 }
 
 // The general path of AddEventNotes: any delta time, any count, and a buffer
@@ -456,15 +417,7 @@ int AddEventNotesGrowing(MidiTrackChunk *track, std::uint8_t status, const std::
     if (size > largestLength) return 0;
     std::uint32_t position;
     if (!BeginEvent(track, static_cast<std::uint32_t>(size) - deltaSize, &position)) return 0;
-    Byte *write = track->events + position;
-    if (writeStatus) *write++ = static_cast<Byte>(status);
-    *write++ = static_cast<Byte>(keys[0]);
-    *write++ = static_cast<Byte>(velocities[0]);
-    for (std::uint32_t note = 1; note < count; ++note) {
-        *write++ = static_cast<Byte>(0);
-        *write++ = static_cast<Byte>(keys[note]);
-        *write++ = static_cast<Byte>(velocities[note]);
-    }
+    Byte *write = WriteNoteEvents(track->events + position, writeStatus, status, keys, velocities, count);
     EndEvent(track, static_cast<std::uint32_t>(write - track->events), status);
     return 1;
 }

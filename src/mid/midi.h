@@ -76,16 +76,18 @@ int ReserveEvents(MidiTrackChunk *track, std::uint32_t bytes);
 // Event builders: each writes the chunk's pendingDelta as the event's delta
 // time and clears it. 1 when appended, 0 when the buffer could not grow
 // (the chunk is then unchanged).
-int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
-int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
+//
 // Appends count note events of one kind on one channel at one instant: kind
-// 0x80 (note off) or 0x90 (note on), keys[i] with velocities[i]. The bytes are
-// those of count calls of AddEventNoteOff or AddEventNoteOn in a row (the
-// first carries the pending delta time, the others 0, under running status).
-// 1 when all were appended, also for a count of 0 (which changes nothing); 0
-// when the buffer could not grow, with the chunk unchanged.
+// 0x80 (note off) or 0x90 (note on), keys[i] with velocities[i]. The first
+// carries the pending delta time, the others 0, and the status byte is left
+// out where it repeats the last channel event's (running status). 1 when all
+// were appended, also for a count of 0 (which changes nothing); 0 when the
+// buffer could not grow, with the chunk unchanged.
 inline int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
                          const std::uint8_t *velocities, std::uint32_t count);
+// One note event: AddEventNotes of one note.
+int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
+int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
 int AddEventController(MidiTrackChunk *track, std::uint8_t channel, MidiController controller, std::uint8_t value);
 int AddEventProgramChange(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t program);
 // Pitch wheel: a 14-bit position (0x2000 is the centre), low seven bits first.
@@ -102,13 +104,37 @@ int AddMetaEventEndOfTrack(MidiTrackChunk *track);
 inline std::uint32_t DwordValue(Dword unit) { return static_cast<std::uint32_t>(unit); }
 inline std::uint16_t WordValue(Word unit) { return static_cast<std::uint16_t>(unit); }
 
+// Writes a delta time below 0x4000 in its one or two bytes; returns the
+// position after them.
+inline Byte *WriteShortDeltaTime(Byte *write, std::uint32_t delta) {
+    if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
+    *write++ = static_cast<Byte>(delta & 0x7F);
+    return write;
+}
+
+// Writes count (at least 1) note events after their delta time: the status
+// byte unless running status covers it, then key and velocity, each later
+// event with a delta time of 0. Returns the position after them.
+inline Byte *WriteNoteEvents(Byte *write, bool writeStatus, std::uint8_t status, const std::uint8_t *keys,
+                             const std::uint8_t *velocities, std::uint32_t count) {
+    if (writeStatus) *write++ = static_cast<Byte>(status);
+    *write++ = static_cast<Byte>(keys[0]);
+    *write++ = static_cast<Byte>(velocities[0]);
+    for (std::uint32_t note = 1; note < count; ++note) {
+        *write++ = static_cast<Byte>(0);
+        *write++ = static_cast<Byte>(keys[note]);
+        *write++ = static_cast<Byte>(velocities[note]);
+    }
+    return write;
+}
+
 // AddEventNotes for any delta time, any count and a buffer that may have to grow.
 int AddEventNotesGrowing(MidiTrackChunk *track, std::uint8_t status, const std::uint8_t *keys,
                          const std::uint8_t *velocities, std::uint32_t count);
 
 // The conversion sends every chord this way, so the common case is written
-// here, where the caller can take it in: a delta time below 0x4000, a few
-// notes, and room for them already in the buffer.
+// here, where the caller can take it in: a delta time below 0x4000 and room
+// for the notes already in the buffer.
 inline int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t channel, const std::uint8_t *keys,
                          const std::uint8_t *velocities, std::uint32_t count) {
     if (count == 0) return 1;
@@ -120,17 +146,8 @@ inline int AddEventNotes(MidiTrackChunk *track, std::uint8_t kind, std::uint8_t 
     const std::uint64_t needed = std::uint64_t{length} + 3 + 3 * std::uint64_t{count};
     if (delta > 0x3FFF || track->events == nullptr || needed > track->capacity)
         return AddEventNotesGrowing(track, status, keys, velocities, count);
-    Byte *write = track->events + length;
-    if (delta > 0x7F) *write++ = static_cast<Byte>(0x80 | (delta >> 7));
-    *write++ = static_cast<Byte>(delta & 0x7F);
-    if (track->runningStatus != status) *write++ = static_cast<Byte>(status);
-    *write++ = static_cast<Byte>(keys[0]);
-    *write++ = static_cast<Byte>(velocities[0]);
-    for (std::uint32_t note = 1; note < count; ++note) {
-        *write++ = static_cast<Byte>(0);
-        *write++ = static_cast<Byte>(keys[note]);
-        *write++ = static_cast<Byte>(velocities[note]);
-    }
+    Byte *write = WriteShortDeltaTime(track->events + length, delta);
+    write = WriteNoteEvents(write, track->runningStatus != status, status, keys, velocities, count);
     track->pendingDelta = 0;
     track->header.length = static_cast<Dword>(write - track->events);
     track->runningStatus = status;

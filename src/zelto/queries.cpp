@@ -21,11 +21,6 @@ static_assert(offsetof(ZELTO_MidiChannelInfo, phaser) == offsetof(MidiChannelInf
 static_assert(offsetof(ZELTO_MidiChannelInfo, tremolo) == offsetof(MidiChannelInfo, tremolo), "tremolo");
 static_assert(offsetof(ZELTO_MidiChannelInfo, filler) == offsetof(MidiChannelInfo, filler), "filler");
 
-constexpr std::uint32_t portCount = 4;
-constexpr std::uint32_t channelsPerPort = 16;
-constexpr std::uint32_t tuningCount = 7;
-constexpr std::uint32_t lyricsLineCount = 5;
-
 // Every query is one of three shapes: a field of the song itself, of the
 // measure header with a given index, or of the track with a given index.
 // The lookups below do the guard and the bound check; the result is the
@@ -137,7 +132,7 @@ ZELTO_API int32_t ZELTO_CALL ZELTO_GetOctave(void) {
     return FromPieceInfo<int32_t>([](const GPPieceInfo &piece) { return piece.octave; });
 }
 ZELTO_API const ZELTO_MidiChannelInfo *ZELTO_CALL ZELTO_GetMidiChannel(uint32_t port, uint32_t channel) {
-    if (theFileStruct == nullptr || port >= portCount || channel >= channelsPerPort) return nullptr;
+    if (theFileStruct == nullptr || port >= midiPortCount || channel >= midiChannelCount) return nullptr;
     const MidiChannelInfo *entry = &theFileStruct->headers.pieceInfo.midiChannels[port][channel];
     return reinterpret_cast<const ZELTO_MidiChannelInfo *>(entry);
 }

@@ -25,6 +25,7 @@
 
 #include "gp4_writer.h"
 #include "smf_check.h"
+#include "song_text.h"
 
 namespace {
 
@@ -78,31 +79,9 @@ void ExpectExportKeepsItsPromise(const HostExport &done, const std::string &wher
         << "the buffer is not a well-formed MIDI file: " << error;
 }
 
-// A fingerprint of the song as the queries show it, to tell a song that a
-// failed export has changed.
+// Every field of the loaded song, to tell a song that a failed export has changed.
 std::string DescribeLoadedSong() {
-    std::string text;
-    auto add = [&text](const char *value) { text += value == nullptr ? std::string("<null>") : std::string(value); text += '|'; };
-    auto addValue = [&text](std::int64_t value) { text += std::to_string(value) + '|'; };
-    add(ZELTO_GetTitle());
-    add(ZELTO_GetInstructions());
-    addValue(ZELTO_GetNoticeLineCount());
-    for (std::uint32_t line = 0; line < ZELTO_GetNoticeLineCount(); ++line) add(ZELTO_GetNoticeLine(line));
-    for (std::uint32_t line = 0; line < 5; ++line) add(ZELTO_GetLyricsLine(line));
-    addValue(ZELTO_GetTempo());
-    addValue(ZELTO_GetMeasureCount());
-    for (std::uint32_t measure = 0; measure < ZELTO_GetMeasureCount(); ++measure) {
-        addValue(ZELTO_GetMeasureKeyNumerator(measure));
-        addValue(ZELTO_GetMeasureRepeatCount(measure));
-        add(ZELTO_GetMeasureMarkerText(measure));
-    }
-    addValue(ZELTO_GetTrackCount());
-    for (std::uint32_t track = 0; track < ZELTO_GetTrackCount(); ++track) {
-        add(ZELTO_GetTrackName(track));
-        addValue(ZELTO_GetTrackMidiChannel(track));
-        addValue(ZELTO_GetTrackTuning(track, 0));
-    }
-    return text;
+    return Talvoren::theFileStruct == nullptr ? std::string() : SongText::Describe(*Talvoren::theFileStruct);
 }
 
 void ExpectNoSong() {

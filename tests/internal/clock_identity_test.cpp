@@ -417,7 +417,7 @@ TEST(ClockEdges, TempoChangesOfOneInstantComeInTrackOrder) {
 }
 
 // A measure whose tracks change the tempo on nearly every sixty-fourth:
-// more changes than are kept without a heap block, interleaved in time.
+// more changes than the conversion's list first holds, interleaved in time.
 gp4::Song CrowdedTempoSong() {
     gp4::Song song;
     song.measures = {gp4::TimeSignature(4, 4), gp4::MeasureHeader()};

@@ -25,7 +25,7 @@ inline void SoundBeatOfPulse(Talvoren::Conversion *conversion, Talvoren::MidiTra
         if ((note.flags & Talvoren::NoteHasTypeAndFret) == 0 || note.noteType != 1) continue;
         const std::uint8_t key = Talvoren::GetNoteKey(track, note, string);
         if (key > 127) continue;
-        Talvoren::Appended(conversion,
+        Talvoren::RecordAppend(conversion,
                            Talvoren::AddEventNoteOn(chunk, channels.main, key, Talvoren::GetNoteVelocity(note)));
     }
 }
@@ -40,7 +40,7 @@ inline void ReleaseBeatOfPulse(Talvoren::Conversion *conversion, Talvoren::MidiT
         if ((beat.stringFlags & (1u << (6 - string))) == 0) continue;
         const std::uint8_t key = Talvoren::GetNoteKey(track, beat.notes[string], string);
         if (key > 127) continue;
-        Talvoren::Appended(conversion, Talvoren::AddEventNoteOff(chunk, channels.main, key, 80));
+        Talvoren::RecordAppend(conversion, Talvoren::AddEventNoteOff(chunk, channels.main, key, 80));
     }
 }
 
@@ -48,7 +48,7 @@ inline void ReleaseBeatOfPulse(Talvoren::Conversion *conversion, Talvoren::MidiT
 inline void ApplyMixTableEvent(Talvoren::Conversion *conversion, Talvoren::MidiTrackChunk *chunk,
                                const Talvoren::TrackChannels &channels, const Talvoren::MixTableEvent &mix) {
     if (mix.tempo >= 0)
-        Talvoren::Appended(conversion, Talvoren::AddMetaEventSetTempo(
+        Talvoren::RecordAppend(conversion, Talvoren::AddMetaEventSetTempo(
                                            conversion->conductor,
                                            Talvoren::GetTempoValue(static_cast<std::uint32_t>(mix.tempo))));
     Talvoren::ApplyMixTableSettings(conversion, chunk, channels, mix);

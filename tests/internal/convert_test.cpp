@@ -23,10 +23,26 @@ using ConvertChecks::Render;
 using ConvertChecks::RenderParsed;
 
 // ---------------------------------------------------------------------------
+// The string bits of a beat.
+
+// Every set of string bits is walked string by string, first string first,
+// each set bit once: bit (6 - s) stands for string s.
+TEST(StringBits, WalkVisitsEverySetStringInOrder) {
+    for (std::uint32_t bits = 1; bits <= Talvoren::allStringBits; ++bits) {
+        std::vector<std::uint32_t> expected;
+        for (std::uint32_t string = 0; string < Talvoren::noteSlotCount; ++string)
+            if (bits & (0x40u >> string)) expected.push_back(string);
+        std::vector<std::uint32_t> walked;
+        for (std::uint32_t strings = bits; strings != 0;) walked.push_back(Talvoren::TakeFirstString(&strings));
+        EXPECT_EQ(walked, expected) << "bits " << bits;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Values.
 
-// The design's formula, in double arithmetic; volatile keeps each step a
-// double operation.
+// Microseconds per quarter note as 60 / tempo x 1,000,000 in double
+// arithmetic, truncated; volatile keeps each step a double operation.
 std::uint32_t DoubleFormula(std::uint32_t tempo) {
     volatile double quotient = 60.0 / static_cast<double>(tempo);
     volatile double microseconds = quotient * 1000000.0;

@@ -244,10 +244,6 @@ TEST(PlaybackOrder, AlternativeEndingsArePlayedOnEveryPass) {
     Measure firstEnding = EndRepeat(1, Talvoren::MeasureAltEnding);
     Measure secondEnding = MeasureOf(Talvoren::MeasureAltEnding, 0, 0);
     ExpectOrder({BeginRepeat(), Plain(), firstEnding, secondEnding, Plain()}, {0, 1, 2, 0, 1, 2, 3, 4, 5});
-    MeasureSong song({Plain(), firstEnding, secondEnding});
-    EXPECT_TRUE(Talvoren::IsMeasureToBePlayed(&song.file, 0));
-    EXPECT_FALSE(Talvoren::IsMeasureToBePlayed(&song.file, 1));
-    EXPECT_FALSE(Talvoren::IsMeasureToBePlayed(&song.file, 2));
 }
 
 TEST(PlaybackOrder, OneMeasureAndNoMeasures) {

@@ -28,6 +28,12 @@ done
 library=$(find "$prefix" -name 'libzelto.so*' -print -quit)
 [ -n "$library" ] || fail "libzelto.so not installed"
 libdir=$(dirname "$library")
+# The library is versioned: its SONAME names an installed symlink, which
+# libzelto.so (the name linked at build time) reaches too.
+soname=$(readelf -d "$libdir/libzelto.so" | sed -n 's/.*Library soname: \[\(.*\)\].*/\1/p')
+[[ $soname == libzelto.so.[0-9]* ]] || fail "the SONAME of libzelto.so is '$soname', not a versioned name"
+[ -L "$libdir/$soname" ] || fail "the symlink $soname is not installed"
+[ "$(readlink -f "$libdir/libzelto.so")" = "$(readlink -f "$libdir/$soname")" ] || fail "libzelto.so and $soname differ"
 pc_file=$(find "$prefix" -name zelto.pc -print -quit)
 [ -n "$pc_file" ] || fail "zelto.pc not installed"
 config=$(find "$prefix" -name zeltoConfig.cmake -print -quit)

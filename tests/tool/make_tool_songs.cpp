@@ -1,13 +1,18 @@
 // make_tool_songs.cpp - writes the songs that the command-line tool's tests
-// run the tool on, with the test-side song writer.
+// run the tool on, with the test-side song writer, and the library's plain
+// and performed renderings of one of them.
 //
 // The values stored here are the ones tests/tool/test_tool.py expects back.
 //
 // Usage: make_tool_songs OUTDIR
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "gp4_writer.h"
+#include "zelto.h"
+#include "zelto_performed.h"
 
 namespace {
 
@@ -122,6 +127,25 @@ gp4::Song OtherVersionSong() {
     return song;
 }
 
+// Songs the export refuses for their length. Every measure closes a repeat
+// played 256 times back to the first measure, so the measures played grow
+// with the square of the measures stored: a small file of stacked repeats.
+gp4::Song StackedRepeatsSong(std::size_t measureCount, std::uint8_t numerator, std::uint8_t denominator,
+                             std::size_t beatsPerMeasure) {
+    gp4::Song song = gp4::MinimalSong();
+    gp4::MeasureHeader first = gp4::TimeSignature(numerator, denominator);
+    first.flags |= BeginRepeat | EndRepeat;
+    first.repeatCount = 255;
+    gp4::MeasureHeader closing;
+    closing.flags = EndRepeat;
+    closing.repeatCount = 255;
+    song.measures.assign(measureCount, closing);
+    song.measures[0] = first;
+    std::vector<gp4::Beat> beats(beatsPerMeasure, gp4::NoteBeat(gp4::Duration::ThirtySecond, {{1, 5}}));
+    song.beats.assign(measureCount, {beats});
+    return song;
+}
+
 bool Save(const std::string &folder, const char *name, const gp4::Song &song) {
     gp4::Bytes bytes = gp4::WriteSong(song);
     std::string path = folder + "/" + name;
@@ -138,6 +162,36 @@ bool Save(const std::string &folder, const char *name, const gp4::Song &song) {
     return true;
 }
 
+// Beside the song NAME.gp4, the library's own renderings of it, for the
+// tool's output to be compared with byte for byte: NAME.plain.mid from
+// ZELTO_CreateMidiBuffer and NAME.performed.mid from
+// ZELTO_CreatePerformedMidiBuffer.
+bool SaveRenderings(const std::string &folder, const std::string &name) {
+    using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
+    const struct {
+        const char *suffix;
+        BufferExport createBuffer;
+    } renderings[] = {{".plain.mid", ZELTO_CreateMidiBuffer}, {".performed.mid", ZELTO_CreatePerformedMidiBuffer}};
+    ZELTO_Init();
+    if (!ZELTO_Load((folder + "/" + name + ".gp4").c_str())) return false;
+    bool saved = true;
+    for (const auto &rendering : renderings) {
+        unsigned char *buffer = nullptr;
+        std::uint32_t size = 0;
+        if (!rendering.createBuffer(&buffer, &size) || buffer == nullptr) {
+            saved = false;
+            continue;
+        }
+        const std::string path = folder + "/" + name + rendering.suffix;
+        std::FILE *out = std::fopen(path.c_str(), "wb");
+        saved = out != nullptr && std::fwrite(buffer, 1, size, out) == size && saved;
+        if (out != nullptr && std::fclose(out) != 0) saved = false;
+        ZELTO_DestroyMidiBuffer(buffer);
+    }
+    ZELTO_Unload();
+    return saved;
+}
+
 }  // namespace
 
 int main(int argumentCount, char **arguments) {
@@ -147,6 +201,13 @@ int main(int argumentCount, char **arguments) {
     }
     std::string folder = arguments[1];
     bool saved = Save(folder, "full.gp4", FullSong()) && Save(folder, "minimal.gp4", gp4::MinimalSong()) &&
-                 Save(folder, "bare.gp4", BareSong()) && Save(folder, "v3.gp4", OtherVersionSong());
+                 Save(folder, "bare.gp4", BareSong()) && Save(folder, "v3.gp4", OtherVersionSong()) &&
+                 // 150 empty measures of 4/4 (under 2 KB): more ticks than a MIDI file holds.
+                 Save(folder, "too_many_ticks.gp4", StackedRepeatsSong(150, 4, 4, 0)) &&
+                 // The same in 1/64: more measures played than the export takes.
+                 Save(folder, "too_many_measures.gp4", StackedRepeatsSong(300, 1, 64, 0)) &&
+                 // 28 measures of 32 notes: within both limits, but too many events.
+                 Save(folder, "too_many_events.gp4", StackedRepeatsSong(28, 4, 4, 32)) &&
+                 SaveRenderings(folder, "full");
     return saved ? 0 : 1;
 }

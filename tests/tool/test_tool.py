@@ -391,6 +391,42 @@ class MidiSingleSongTest(ToolTestCase):
         self.assertEqual(mode, 0o666 & ~umask)
 
 
+class MidiRenderingTest(ToolTestCase):
+    """zelto midi writes the performed rendering; --plain the library's plain export."""
+
+    def test_plain_is_the_librarys_export_byte_for_byte(self):
+        status, out, err = run("midi", "--plain", song("full.gp4"), "-o", "-")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, read_bytes(song("full.plain.mid")))
+
+    def test_performed_by_default(self):
+        status, out, err = run("midi", song("full.gp4"), "-o", "-")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, read_bytes(song("full.performed.mid")))
+        # The song's alternative ending plays on its first pass only.
+        self.assertNotEqual(out, read_bytes(song("full.plain.mid")))
+        self.assert_valid_midi(out, 2)
+
+    def test_plain_in_a_batch_and_after_the_songs(self):
+        library = os.path.join(self.work, "library")
+        self.copy_song("full.gp4", "a.gp4", library)
+        self.copy_song("full.gp4", "b.gp4", os.path.join(library, "sub"))
+        out_folder = os.path.join(self.work, "out")
+        status, _, err = run("midi", library, "-o", out_folder, "--plain")
+        self.assertEqual(status, 0, err)
+        for path in (os.path.join(out_folder, "a.mid"), os.path.join(out_folder, "sub", "b.mid")):
+            self.assertEqual(read_bytes(path), read_bytes(song("full.plain.mid")), path)
+
+    def test_help_says_which_is_which(self):
+        status, out, err = run("midi", "--help")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("--plain", out.decode())
+        self.assertIn("performed", out.decode())
+        status, _, err = run("info", "--plain", song("full.gp4"))
+        self.assertEqual(status, EXIT_USAGE)
+        self.assertIn("unknown option '--plain'", err)
+
+
 class MidiBatchTest(ToolTestCase):
     """zelto midi on several songs and folders."""
 
@@ -571,6 +607,35 @@ class ErrorTest(ToolTestCase):
         path = os.path.join(self.work, "longer.gp4")
         write_bytes(path, data + b"\x00\x01")
         self.assertEqual(run("info", path)[0], 0)
+
+    def test_songs_too_long_to_render(self):
+        # The export refuses these songs for their length. Where the playing
+        # order shows which limit is passed, the tool says so; where only the
+        # events are too many (the queries cannot show that), it does not
+        # claim one cause over the other.
+        too_long = "cannot render the MIDI file: the song is too long to render"
+        # Ticks and measures played limit both renderings alike; the plain
+        # export's bound of events is its own.
+        cases = [
+            ("too_many_ticks.gp4", too_long + " (it lasts more than 268435455 ticks", []),
+            ("too_many_ticks.gp4", too_long + " (it lasts more than 268435455 ticks", ["--plain"]),
+            ("too_many_measures.gp4", too_long + " (it plays more than 16777216 measures", []),
+            ("too_many_measures.gp4", too_long + " (it plays more than 16777216 measures", ["--plain"]),
+            ("too_many_events.gp4", too_long + ", or memory ran out\n", ["--plain"]),
+        ]
+        self.assertLess(os.path.getsize(song("too_many_ticks.gp4")), 2048)
+        for name, message, options in cases:
+            source = self.copy_song(name)
+            status, out, err = run("midi", *options, source)
+            self.assertEqual((status, out), (EXIT_SONG_FAILED, b""), (name, err))
+            self.assertTrue(err.startswith("zelto: %s: " % source), err)
+            self.assertIn(message, err, name)
+            self.assertNotIn("out of memory", err, name)
+            self.assertEqual(os.listdir(self.work), [name])
+            os.remove(source)
+            # The song itself loads and is described as usual.
+            status, _, err = run("info", song(name))
+            self.assertEqual((status, err), (0, ""), name)
 
     def test_usage_errors(self):
         full = song("full.gp4")

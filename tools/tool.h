@@ -1,0 +1,58 @@
+// tool.h - what the files of the zelto command-line tool share: the exit
+// statuses, the parsed command line, song loading and the safe output file.
+#ifndef ZELTO_TOOL_TOOL_H
+#define ZELTO_TOOL_TOOL_H
+
+#include <cstddef>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace Talvoren {
+
+// Exit statuses: every song done; a song failed; the command line was wrong.
+constexpr int exitSuccess = 0;
+constexpr int exitSongFailed = 1;
+constexpr int exitUsage = 2;
+
+struct CommandLine {
+    std::string command;
+    bool help = false;
+    bool json = false;
+    bool force = false;
+    bool plain = false;  // midi: the library's plain export instead of the performed rendering
+    bool outputGiven = false;
+    std::string output;
+    std::vector<std::string> operands;
+};
+
+// Reports a wrong command line on standard error; returns exitUsage.
+int UsageError(const std::string &command, const std::string &message);
+
+// The commands (info.cpp, midi.cpp); each returns the exit status.
+int RunInfo(const CommandLine &line);
+int RunMidi(const CommandLine &line);
+
+// Loading a song (song_file.cpp). LoadSong loads it into the library, or
+// returns false with the reason in `problem`; ReportSongError prints such a
+// reason on standard error.
+bool LoadSong(const std::filesystem::path &songPath, std::string &problem);
+void ReportSongError(const std::filesystem::path &songPath, const std::string &problem);
+
+// The safe output file and the terminal (output_file.cpp).
+// Removes a half-written output file when the run is interrupted.
+void InstallInterruptHandlers();
+// Writes `data` to `target` through a temporary file in the same folder,
+// never replacing an existing file without `force`.
+bool WriteOutputFile(const std::filesystem::path &target, const unsigned char *data, std::size_t size,
+                     bool force, std::string &problem);
+// Writes `data` to standard output, in binary mode.
+bool WriteStandardOutput(const unsigned char *data, std::size_t size, std::string &problem);
+bool IsTerminal(std::FILE *stream);
+// Columns of the terminal on standard error (80 when unknown).
+std::size_t TerminalWidth();
+
+}  // namespace Talvoren
+
+#endif
