@@ -356,6 +356,16 @@ TEST(PerformedChannels, ABendOfOneTrackDoesNotCarryIntoAnotherOnItsChannel) {
     EXPECT_EQ(held.back().value, 0x3FFFu);
 }
 
+TEST(PerformedChannels, ANoteThatCannotSoundKeepsTheTimeOfTheNotesAfterIt) {
+    gp4::Beat unsendable = gp4::QuarterNote(1, 100);  // key 164: not a MIDI key
+    unsendable.notes[0].flags |= gp4::NoteBits::Effects;
+    unsendable.notes[0].effects.flags2 = 0x01;  // staccato: played as an attack
+    const smf::File file = Render(SongOf({{gp4::RestBeat(0), unsendable, gp4::QuarterNote(1, 5)}}));
+    const std::vector<smf::Note> ons = smf::NoteOns(file.tracks[1]);
+    ASSERT_EQ(ons.size(), 1u);
+    EXPECT_EQ(ons[0].tick, 960u);
+}
+
 TEST(PerformedChannels, HostileCurvesStayBoundedAndWellFormed) {
     std::vector<gp4::BendPoint> points;
     for (int point = 0; point < 10000; ++point) points.push_back({point % 61, (point * 37) % 301 - 150, 0});
