@@ -83,29 +83,6 @@ double Semitones(std::uint32_t wheel, std::uint32_t range) {
 
 gp4::Song SongOf(const std::vector<std::vector<gp4::Beat>> &measures) { return gp4::OneTrackSong(measures); }
 
-gp4::Beat Bent(gp4::Beat beat, int string, std::vector<gp4::BendPoint> points) {
-    gp4::Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
-    note.flags |= gp4::NoteBits::Effects;
-    note.effects.flags1 |= gp4::NoteEffectBits::Bend;
-    note.effects.bend.points = std::move(points);
-    return beat;
-}
-
-gp4::Beat Slid(gp4::Beat beat, int string, std::int8_t slide) {
-    gp4::Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
-    note.flags |= gp4::NoteBits::Effects;
-    note.effects.flags2 |= gp4::NoteEffectBits::Slide;
-    note.effects.slide = static_cast<std::uint8_t>(slide);
-    return beat;
-}
-
-gp4::Beat WithBeatEffects(gp4::Beat beat, std::uint8_t flags1, std::uint8_t flags2) {
-    beat.flags |= gp4::BeatBits::Effects;
-    beat.effects.flags1 = flags1;
-    beat.effects.flags2 = flags2;
-    return beat;
-}
-
 gp4::Beat WithMix(gp4::Beat beat, const gp4::MixTable &mix) {
     beat.flags |= gp4::BeatBits::MixTable;
     beat.mix = mix;
@@ -130,7 +107,7 @@ std::uint32_t BendRange(const smf::Track &track, std::uint32_t channel) {
 TEST(PerformedBends, FullToneReachesOneToneAtTheTopPointAndReturns) {
     // A half note (960 ticks): up a tone by position 30 (tick 480), back by 60.
     const gp4::Beat half = gp4::NoteBeat(gp4::Duration::Half, {{2, 5}});
-    const gp4::Song song = SongOf({{Bent(half, 2, {{0, 0, 0}, {30, 100, 0}, {60, 0, 0}}), half}});
+    const gp4::Song song = SongOf({{gp4::WithBend(half, 2, {{0, 0, 0}, {30, 100, 0}, {60, 0, 0}}), half}});
     const smf::File file = Render(song);
     ASSERT_EQ(file.tracks.size(), 2u);
     const smf::Track &track = file.tracks[1];
@@ -148,7 +125,7 @@ TEST(PerformedBends, FullToneReachesOneToneAtTheTopPointAndReturns) {
     EXPECT_EQ(ons[1].channel, 0u);
 
     // Half a tone is 50, and a two-tone bend widens the range.
-    const gp4::Song wide = SongOf({{Bent(half, 2, {{0, 50, 0}, {60, 50, 0}}), Bent(half, 2, {{0, 200, 0}, {60, 200, 0}})}});
+    const gp4::Song wide = SongOf({{gp4::WithBend(half, 2, {{0, 50, 0}, {60, 50, 0}}), gp4::WithBend(half, 2, {{0, 200, 0}, {60, 200, 0}})}});
     const smf::File wideFile = Render(wide);
     const std::vector<Sent> wideWheels = Wheels(wideFile.tracks[1]);
     EXPECT_EQ(BendRange(wideFile.tracks[1], 1), 4u);
@@ -157,7 +134,7 @@ TEST(PerformedBends, FullToneReachesOneToneAtTheTopPointAndReturns) {
 }
 
 TEST(PerformedBends, PreBendStartsBentAndTheWheelIsCentredBeforeTheNextUnbentNote) {
-    gp4::Song song = SongOf({{Bent(gp4::QuarterNote(2, 5), 2, {{0, 100, 0}, {60, 100, 0}}), gp4::QuarterNote(2, 7)}});
+    gp4::Song song = SongOf({{gp4::WithBend(gp4::QuarterNote(2, 5), 2, {{0, 100, 0}, {60, 100, 0}}), gp4::QuarterNote(2, 7)}});
     song.tracks[0].effectsChannel = 1;  // no effects channel: bent and unbent notes share the wheel
     const smf::File file = Render(song);
     const smf::Track &track = file.tracks[1];
@@ -179,7 +156,7 @@ TEST(PerformedBends, PreBendStartsBentAndTheWheelIsCentredBeforeTheNextUnbentNot
 }
 
 TEST(PerformedBends, TremoloBarMovesEveryNoteOfTheBeat) {
-    gp4::Beat chord = WithBeatEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 0}}), 0, 0x04);
+    gp4::Beat chord = gp4::WithBeatEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 0}}), 0, 0x04);
     chord.effects.tremoloBar.points = {{0, 0, 0}, {60, -100, 0}};  // a dive of a tone
     const smf::File file = Render(SongOf({{chord}}));
     const smf::Track &track = file.tracks[1];
@@ -197,21 +174,21 @@ TEST(PerformedBends, TremoloBarMovesEveryNoteOfTheBeat) {
 // Slides and vibrato.
 
 TEST(PerformedSlides, SlidesGlideAwayIntoAndOnToTheNextNote) {
-    const smf::File out = Render(SongOf({{Slid(gp4::QuarterNote(1, 5), 1, 3), Slid(gp4::QuarterNote(1, 5), 1, 4)}}));
+    const smf::File out = Render(SongOf({{gp4::WithSlide(gp4::QuarterNote(1, 5), 1, 3), gp4::WithSlide(gp4::QuarterNote(1, 5), 1, 4)}}));
     const std::vector<Sent> outWheels = Wheels(out.tracks[1]);
     const std::uint32_t range = BendRange(out.tracks[1], 1);
     EXPECT_EQ(WheelAt(outWheels, 0, 1), 0x2000u);  // the note starts where it is written
     EXPECT_NEAR(Semitones(WheelAt(outWheels, 479, 1), range), -7.0, 0.01);  // out downwards, at its end
     EXPECT_NEAR(Semitones(WheelAt(outWheels, 959, 1), range), 7.0, 0.01);   // out upwards
 
-    const smf::File into = Render(SongOf({{Slid(gp4::QuarterNote(1, 5), 1, -1), Slid(gp4::QuarterNote(1, 5), 1, -2)}}));
+    const smf::File into = Render(SongOf({{gp4::WithSlide(gp4::QuarterNote(1, 5), 1, -1), gp4::WithSlide(gp4::QuarterNote(1, 5), 1, -2)}}));
     const std::vector<Sent> inWheels = Wheels(into.tracks[1]);
     EXPECT_NEAR(Semitones(WheelAt(inWheels, 0, 1), range), -4.0, 0.01);  // from below
     EXPECT_NEAR(Semitones(WheelAt(inWheels, 470, 1), range), 0.0, 0.01);
     EXPECT_NEAR(Semitones(WheelAt(inWheels, 480, 1), range), 4.0, 0.01);  // from above
 
     // A shift slide from fret 5 reaches fret 8 before the next note starts there.
-    const smf::File shift = Render(SongOf({{Slid(gp4::QuarterNote(1, 5), 1, 1), gp4::QuarterNote(1, 8)}}));
+    const smf::File shift = Render(SongOf({{gp4::WithSlide(gp4::QuarterNote(1, 5), 1, 1), gp4::QuarterNote(1, 8)}}));
     const std::vector<Sent> shiftWheels = Wheels(shift.tracks[1]);
     EXPECT_NEAR(Semitones(WheelAt(shiftWheels, 200, 1), range), 0.0, 0.01);
     EXPECT_NEAR(Semitones(WheelAt(shiftWheels, 479, 1), range), 3.0, 0.01);
@@ -222,7 +199,7 @@ TEST(PerformedVibrato, OscillatesRegularlyAndWideVibratoWider) {
     gp4::Beat note = gp4::NoteBeat(gp4::Duration::Half, {{1, 5}});
     note.notes[0].flags |= gp4::NoteBits::Effects;
     note.notes[0].effects.flags2 = 0x40;
-    const gp4::Beat wide = WithBeatEffects(gp4::NoteBeat(gp4::Duration::Half, {{1, 5}}), 0x02, 0);
+    const gp4::Beat wide = gp4::WithBeatEffects(gp4::NoteBeat(gp4::Duration::Half, {{1, 5}}), 0x02, 0);
     const smf::File file = Render(SongOf({{note, wide}}));
     const std::vector<Sent> wheels = Wheels(file.tracks[1]);
     const std::uint32_t range = BendRange(file.tracks[1], 1);
@@ -248,7 +225,7 @@ TEST(PerformedVibrato, OscillatesRegularlyAndWideVibratoWider) {
 // Strums and fade-in.
 
 TEST(PerformedStrums, DownStrokeStartsOnTheLowestStringAndUpStrokeOnTheHighest) {
-    gp4::Beat chord = WithBeatEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 0}, {3, 0}}), 0x40, 0);
+    gp4::Beat chord = gp4::WithBeatEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 0}, {3, 0}}), 0x40, 0);
     gp4::Beat down = chord;
     down.effects.strokeSpeeds = {4, 0};  // a sixteenth from the first string to the last
     gp4::Beat up = chord;
@@ -272,7 +249,7 @@ TEST(PerformedStrums, DownStrokeStartsOnTheLowestStringAndUpStrokeOnTheHighest) 
 }
 
 TEST(PerformedStrums, FadeInSwellsTheBeatFromSilence) {
-    const smf::File file = Render(SongOf({{WithBeatEffects(gp4::QuarterNote(1, 5), 0x10, 0), gp4::QuarterNote(1, 5)}}));
+    const smf::File file = Render(SongOf({{gp4::WithBeatEffects(gp4::QuarterNote(1, 5), 0x10, 0), gp4::QuarterNote(1, 5)}}));
     const std::vector<Sent> expression = Controllers(file.tracks[1], 11);
     ASSERT_GE(expression.size(), 4u);
     EXPECT_EQ(expression.front().tick, 0u);
@@ -334,7 +311,7 @@ TEST(PerformedTransitions, ChangeForAllTracksReachesEveryTrackAtItsTick) {
 // Channels and hostile songs.
 
 TEST(PerformedChannels, ABendOfOneTrackDoesNotCarryIntoAnotherOnItsChannel) {
-    gp4::Song song = SongOf({{Bent(gp4::QuarterNote(2, 5), 2, {{0, 0, 0}, {60, 100, 0}}), gp4::RestBeat(0)}});
+    gp4::Song song = SongOf({{gp4::WithBend(gp4::QuarterNote(2, 5), 2, {{0, 0, 0}, {60, 100, 0}}), gp4::RestBeat(0)}});
     song.tracks[0].effectsChannel = 3;
     song.tracks.push_back(song.tracks[0]);
     song.tracks[1].channel = 3;  // the first track's effects channel is this one's note channel
@@ -369,9 +346,9 @@ TEST(PerformedChannels, ANoteThatCannotSoundKeepsTheTimeOfTheNotesAfterIt) {
 TEST(PerformedChannels, HostileCurvesStayBoundedAndWellFormed) {
     std::vector<gp4::BendPoint> points;
     for (int point = 0; point < 10000; ++point) points.push_back({point % 61, (point * 37) % 301 - 150, 0});
-    gp4::Beat bar = WithBeatEffects(gp4::NoteBeat(gp4::Duration::Eighth, {{1, 5}, {2, 5}, {3, 5}}), 0x13, 0x05);
+    gp4::Beat bar = gp4::WithBeatEffects(gp4::NoteBeat(gp4::Duration::Eighth, {{1, 5}, {2, 5}, {3, 5}}), 0x13, 0x05);
     bar.effects.tremoloBar.points = {{0, 0, 0}, {30, -0x7FFFFFFF, 0}, {60, 0x7FFFFFFF, 0}, {-5, 40, 0}};
-    gp4::Song song = SongOf({{Bent(gp4::NoteBeat(gp4::Duration::Whole, {{1, 5}}), 1, points)}});
+    gp4::Song song = SongOf({{gp4::WithBend(gp4::NoteBeat(gp4::Duration::Whole, {{1, 5}}), 1, points)}});
     for (int measure = 0; measure < 50; ++measure) song.beats.push_back({std::vector<gp4::Beat>(8, bar)});
     song.measures.resize(song.beats.size());
     int result = 0;

@@ -603,18 +603,12 @@ void StartTrack(Performance *performance, TrackPlayer *player) {
 
 void KeepTempoChange(Performance *performance, std::uint32_t tick, std::uint32_t track, std::uint32_t value) {
     if (performance->tempoChangeCount == performance->tempoChangeCapacity) {
-        const std::uint32_t capacity = performance->tempoChangeCapacity == 0 ? 8 : performance->tempoChangeCapacity * 2;
-        if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
+        void *changes = performance->tempoChanges;
+        if (!MemGrowArray(&changes, &performance->tempoChangeCapacity, sizeof(TempoChange), 8)) {
             performance->failed = true;
             return;
         }
-        void *grown = MemRealloc(performance->tempoChanges, std::size_t{capacity} * sizeof(TempoChange));
-        if (grown == nullptr) {
-            performance->failed = true;
-            return;
-        }
-        performance->tempoChanges = static_cast<TempoChange *>(grown);
-        performance->tempoChangeCapacity = capacity;
+        performance->tempoChanges = static_cast<TempoChange *>(changes);
     }
     performance->tempoChanges[performance->tempoChangeCount++] = {tick, track, value};
 }

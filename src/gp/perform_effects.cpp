@@ -302,18 +302,12 @@ void Plan(PlayerEffects *effects, std::uint32_t laneIndex, std::uint32_t tick, s
             lane->count -= lane->head;
             lane->head = 0;
         } else {
-            const std::uint32_t capacity = lane->capacity == 0 ? 32 : lane->capacity * 2;
-            if (capacity > 0x7FFFFFFF / sizeof(EffectEvent)) {
+            void *events = lane->events;
+            if (!MemGrowArray(&events, &lane->capacity, sizeof(EffectEvent), 32)) {
                 effects->failed = true;
                 return;
             }
-            void *grown = MemRealloc(lane->events, std::size_t{capacity} * sizeof(EffectEvent));
-            if (grown == nullptr) {
-                effects->failed = true;
-                return;
-            }
-            lane->events = static_cast<EffectEvent *>(grown);
-            lane->capacity = capacity;
+            lane->events = static_cast<EffectEvent *>(events);
         }
     }
     lane->events[lane->count++] = {tick, value};

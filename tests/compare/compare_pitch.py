@@ -13,11 +13,12 @@ and tempo changes of each file. Reads MIDI with python3-mido.
 import argparse
 import glob
 import os
-import shlex
-import subprocess
 import sys
 
 import mido
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from compare_performed import render_other  # noqa: E402
 
 
 def read(path):
@@ -82,10 +83,7 @@ def main():
     for song in sorted(glob.glob(os.path.join(arguments.folder, 'fx_*.gp4'))):
         name = os.path.basename(song)[:-4]
         ours_path = os.path.join(arguments.folder, name + '.zelto.mid')
-        theirs_path = os.path.join(arguments.folder, name + '.other.mid')
-        if not os.path.exists(theirs_path):
-            command = arguments.render.format(out=shlex.quote(theirs_path), song=shlex.quote(song))
-            subprocess.run(command, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        theirs_path = render_other(arguments.render, arguments.folder, song)
         print(f'== {name}')
         for label, path in (('ours', ours_path), ('theirs', theirs_path)):
             if not os.path.exists(path):
