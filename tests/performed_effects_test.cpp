@@ -155,6 +155,19 @@ TEST(PerformedBends, PreBendStartsBentAndTheWheelIsCentredBeforeTheNextUnbentNot
     EXPECT_LT(centreIndex, FirstNoteOn(track, 480));
 }
 
+TEST(PerformedBends, ATieHoldsTheBendOrReleasesItAlongItsOwnCurve) {
+    const gp4::Beat bent = gp4::WithBend(gp4::QuarterNote(2, 5), 2, {{0, 0, 0}, {30, 100, 0}, {60, 100, 0}});
+    gp4::Beat held = gp4::QuarterNote(2, 5);
+    held.notes[1].type = 2;
+    const gp4::Beat released = gp4::WithBend(held, 2, {{0, 100, 0}, {60, 0, 0}});
+    const smf::File file = Render(SongOf({{bent, held, released, gp4::QuarterNote(2, 5)}}));
+    const std::vector<Sent> wheels = Wheels(file.tracks[1]);
+    ASSERT_EQ(smf::NoteOns(file.tracks[1]).size(), 2u);  // one note over three beats, then the last
+    EXPECT_EQ(WheelAt(wheels, 900, 1), 0x3FFFu);          // held up through the plain tie
+    EXPECT_NEAR(Semitones(WheelAt(wheels, 1200, 1), 2), 1.0, 0.01);  // halfway down the tie's release
+    EXPECT_EQ(WheelAt(wheels, 1440, 1), 0x2000u);
+}
+
 TEST(PerformedBends, TremoloBarMovesEveryNoteOfTheBeat) {
     gp4::Beat chord = gp4::WithBeatEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 0}}), 0, 0x04);
     chord.effects.tremoloBar.points = {{0, 0, 0}, {60, -100, 0}};  // a dive of a tone

@@ -848,6 +848,12 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
             voice.endTick = tieEnd;
             if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
             player->uniformVoices = 0;
+            // A tie with a curve of its own (a bend's release, say) moves the wheel of the note it continues.
+            if (player->effects.bends && HasPitchEffects(note, beat)) {
+                const PitchNote pitch = {&note, string, start, tieEnd < end ? tieEnd : end, 0, voice.onEffects,
+                                         IsTiedOn(string, player->nextBeat)};
+                PlanPitch(&player->effects, beat, &pitch, 1, performance->pulsesPerSixtyFourth);
+            }
             continue;
         }
         if (ringing & bit) CutVoice(player, string, start);
