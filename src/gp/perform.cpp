@@ -1239,6 +1239,10 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
     // One pass over the beats that carry effects, in the order they lie in memory.
     for (std::uint32_t measure = 0; measure < measureCount && trackCount != 0; ++measure) {
         const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
+        if (measure + 2 < measureCount) {
+            const MeasureTrackPair *later = file->body.measureTrackPairs[measure + 2];
+            for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) PrefetchPairEffects(later[trackIndex]);
+        }
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
             TrackPlayer *player = &performance.players[trackIndex];
             if (!player->percussion && player->channels.sends)

@@ -447,6 +447,18 @@ void AddPairPitchNeeds(const MeasureTrackPair &pair, PitchNeeds *needs, bool *sh
     }
 }
 
+void PrefetchPairEffects(const MeasureTrackPair &pair) {
+    for (std::uint32_t bits = pair.owners & 0x7FFFFFFFu; bits != 0; bits &= bits - 1) {
+        const std::uint32_t beatIndex = static_cast<std::uint32_t>(__builtin_ctz(bits));
+#if defined(__GNUC__)
+        if (beatIndex < pair.beatCount) {
+            const char *beat = reinterpret_cast<const char *>(&pair.beats[beatIndex]);
+            for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(beat + offset);
+        }
+#endif
+    }
+}
+
 std::uint32_t GetPitchCents(const PitchNeeds &needs) { return needs.bend + needs.bar + needs.vibrato + needs.slide; }
 
 std::uint8_t GetBendRange(std::uint32_t cents) {

@@ -113,6 +113,8 @@ void ReleasePlayerEffects(PlayerEffects *effects);
 // Adds what the pair's beats ask for; *sharedChanges set when one of its mix
 // tables changes something for all tracks.
 void AddPairPitchNeeds(const MeasureTrackPair &pair, PitchNeeds *needs, bool *sharedChanges);
+// Asks for the beats of the pair that carry effects, ahead of AddPairPitchNeeds.
+void PrefetchPairEffects(const MeasureTrackPair &pair);
 // Cents of the largest offset the needs add up to, 0 when nothing moves the pitch.
 std::uint32_t GetPitchCents(const PitchNeeds &needs);
 // The wheel's range in semitones that covers an offset of cents: at least 2, at most 24.
