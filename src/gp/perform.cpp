@@ -771,7 +771,6 @@ void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat,
         std::uint8_t velocities[noteSlotCount];
         bool onEffects[noteSlotCount];
         PitchNote pitches[noteSlotCount];
-        bool anyEffects = false;
         for (std::uint32_t index = first; index < last; ++index) {
             const Onset &note = onsets[index];
             std::uint32_t curveEnd = end;
@@ -789,15 +788,10 @@ void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat,
             keys[index - first] = note.key;
             velocities[index - first] = note.velocity;
             onEffects[index - first] = note.onEffects;
-            anyEffects = anyEffects || note.onEffects;
         }
         if (planPitch) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
         MoveTo(player, onset);
-        if (anyEffects) {
-            SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
-        } else {
-            SendNotes(performance, player, 0x90, keys, velocities, last - first);
-        }
+        SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
     }
 }
 
