@@ -340,6 +340,32 @@ void AddNoteSeeds(std::vector<Seed> &seeds) {
     tied.notes[0].type = 2;
     performed.beats = {{{ringing, gp4::QuarterNote(1, 5)}}, {{tied, gp4::QuarterNote(2, 3)}}, {{tied}}};
     Add(seeds, "performed-ties-rings-endings", performed);
+
+    // What the performed rendering does with pitch, attack and time: a bend,
+    // a slide into the next note, a strummed chord with the tremolo bar,
+    // vibrato and fade-in, and transitions of volume and tempo for all tracks,
+    // on two tracks of which the second plays on the channel the first bends on.
+    gp4::Beat bent = BeatWithNote(NoteWithEffects(gp4::NoteEffectBits::Bend, 0));
+    gp4::Beat slid = BeatWithNote(NoteWithEffects(0, gp4::NoteEffectBits::Slide));
+    slid.notes[0].effects.slide = 1;
+    gp4::Beat strummed = BeatWithEffects(0x40 | 0x10 | 0x02, gp4::BeatEffectBits::TremoloBar);
+    strummed.stringFlags = gp4::StringBit(1) | gp4::StringBit(2) | gp4::StringBit(3);
+    strummed.effects.strokeSpeeds = {5, 0};
+    gp4::MixTable ramp;
+    ramp.volume = 4;
+    ramp.volumeDuration = 3;
+    ramp.balance = 2;
+    ramp.balanceDuration = 2;
+    ramp.tempo = 90;
+    ramp.tempoDuration = 4;
+    ramp.applyToAllTracks = 0x03;
+    gp4::Song effects = gp4::MinimalSong();
+    effects.tracks.push_back(effects.tracks[0]);
+    effects.tracks[1].channel = effects.tracks[0].effectsChannel;
+    effects.measures = {gp4::TimeSignature(4, 4), gp4::MeasureHeader()};
+    effects.beats = {{{bent, slid, gp4::QuarterNote(1, 7), strummed}, {BeatWithMix(ramp), gp4::QuarterNote(2, 2)}},
+                     {{strummed, bent}, {gp4::QuarterNote(1, 1)}}};
+    Add(seeds, "performed-effects", effects);
 }
 
 // Counts that lie: larger than the records that follow, or overflowing a size.

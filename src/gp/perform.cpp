@@ -36,6 +36,7 @@
 #include <cstring>
 
 #include "gp/convert.h"
+#include "gp/perform_effects.h"
 #include "gp/song.h"
 #include "heap.h"
 #include "mid/midi.h"
@@ -250,6 +251,7 @@ struct Voice {
     std::uint8_t keys[2];
     std::uint8_t velocities[2];
     std::uint8_t nextSegment;   // index into keys of the next segment
+    bool onEffects;             // plays on the track's effects channel
 };
 
 // One song track as the rendering plays it.
@@ -270,6 +272,8 @@ struct TrackPlayer {
     std::uint32_t uniformTick;
     std::uint32_t slurred;       // bit s: the next note on string s is slurred
     Voice voices[noteSlotCount];
+    const Beat *nextBeat;        // the beat after the one playing, for slides
+    PlayerEffects effects;
 };
 
 struct TempoChange {
@@ -295,6 +299,7 @@ struct Performance {
     TempoChange *tempoChanges;  // of the measure being played, sent once all tracks played it
     std::uint32_t tempoChangeCount;
     std::uint32_t tempoChangeCapacity;
+    SongEffects song;
 };
 
 void Appended(Performance *performance, int appended) {
@@ -303,9 +308,12 @@ void Appended(Performance *performance, int appended) {
 
 // Brings the chunk's counter to tick; the rendering never goes back in time
 // (a tick before the chunk's last event is taken as that event's).
+// The planned effects due by then go out on the way; the counter keeps the
+// ticks of a move that no event followed.
 void MoveTo(TrackPlayer *player, std::uint32_t tick) {
     if (tick < player->lastTick) tick = player->lastTick;
-    player->chunk->pendingDelta = tick - player->lastTick;
+    if (tick >= player->effects.nextTick) SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+    player->chunk->pendingDelta += tick - player->lastTick;
     player->lastTick = tick;
 }
 
@@ -315,6 +323,37 @@ void MoveTo(TrackPlayer *player, std::uint32_t tick) {
                                              std::uint32_t count) {
     performance->events += count;
     Appended(performance, AddEventNotes(player->chunk, kind, player->noteChannel, keys, velocities, count));
+}
+
+// SendNotes for notes of which some (onEffects) play on the effects channel:
+// those on the note channel first.
+void SendVoiceNotes(Performance *performance, TrackPlayer *player, std::uint8_t kind, const std::uint8_t *keys,
+                    const std::uint8_t *velocities, const bool *onEffects, std::uint32_t count) {
+    std::uint8_t mainKeys[noteSlotCount];
+    std::uint8_t mainVelocities[noteSlotCount];
+    std::uint8_t effectKeys[noteSlotCount];
+    std::uint8_t effectVelocities[noteSlotCount];
+    std::uint32_t mainCount = 0;
+    std::uint32_t effectCount = 0;
+    bool anyEffects = false;
+    for (std::uint32_t index = 0; index < count; ++index) anyEffects = anyEffects || onEffects[index];
+    if (!anyEffects) {
+        SendNotes(performance, player, kind, keys, velocities, count);
+        return;
+    }
+    for (std::uint32_t index = 0; index < count; ++index) {
+        if (onEffects[index]) {
+            effectKeys[effectCount] = keys[index];
+            effectVelocities[effectCount++] = velocities[index];
+        } else {
+            mainKeys[mainCount] = keys[index];
+            mainVelocities[mainCount++] = velocities[index];
+        }
+    }
+    if (mainCount != 0) SendNotes(performance, player, kind, mainKeys, mainVelocities, mainCount);
+    performance->events += effectCount;
+    Appended(performance, AddEventNotes(player->chunk, kind, player->channels.effects, effectKeys, effectVelocities,
+                                        effectCount));
 }
 
 // Emits the ends (and the next segments) of every voice segment that ends
@@ -342,14 +381,18 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
         std::uint8_t offKeys[noteSlotCount];
         std::uint8_t onKeys[noteSlotCount];
         std::uint8_t onVelocities[noteSlotCount];
+        bool offEffects[noteSlotCount];
+        bool onEffects[noteSlotCount];
         std::uint32_t offCount = 0;
         std::uint32_t onCount = 0;
         for (std::uint32_t bits = due; bits != 0; bits &= bits - 1) {
             const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
             Voice &voice = player->voices[string];
+            offEffects[offCount] = voice.onEffects;
             offKeys[offCount++] = voice.key;
             if (voice.period != 0 && earliest < voice.repeatUntil && earliest < voice.endTick) {
                 voice.key = voice.keys[voice.nextSegment];
+                onEffects[onCount] = voice.onEffects;
                 onKeys[onCount] = voice.key;
                 onVelocities[onCount++] = voice.velocities[voice.nextSegment];
                 voice.nextSegment = static_cast<std::uint8_t>(voice.nextSegment ^ 1);
@@ -360,8 +403,8 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
             }
         }
         MoveTo(player, earliest);
-        SendNotes(performance, player, 0x80, offKeys, offVelocities, offCount);
-        if (onCount != 0) SendNotes(performance, player, 0x90, onKeys, onVelocities, onCount);
+        SendVoiceNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
+        if (onCount != 0) SendVoiceNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, onCount);
     }
 }
 
@@ -560,32 +603,27 @@ void StartTrack(Performance *performance, TrackPlayer *player) {
 
 void KeepTempoChange(Performance *performance, std::uint32_t tick, std::uint32_t track, std::uint32_t value) {
     if (performance->tempoChangeCount == performance->tempoChangeCapacity) {
-        const std::uint32_t capacity = performance->tempoChangeCapacity == 0 ? 8 : performance->tempoChangeCapacity * 2;
-        if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
+        void *changes = performance->tempoChanges;
+        if (!MemGrowArray(&changes, &performance->tempoChangeCapacity, sizeof(TempoChange), 8)) {
             performance->failed = true;
             return;
         }
-        void *grown = MemRealloc(performance->tempoChanges, std::size_t{capacity} * sizeof(TempoChange));
-        if (grown == nullptr) {
-            performance->failed = true;
-            return;
-        }
-        performance->tempoChanges = static_cast<TempoChange *>(grown);
-        performance->tempoChangeCapacity = capacity;
+        performance->tempoChanges = static_cast<TempoChange *>(changes);
     }
     performance->tempoChanges[performance->tempoChangeCount++] = {tick, track, value};
 }
 
 void ApplyMixTable(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, std::uint32_t tick,
                    const MixTableEvent &mix) {
-    if (mix.tempo >= 0)
+    if (mix.tempo >= 0 && !StartTempoChange(&performance->song, mix, tick, trackIndex))
         KeepTempoChange(performance, tick, trackIndex, GetTempoValue(static_cast<std::uint32_t>(mix.tempo)));
     if (mix.instrument == 0xFF && mix.volume == 0xFF && mix.balance == 0xFF && mix.chorus == 0xFF &&
         mix.reverb == 0xFF && mix.phaser == 0xFF && mix.tremolo == 0xFF)
         return;
     MoveTo(player, tick);
     if (mix.instrument != 0xFF) SendProgram(performance, player, mix.instrument);
-    const ControllerValues settings = {{mix.volume, mix.balance, mix.chorus, mix.reverb, mix.phaser, mix.tremolo}};
+    ControllerValues settings = {{mix.volume, mix.balance, mix.chorus, mix.reverb, mix.phaser, mix.tremolo}};
+    PlanControllerTransitions(&player->effects, mix, tick, performance->song.beatPulses, settings.values);
     SendControllers(performance, player, settings, true);
 }
 
@@ -683,7 +721,79 @@ std::uint32_t TakeFirstString(std::uint32_t *bits) {
 struct Attack {
     std::uint32_t string;
     NoteSound sound;
+    bool sendable;  // its keys are MIDI keys
+    // Its first segment: a grace note on the beat (firstLength pulses), or the note.
+    std::uint8_t firstKey;
+    std::uint8_t firstVelocity;
+    std::uint32_t firstLength;
+    std::uint32_t onset;  // a strum delays it
+    bool onEffects;       // it moves the pitch and plays on the effects channel
 };
+
+// Starts the beat's notes (plain ones at start, the sendable attacks at their
+// onsets) in onset order, each onset's wheels planned before its note-ons.
+void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                std::uint32_t end, std::uint32_t plainStrings, const std::uint8_t *plainKeys,
+                const std::uint8_t *plainVelocities, std::uint32_t plainCount, const Attack *attacks,
+                std::uint32_t attackCount, bool planPitch) {
+    struct Onset {
+        std::uint32_t string;
+        std::uint32_t onset;
+        const Attack *attack;  // null for a plain note
+        std::uint8_t key;
+        std::uint8_t velocity;
+        bool onEffects;
+    };
+    Onset onsets[noteSlotCount];
+    std::uint32_t onsetCount = 0;
+    for (std::uint32_t index = 0; index < plainCount; ++index) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
+        plainStrings &= plainStrings - 1;
+        onsets[onsetCount++] = {string, start, nullptr, plainKeys[index], plainVelocities[index], false};
+    }
+    for (std::uint32_t index = 0; index < attackCount; ++index) {
+        const Attack &attack = attacks[index];
+        if (!attack.sendable) continue;
+        onsets[onsetCount++] = {attack.string, attack.onset, &attack, attack.firstKey, attack.firstVelocity,
+                                attack.onEffects};
+    }
+    for (std::uint32_t index = 1; index < onsetCount; ++index) {
+        const Onset moved = onsets[index];
+        std::uint32_t place = index;
+        for (; place > 0 && onsets[place - 1].onset > moved.onset; --place) onsets[place] = onsets[place - 1];
+        onsets[place] = moved;
+    }
+    for (std::uint32_t first = 0, last = 0; first < onsetCount && !performance->failed; first = last) {
+        const std::uint32_t onset = onsets[first].onset;
+        for (last = first; last < onsetCount && onsets[last].onset == onset;) ++last;
+        if (onset != start) SoundUntil(performance, player, onset);
+        std::uint8_t keys[noteSlotCount];
+        std::uint8_t velocities[noteSlotCount];
+        bool onEffects[noteSlotCount];
+        PitchNote pitches[noteSlotCount];
+        for (std::uint32_t index = first; index < last; ++index) {
+            const Onset &note = onsets[index];
+            std::uint32_t curveEnd = end;
+            if (note.attack != nullptr) {
+                StartVoice(player, note.string, onset, end, note.attack->sound, note.key, note.attack->firstLength);
+                player->voices[note.string].onEffects = note.onEffects;
+                if (note.attack->sound.endTick < end) curveEnd = note.attack->sound.endTick;
+            }
+            if (planPitch) {
+                const Note &played = beat.notes[note.string];
+                pitches[index - first] = {&played,  note.string, onset, curveEnd,
+                                          GetSlideTarget(played, note.string, player->nextBeat), note.onEffects,
+                                          IsTiedOn(note.string, player->nextBeat)};
+            }
+            keys[index - first] = note.key;
+            velocities[index - first] = note.velocity;
+            onEffects[index - first] = note.onEffects;
+        }
+        if (planPitch) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
+        MoveTo(player, onset);
+        SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
+    }
+}
 
 // One beat of the track from start to end (end >= start). Ties first (a tie
 // continues the note its string sounds, which then lasts to the tie's end),
@@ -694,6 +804,8 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
               std::uint32_t start, std::uint32_t end) {
     const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
     if (!sounds) player->slurred = 0;  // a rest ends every slur
+    // A beat with beat effects (strums, the tremolo bar, vibrato, fade-in) plays each note as an attack.
+    const bool plainBeat = (beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr;
     Attack attacks[noteSlotCount];
     std::uint32_t attackCount = 0;
     // Plain notes (most are): no effect, no accent, not slurred into.
@@ -710,7 +822,7 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         const std::uint32_t string = TakeFirstString(&bits);
         const std::uint32_t bit = 1u << string;
         const Note &note = beat.notes[string];
-        if (note.effect == nullptr && note.noteType == 1 &&
+        if (note.effect == nullptr && note.noteType == 1 && plainBeat &&
             (note.flags & (NoteHasTypeAndFret | noteGhost | noteAccent | noteHeavyAccent)) == NoteHasTypeAndFret &&
             (player->slurred & bit) == 0) {
             if (ringing & bit) CutVoice(player, string, start);
@@ -730,6 +842,12 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
             voice.endTick = tieEnd;
             if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
             player->uniformVoices = 0;
+            // A tie with a curve of its own (a bend's release, say) moves the wheel of the note it continues.
+            if (player->effects.bends && HasPitchEffects(note, beat)) {
+                const PitchNote pitch = {&note, string, start, tieEnd < end ? tieEnd : end, 0, voice.onEffects,
+                                         IsTiedOn(string, player->nextBeat)};
+                PlanPitch(&player->effects, beat, &pitch, 1, performance->pulsesPerSixtyFourth);
+            }
             continue;
         }
         if (ringing & bit) CutVoice(player, string, start);
@@ -755,36 +873,67 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         voice.offTick = end;
         voice.endTick = end;
         voice.period = 0;
+        voice.onEffects = false;
         player->sounding |= 1u << string;
     }
+    // The attacks' first segments (a grace note on the beat, or the note) and onsets.
+    std::uint32_t delays[noteSlotCount] = {};
+    if (!plainBeat && attackCount != 0) {
+        std::uint32_t attackedStrings = 0;
+        for (std::uint32_t index = 0; index < attackCount; ++index) attackedStrings |= 1u << attacks[index].string;
+        GetStrumDelays(beat, attackedStrings, end - start, performance->pulsesPerSixtyFourth, delays);
+        PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
+    }
+    bool planPitch = player->effects.bends && IsWheelBusy(&player->effects);
+    bool delayed = false;
     for (std::uint32_t index = 0; index < attackCount; ++index) {
-        const std::uint32_t string = attacks[index].string;
-        const NoteSound &sound = attacks[index].sound;
-        if (!IsSendableKey(sound.key) || !IsSendableKey(sound.otherKey)) {
+        Attack &attack = attacks[index];
+        const std::uint32_t string = attack.string;
+        const NoteSound &sound = attack.sound;
+        attack.sendable = IsSendableKey(sound.key) && IsSendableKey(sound.otherKey);
+        if (!attack.sendable) {
             player->slurred &= ~(1u << string);
             continue;
         }
-        std::uint8_t firstKey = static_cast<std::uint8_t>(sound.key);
-        std::uint8_t firstVelocity = sound.velocity;
-        std::uint32_t firstLength = 0;
+        attack.firstKey = static_cast<std::uint8_t>(sound.key);
+        attack.firstVelocity = sound.velocity;
+        attack.firstLength = 0;
         const Note &note = beat.notes[string];
+        const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
         if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
             const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
             const std::uint32_t length =
                 GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
-            const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
             if (IsSendableKey(graceKey) && length < noteEnd - start) {
-                firstKey = static_cast<std::uint8_t>(graceKey);
-                firstVelocity = GetGraceVelocity(performance, note);
-                firstLength = length;
+                attack.firstKey = static_cast<std::uint8_t>(graceKey);
+                attack.firstVelocity = GetGraceVelocity(performance, note);
+                attack.firstLength = length;
             }
         }
-        StartVoice(player, string, start, end, sound, firstKey, firstLength);
-        keys[count] = firstKey;
-        velocities[count++] = firstVelocity;
+        // A strum never delays a note past half of what it sounds.
+        const std::uint32_t delay = delays[string] < (noteEnd - start) / 2 ? delays[string] : (noteEnd - start) / 2;
+        attack.onset = start + delay;
+        delayed = delayed || delay != 0;
+        const bool moves = player->effects.bends && HasPitchEffects(note, beat);
+        attack.onEffects = moves && player->channels.hasEffects;
+        planPitch = planPitch || moves;
     }
-    MoveTo(player, start);
-    SendNotes(performance, player, 0x90, keys, velocities, count);
+    if (!planPitch && !delayed) {
+        // Every note at the beat's start on the note channel, as most beats are.
+        for (std::uint32_t index = 0; index < attackCount; ++index) {
+            const Attack &attack = attacks[index];
+            if (!attack.sendable) continue;
+            StartVoice(player, attack.string, start, end, attack.sound, attack.firstKey, attack.firstLength);
+            player->voices[attack.string].onEffects = false;
+            keys[count] = attack.firstKey;
+            velocities[count++] = attack.firstVelocity;
+        }
+        MoveTo(player, start);
+        SendNotes(performance, player, 0x90, keys, velocities, count);
+    } else {
+        PlayOnsets(performance, player, beat, start, end, startedPlain, keys, velocities, count, attacks, attackCount,
+                   planPitch);
+    }
     if (player->sounding == startedPlain) {
         player->uniformVoices = startedPlain;
         player->uniformTick = end;
@@ -796,7 +945,8 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
 // the measure's end; beats that would start at or after the end do not play,
 // and a beat of no pulses idles the track to the end.
 void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
-                      const MeasureTrackPair &pair, std::uint32_t measureStart, std::uint32_t pulseCount) {
+                      const MeasureTrackPair &pair, const MeasureTrackPair *nextPair, std::uint32_t measureStart,
+                      std::uint32_t pulseCount) {
     if (pulseCount == 0) return;
     const bool swung = performance->file->headers.tabInfo.tripletFeel == 1;
     std::uint32_t pulse = 0;
@@ -814,9 +964,39 @@ void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32
             length = performance->plainBeatPulses[beat.flags & BeatDotted][static_cast<std::uint8_t>(beat.duration)];
         }
         const std::uint32_t end = (length == 0 || length > pulseCount - pulse) ? pulseCount : pulse + length;
+        if (beatIndex + 1 < pair.beatCount) {
+            player->nextBeat = &pair.beats[beatIndex + 1];
+        } else {
+            player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
+        }
         PlayBeat(performance, player, trackIndex, beat, measureStart + pulse, measureStart + end);
         if (length == 0) break;
         pulse = end;
+    }
+}
+
+// Changes flagged for all tracks, planned on every other track before any
+// track plays the measure, so that each lands at its own tick everywhere.
+void PlanSharedChanges(Performance *performance, const MeasureTrackPair *row, std::uint32_t measureStart,
+                       std::uint32_t pulseCount) {
+    const std::uint32_t trackCount = performance->file->headers.pieceInfo.trackCount;
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        const MeasureTrackPair &pair = row[trackIndex];
+        if (pair.owners == 0) continue;  // no beat of the pair carries a mix table
+        BeatClock clock = StartBeatClock(performance->file, performance->pulsesPerSixtyFourth, pulseCount);
+        std::uint32_t start = 0;
+        std::uint32_t end = 0;
+        for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount; ++beatIndex) {
+            const Beat &beat = pair.beats[beatIndex];
+            if (!NextBeatSpan(&clock, beat, &start, &end)) break;
+            if ((beat.flags & BeatHasMixTable) == 0 || beat.mixTableEvent == nullptr ||
+                !HasSharedChanges(*beat.mixTableEvent))
+                continue;
+            for (std::uint32_t other = 0; other < trackCount; ++other)
+                if (other != trackIndex)
+                    PlanSharedControllerChanges(&performance->players[other].effects, *beat.mixTableEvent,
+                                                measureStart + start, performance->song.beatPulses);
+        }
     }
 }
 
@@ -858,9 +1038,10 @@ void MoveConductorTo(Performance *performance, std::uint32_t tick) {
 // attack and release, a grace note's, and those of every repeat of tremolo
 // picking or a trill over the beat's longest length (triplet feel lengthens
 // it by half); a mix-table change its settings.
-std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFourth) {
+std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFourth, std::uint32_t trackCount) {
     std::uint64_t events = (beat.flags & BeatHasMixTable) ? mixTableEvents : 0;
     const std::uint64_t longest = std::uint64_t{GetUnswungBeatPulseCount(beat, pulsesPerSixtyFourth)} * 3 / 2 + 1;
+    events += GetBeatEffectsEventBound(beat, longest, pulsesPerSixtyFourth, trackCount);
     for (std::uint32_t bits = beat.stringFlags & 0x7Fu; bits != 0;) {
         const Note &note = beat.notes[TakeFirstString(&bits)];
         events += 2;
@@ -935,7 +1116,7 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
         textBytes += std::strlen(TextOrEmpty(file->body.tracks[track].name));
     std::uint64_t ticks = 0;
     std::uint64_t visits = 0;
-    std::uint64_t events = 2 + chunkCount * (trackStartEvents + 2);
+    std::uint64_t events = 2 + chunkCount * (trackStartEvents + trackStartEffectEvents + 2);
     std::uint8_t numerator = 0;
     std::uint8_t denominator = 0;
     StartWalk(walk);
@@ -972,7 +1153,7 @@ std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixty
             for (std::uint32_t track = 0; track < trackCount; ++track) {
                 const MeasureTrackPair &pair = file->body.measureTrackPairs[index][track];
                 for (std::uint32_t beat = 0; beat < pair.beatCount; ++beat)
-                    bound += GetBeatEventBound(pair.beats[beat], pulses);
+                    bound += GetBeatEventBound(pair.beats[beat], pulses, trackCount);
             }
         }
     }
@@ -1029,6 +1210,13 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
 
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
     Appended(&performance, AddMetaEventTrackName(performance.conductor, TextOrEmpty(file->headers.tabInfo.title)));
+    performance.song.tempo = file->headers.pieceInfo.tempo;
+    performance.song.beatPulses = 16u * pulses;
+    // The wheel's range of each channel covers the largest offset any track asks for on it.
+    std::uint32_t channelCents[midiChannelCount] = {};
+    std::uint32_t channelBenders[midiChannelCount] = {};
+    std::uint32_t channelPlayers[midiChannelCount] = {};  // tracks whose notes play on the channel
+    bool sharedChanges = false;  // a mix table changes something for all tracks
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
         TrackPlayer *player = &performance.players[trackIndex];
         const Track &track = file->body.tracks[trackIndex];
@@ -1040,7 +1228,45 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         // Any capo above 256 frets makes every key unsendable, as 256 does.
         player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
         player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
+        if (player->channels.sends) ++channelPlayers[player->channels.main];
+    }
+    // One pass over the beats that carry effects, in the order they lie in memory.
+    for (std::uint32_t measure = 0; measure < measureCount && trackCount != 0; ++measure) {
+        const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
+        if (measure + 2 < measureCount) {
+            const MeasureTrackPair *later = file->body.measureTrackPairs[measure + 2];
+            for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) PrefetchPairEffects(later[trackIndex]);
+        }
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+            TrackPlayer *player = &performance.players[trackIndex];
+            if (!player->percussion && player->channels.sends)
+                AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &sharedChanges);
+        }
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance.players[trackIndex];
+        player->effects.pitchCents = GetPitchCents(player->effects.needs);
+        if (player->effects.pitchCents == 0) continue;
+        const std::uint8_t channel = GetPitchChannel(player->channels);
+        if (player->effects.pitchCents > channelCents[channel]) channelCents[channel] = player->effects.pitchCents;
+        ++channelBenders[channel];
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance.players[trackIndex];
+        const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
+        // Another track plays or bends on the channel this one bends on.
+        const bool sharedWheel = channelBenders[pitchChannel] > 1 ||
+                                 channelPlayers[pitchChannel] > (player->channels.main == pitchChannel ? 1u : 0u);
+        std::uint8_t levels[6] = {};
+        if (const MidiChannelInfo *entry = GetTrackChannelEntry(file, *player->track)) {
+            const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
+                                            entry->reverb, entry->phaser,  entry->tremolo};
+            for (std::uint32_t index = 0; index < 6; ++index) levels[index] = GetVolumeValue(values[index]);
+        }
+        StartPlayerEffects(&player->effects, player->channels, player->percussion,
+                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels, &performance.events);
         StartTrack(&performance, player);
+        Appended(&performance, SendBendRange(&player->effects, player->chunk));
     }
 
     std::uint32_t tick = 0;
@@ -1065,9 +1291,17 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
             Appended(&performance, AddMetaEventMarker(performance.conductor, TextOrEmpty(measure->marker->text)));
         }
         const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[index];
+        const MeasureTrackPair *nextRow =
+            trackCount == 0 || index + 1 >= measureCount ? nullptr : file->body.measureTrackPairs[index + 1];
+        if (sharedChanges && trackCount > 1 && pulseCount != 0) PlanSharedChanges(&performance, row, tick, pulseCount);
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex)
-            PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex], tick,
-                             pulseCount);
+            PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex],
+                             nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);
+        std::uint32_t stepTick = 0;
+        std::uint32_t stepTrack = 0;
+        std::uint32_t stepTempo = 0;
+        while (TakeTempoStep(&performance.song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
+            KeepTempoChange(&performance, stepTick, stepTrack, GetTempoValue(stepTempo));
         SendTempoChanges(&performance);
         tick += pulseCount;
     }
@@ -1076,6 +1310,11 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         TrackPlayer *player = &performance.players[trackIndex];
         for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
         SoundUntil(&performance, player, tick);
+        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        if (performance.players[trackIndex].effects.failed) performance.failed = true;
+        ReleasePlayerEffects(&performance.players[trackIndex].effects);
     }
     for (std::uint32_t chunk = 0; chunk <= trackCount && !performance.failed; ++chunk) {
         midi->tracks[chunk].pendingDelta = 0;

@@ -443,6 +443,17 @@ int AddEventProgramChange(MidiTrackChunk *track, std::uint8_t channel, std::uint
     return 1;
 }
 
+int AddEventPitchWheel(MidiTrackChunk *track, std::uint8_t channel, std::uint16_t wheel) {
+    const std::uint8_t status = static_cast<std::uint8_t>(0xE0 | channel);
+    std::uint32_t position;
+    if (!BeginEvent(track, 3, &position)) return 0;
+    BufferWriteByte(status, track->events, &position);
+    BufferWriteByte(static_cast<std::uint8_t>(wheel & 0x7F), track->events, &position);
+    BufferWriteByte(static_cast<std::uint8_t>((wheel >> 7) & 0x7F), track->events, &position);
+    EndEvent(track, position, status);
+    return 1;
+}
+
 int AddMetaEventTrackName(MidiTrackChunk *track, const char *text) { return AddMetaEventText(track, 0x03, text); }
 
 int AddMetaEventMarker(MidiTrackChunk *track, const char *text) { return AddMetaEventText(track, 0x06, text); }

@@ -90,6 +90,8 @@ int AddEventNoteOff(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t ke
 int AddEventNoteOn(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t key, std::uint8_t velocity);
 int AddEventController(MidiTrackChunk *track, std::uint8_t channel, MidiController controller, std::uint8_t value);
 int AddEventProgramChange(MidiTrackChunk *track, std::uint8_t channel, std::uint8_t program);
+// Pitch wheel: a 14-bit position (0x2000 is the centre), low seven bits first.
+int AddEventPitchWheel(MidiTrackChunk *track, std::uint8_t channel, std::uint16_t wheel);
 int AddMetaEventTrackName(MidiTrackChunk *track, const char *text);
 int AddMetaEventMarker(MidiTrackChunk *track, const char *text);
 int AddMetaEventSetTempo(MidiTrackChunk *track, std::uint32_t microsecondsPerQuarter);

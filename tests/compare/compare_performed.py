@@ -55,6 +55,16 @@ def compare(ours, theirs):
     return pairs, alone, left
 
 
+def render_other(render, folder, song):
+    """The other program's rendering of FOLDER/NAME.gp4 as NAME.other.mid (rendered unless there); its path."""
+    name = os.path.basename(song)[:-4]
+    theirs_path = os.path.join(folder, name + '.other.mid')
+    if not os.path.exists(theirs_path):
+        command = render.format(out=shlex.quote(theirs_path), song=shlex.quote(song))
+        subprocess.run(command, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    return theirs_path
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('folder')
@@ -63,11 +73,10 @@ def main():
     totals = [0, 0, 0, 0]  # ours, theirs, same onset and key, same length too
     for song in sorted(glob.glob(os.path.join(arguments.folder, '*.gp4'))):
         name = os.path.basename(song)[:-4]
+        if name.startswith('fx_'):
+            continue  # the effect songs: compare_pitch.py sets their pitch side by side
         ours_path = os.path.join(arguments.folder, name + '.zelto.mid')
-        theirs_path = os.path.join(arguments.folder, name + '.other.mid')
-        if not os.path.exists(theirs_path):
-            command = arguments.render.format(out=shlex.quote(theirs_path), song=shlex.quote(song))
-            subprocess.run(command, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        theirs_path = render_other(arguments.render, arguments.folder, song)
         if not os.path.exists(theirs_path):
             print(f'{name}: the other program wrote nothing')
             continue

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "effect_songs.h"
 #include "gp/perform.h"
 #include "gp/song.h"
 #include "gp4_writer.h"
@@ -116,6 +117,7 @@ std::vector<std::pair<std::string, gp4::Song>> Songs() {
 
     songs.push_back({"hammer", SongOf({{Effect(Quarter(5), 1, 0x02, 0), Quarter(7), Effect(Quarter(7), 1, 0x02, 0),
                                         Quarter(5)}})});
+    AddEffectSongs(&songs);
     return songs;
 }
 

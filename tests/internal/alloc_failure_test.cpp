@@ -12,6 +12,7 @@
 #include "zelto/queries.cpp"
 #include "zelto/export.cpp"
 #include "gp/perform.cpp"
+#include "gp/perform_effects.cpp"
 #include "zelto/performed_export.cpp"
 #include "zelto/song_access.cpp"
 
@@ -153,12 +154,44 @@ gp4::Song Ornaments() {
     return song;
 }
 
+// What the performed effects plan: bends of more points than a lane first
+// holds, fade-ins, and volume and tempo transitions for all tracks.
+gp4::Song Effects() {
+    gp4::Song song = ManyEvents();
+    for (std::size_t measure = 0; measure < song.beats.size(); ++measure) {
+        for (std::size_t beat = 0; beat < song.beats[measure][0].size(); ++beat) {
+            gp4::Beat &each = song.beats[measure][0][beat];
+            gp4::Note &note = each.notes[0];
+            note.flags |= gp4::NoteBits::Effects;
+            note.effects.flags1 = gp4::NoteEffectBits::Bend;
+            note.effects.bend.points.clear();
+            for (int point = 0; point <= 60; point += 2) note.effects.bend.points.push_back({point, point * 3, 0});
+            each.flags |= gp4::BeatBits::Effects;
+            each.effects.flags1 = 0x10;  // fade-in
+            if (beat == 0) {
+                each.flags |= gp4::BeatBits::MixTable;
+                each.mix.volume = static_cast<std::uint8_t>(4 + measure);
+                each.mix.volumeDuration = 8;
+                each.mix.tempo = 100;
+                each.mix.tempoDuration = 6;
+                each.mix.applyToAllTracks = 0x01;
+            }
+        }
+    }
+    song.tracks.push_back(song.tracks[0]);  // a second track the changes for all tracks reach
+    song.tracks[1].channel = 3;
+    song.tracks[1].effectsChannel = 4;
+    for (auto &row : song.beats) row.push_back({gp4::QuarterNote(2, 3), gp4::QuarterNote(2, 5)});
+    return song;
+}
+
 // Names the case in the test's name and in messages.
 void PrintTo(const SongCase &songCase, std::ostream *stream) { *stream << songCase.name; }
 
 const SongCase songCases[] = {
     {"FeatureRich", FeatureRich},   {"FeatureRichSwung", FeatureRichSwung}, {"Minimal", Minimal},
     {"ConductorOnly", ConductorOnly}, {"ManyEvents", ManyEvents}, {"Ornaments", Ornaments},
+    {"Effects", Effects},
 };
 
 struct ExportCase {

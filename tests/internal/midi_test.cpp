@@ -620,6 +620,14 @@ TEST_F(EventBuilder, SequenceOfEventsWithRunningStatus) {
     EXPECT_EQ(track.runningStatus, 0xFF);
 }
 
+TEST_F(EventBuilder, PitchWheelSendsItsFourteenBitsLowSevenFirst) {
+    EXPECT_EQ(Appended(&track, [&] { return AddEventPitchWheel(&track, 1, 0x2000); }), (Bytes{0x00, 0xE1, 0x00, 0x40}));
+    EXPECT_EQ(Appended(&track, [&] { return AddEventPitchWheel(&track, 1, 0); }), (Bytes{0x00, 0xE1, 0x00, 0x00}));
+    EXPECT_EQ(Appended(&track, [&] { return AddEventPitchWheel(&track, 15, 0x3FFF); }), (Bytes{0x00, 0xEF, 0x7F, 0x7F}));
+    EXPECT_EQ(Appended(&track, [&] { return AddEventPitchWheel(&track, 15, 0x7F80); }), (Bytes{0x00, 0xEF, 0x00, 0x7F}));
+    EXPECT_EQ(track.runningStatus, 0xEF);
+}
+
 TEST_F(EventBuilder, LongTextHasATwoByteLengthAndAllItsBytes) {
     const std::string text(200, 'q');
     for (std::uint8_t metaType : {0x03, 0x06}) {

@@ -349,6 +349,29 @@ Beat WithNoteEffects(Beat beat, int string, std::uint8_t flags1, std::uint8_t fl
     return beat;
 }
 
+Beat WithBend(Beat beat, int string, std::vector<BendPoint> points) {
+    Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
+    note.flags |= NoteBits::Effects;
+    note.effects.flags1 |= NoteEffectBits::Bend;
+    note.effects.bend.points = std::move(points);
+    return beat;
+}
+
+Beat WithSlide(Beat beat, int string, std::int8_t slide) {
+    Note &note = beat.notes[static_cast<std::size_t>(string - 1)];
+    note.flags |= NoteBits::Effects;
+    note.effects.flags2 |= NoteEffectBits::Slide;
+    note.effects.slide = static_cast<std::uint8_t>(slide);
+    return beat;
+}
+
+Beat WithBeatEffects(Beat beat, std::uint8_t flags1, std::uint8_t flags2) {
+    beat.flags |= BeatBits::Effects;
+    beat.effects.flags1 = flags1;
+    beat.effects.flags2 = flags2;
+    return beat;
+}
+
 namespace {
 
 Track MakeTrack(const std::string &name, std::uint32_t stringCount, std::array<std::int32_t, 7> tunings,

@@ -327,6 +327,12 @@ Song MinimalSong();
 Song OneTrackSong(const std::vector<std::vector<Beat>> &measures);
 // The beat with its note on string 1 to 7 carrying note effects of the two flag bytes.
 Beat WithNoteEffects(Beat beat, int string, std::uint8_t flags1, std::uint8_t flags2);
+// The beat with its note on the string bent along the points (other effects kept).
+Beat WithBend(Beat beat, int string, std::vector<BendPoint> points);
+// The beat with its note on the string slid: slide is the file's signed kind.
+Beat WithSlide(Beat beat, int string, std::int8_t slide);
+// The beat carrying beat effects of the two flag bytes.
+Beat WithBeatEffects(Beat beat, std::uint8_t flags1, std::uint8_t flags2);
 // A song that uses every block and every flag: both chord formats, markers,
 // repeats, alternative endings, tonality changes, notice lines, lyrics, three
 // tracks over four measures. Variant 1 differs in version (v4.00), triplet
