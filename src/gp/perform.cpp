@@ -58,21 +58,6 @@ constexpr std::int32_t accentVelocityChange = static_cast<std::int32_t>(velocity
 constexpr std::int32_t heavyAccentVelocityChange = 2 * static_cast<std::int32_t>(velocityStep);
 constexpr std::int32_t slurredVelocityChange = -static_cast<std::int32_t>(velocityStep);
 
-// Note flag bits that bring no data: how the note is attacked.
-constexpr std::uint8_t noteHeavyAccent = 0x02;
-constexpr std::uint8_t noteGhost = 0x04;
-constexpr std::uint8_t noteAccent = 0x40;
-
-// Note effect bits.
-constexpr std::uint8_t effectHammer = 0x02;     // flags1
-constexpr std::uint8_t effectLetRing = 0x08;    // flags1
-constexpr std::uint8_t effectGrace = 0x10;      // flags1
-constexpr std::uint8_t effectStaccato = 0x01;   // flags2
-constexpr std::uint8_t effectPalmMute = 0x02;   // flags2
-constexpr std::uint8_t effectTremolo = 0x04;    // flags2
-constexpr std::uint8_t effectHarmonic = 0x10;   // flags2
-constexpr std::uint8_t effectTrill = 0x20;      // flags2
-
 constexpr std::uint8_t trackPercussion = 0x01;  // track flag: a drum track
 constexpr std::uint8_t percussionChannel = 9;   // the tenth channel, 0-based
 
@@ -463,7 +448,7 @@ std::uint16_t GetSoundingKey(const TrackPlayer &player, const Note &note, std::u
 }
 
 std::uint16_t GetHarmonicKey(const TrackPlayer &player, const Note &note, std::uint32_t string, std::uint16_t key) {
-    if (player.percussion || note.effect == nullptr || (note.effect->flags2 & effectHarmonic) == 0) return key;
+    if (player.percussion || note.effect == nullptr || (note.effect->flags2 & NoteEffectHarmonic) == 0) return key;
     const HarmonicPitch pitch = GetHarmonicPitch(static_cast<std::uint8_t>(note.effect->harmonic), note.fret);
     const std::uint32_t base = pitch.fromOpenString ? GetSoundingKey(player, note, string, 0) : key;
     return static_cast<std::uint16_t>(base + pitch.semitones);
@@ -476,9 +461,9 @@ std::uint8_t GetPlainVelocity(const Performance *performance, const Note &note) 
 
 std::uint8_t GetAttackVelocity(const Performance *performance, const Note &note, bool slurred) {
     std::int32_t velocity = GetPlainVelocity(performance, note);
-    if (note.flags & noteGhost) velocity += ghostVelocityChange;
-    if (note.flags & noteAccent) velocity += accentVelocityChange;
-    if (note.flags & noteHeavyAccent) velocity += heavyAccentVelocityChange;
+    if (note.flags & NoteGhost) velocity += ghostVelocityChange;
+    if (note.flags & NoteAccent) velocity += accentVelocityChange;
+    if (note.flags & NoteHeavyAccent) velocity += heavyAccentVelocityChange;
     if (slurred) velocity += slurredVelocityChange;
     return ClampedVelocity(velocity);
 }
@@ -492,10 +477,10 @@ std::uint32_t GetNoteEnd(const Performance *performance, const Note &note, std::
         return start + (dead < length ? dead : length);
     }
     if (effect == nullptr) return end;
-    if (effect->flags1 & effectLetRing) return noTick;
-    if (effect->flags1 & effectHammer) return end;
-    if (effect->flags2 & effectStaccato) return start + length / 2;
-    if (effect->flags2 & effectPalmMute) return start + length - length / 4;
+    if (effect->flags1 & NoteEffectLetRing) return noTick;
+    if (effect->flags1 & NoteEffectHammer) return end;
+    if (effect->flags2 & NoteEffectStaccato) return start + length / 2;
+    if (effect->flags2 & NoteEffectPalmMute) return start + length - length / 4;
     return end;
 }
 
@@ -503,7 +488,7 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
                        std::uint32_t string, std::uint32_t start, std::uint32_t end) {
     NoteSound sound = {};
     const NoteEffect *effect = note.effect;
-    if (effect == nullptr && note.noteType == 1 && (note.flags & (noteGhost | noteAccent | noteHeavyAccent)) == 0 &&
+    if (effect == nullptr && note.noteType == 1 && (note.flags & (NoteGhost | NoteAccent | NoteHeavyAccent)) == 0 &&
         (player.slurred & (1u << string)) == 0) {
         // A plain note, as most are.
         sound.key = GetSoundingKey(player, note, string, note.fret);
@@ -514,19 +499,19 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
     }
     sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, note.fret));
     const bool hammeredFromGrace =
-        effect != nullptr && (effect->flags1 & effectGrace) && effect->graceTransition == graceHammer;
+        effect != nullptr && (effect->flags1 & NoteEffectGrace) && effect->graceTransition == graceHammer;
     sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0 || hammeredFromGrace);
     sound.endTick = GetNoteEnd(performance, note, start, end);
     sound.otherKey = sound.key;
     if (effect != nullptr && note.noteType != 3) {
         const std::uint32_t pulses = performance->pulsesPerSixtyFourth;
-        if (effect->flags2 & effectTremolo) {
+        if (effect->flags2 & NoteEffectTremoloPicking) {
             sound.period = TremoloSixtyFourths(effect->tremoloPicking) * pulses;
-        } else if (effect->flags2 & effectTrill) {
+        } else if (effect->flags2 & NoteEffectTrill) {
             sound.period = TrillSixtyFourths(effect->trillPeriod) * pulses;
             sound.otherKey = GetSoundingKey(player, note, string, effect->trillFret);
         }
-        sound.slurToNext = (effect->flags1 & effectHammer) != 0;
+        sound.slurToNext = (effect->flags1 & NoteEffectHammer) != 0;
     }
     return sound;
 }
@@ -540,7 +525,7 @@ std::uint8_t GetGraceVelocity(const Performance *performance, const Note &note) 
 
 // Whether a note of the beat has a grace note, and where it sounds.
 bool HasGrace(const Note &note) {
-    return note.effect != nullptr && (note.effect->flags1 & effectGrace) != 0 && note.noteType != 2;
+    return note.effect != nullptr && (note.effect->flags1 & NoteEffectGrace) != 0 && note.noteType != 2;
 }
 
 bool IsGraceOnBeat(const Note &note) {
@@ -823,7 +808,7 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
         const std::uint32_t bit = 1u << string;
         const Note &note = beat.notes[string];
         if (note.effect == nullptr && note.noteType == 1 && plainBeat &&
-            (note.flags & (NoteHasTypeAndFret | noteGhost | noteAccent | noteHeavyAccent)) == NoteHasTypeAndFret &&
+            (note.flags & (NoteHasTypeAndFret | NoteGhost | NoteAccent | NoteHeavyAccent)) == NoteHasTypeAndFret &&
             (player->slurred & bit) == 0) {
             if (ringing & bit) CutVoice(player, string, start);
             const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
@@ -1047,10 +1032,10 @@ std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFou
         events += 2;
         const NoteEffect *effect = note.effect;
         if (effect == nullptr) continue;
-        if (effect->flags1 & effectGrace) events += 2;
+        if (effect->flags1 & NoteEffectGrace) events += 2;
         std::uint64_t period = 0;
-        if (effect->flags2 & effectTremolo) period = TremoloSixtyFourths(effect->tremoloPicking);
-        if (effect->flags2 & effectTrill) {
+        if (effect->flags2 & NoteEffectTremoloPicking) period = TremoloSixtyFourths(effect->tremoloPicking);
+        if (effect->flags2 & NoteEffectTrill) {
             const std::uint64_t trill = TrillSixtyFourths(effect->trillPeriod);
             if (period == 0 || trill < period) period = trill;
         }

@@ -39,18 +39,6 @@ namespace Talvoren {
 
 namespace {
 
-// Note effect bits.
-constexpr std::uint8_t effectBend = 0x01;      // flags1
-constexpr std::uint8_t effectSlide = 0x08;     // flags2
-constexpr std::uint8_t effectVibrato = 0x40;   // flags2
-// Beat effect bits.
-constexpr std::uint8_t beatVibrato = 0x01;      // flags1
-constexpr std::uint8_t beatWideVibrato = 0x02;  // flags1
-constexpr std::uint8_t beatFadeIn = 0x10;       // flags1
-constexpr std::uint8_t beatStroke = 0x40;       // flags1
-constexpr std::uint8_t beatRasgueado = 0x01;    // flags2
-constexpr std::uint8_t beatTremoloBar = 0x04;   // flags2
-
 // Slide kinds, as the file's signed byte.
 constexpr std::int8_t slideShift = 1;
 constexpr std::int8_t slideLegato = 2;
@@ -101,19 +89,19 @@ std::int64_t ClampedCurveValue(std::int32_t value) {
 
 const Bend *GetTremoloBar(const Beat &beat) {
     if ((beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr) return nullptr;
-    if ((beat.beatEffect->flags2 & beatTremoloBar) == 0) return nullptr;
+    if ((beat.beatEffect->flags2 & BeatEffectTremoloBar) == 0) return nullptr;
     return beat.beatEffect->tremoloBar;
 }
 
 const Bend *GetBend(const Note &note) {
     if ((note.flags & NoteHasEffects) == 0 || note.effect == nullptr) return nullptr;
-    if ((note.effect->flags1 & effectBend) == 0) return nullptr;
+    if ((note.effect->flags1 & NoteEffectBend) == 0) return nullptr;
     return note.effect->bend;
 }
 
 std::int8_t GetSlide(const Note &note) {
     if ((note.flags & NoteHasEffects) == 0 || note.effect == nullptr) return 0;
-    if ((note.effect->flags2 & effectSlide) == 0) return 0;
+    if ((note.effect->flags2 & NoteEffectSlide) == 0) return 0;
     return static_cast<std::int8_t>(note.effect->slide);
 }
 
@@ -125,9 +113,9 @@ std::uint8_t GetBeatEffectFlags(const Beat &beat) {
 // Cents of vibrato the note carries: 0, a normal or a wide one.
 std::int64_t GetVibratoCents(const Note &note, const Beat &beat) {
     const std::uint8_t beatFlags = GetBeatEffectFlags(beat);
-    if (beatFlags & beatWideVibrato) return wideVibratoCents;
-    if (beatFlags & beatVibrato) return vibratoCents;
-    if ((note.flags & NoteHasEffects) && note.effect != nullptr && (note.effect->flags2 & effectVibrato))
+    if (beatFlags & BeatEffectWideVibrato) return wideVibratoCents;
+    if (beatFlags & BeatEffectVibrato) return vibratoCents;
+    if ((note.flags & NoteHasEffects) && note.effect != nullptr && (note.effect->flags2 & NoteEffectVibrato))
         return vibratoCents;
     return 0;
 }
@@ -433,15 +421,15 @@ void AddPairPitchNeeds(const MeasureTrackPair &pair, PitchNeeds *needs, bool *sh
         const std::int64_t bar = GetLargestCurveCents(GetTremoloBar(beat));
         if (bar > needs->bar) needs->bar = static_cast<std::uint32_t>(bar);
         const std::uint8_t beatFlags = GetBeatEffectFlags(beat);
-        if (beatFlags & beatWideVibrato) needs->vibrato = wideVibratoCents;
-        if ((beatFlags & beatVibrato) && needs->vibrato < vibratoCents) needs->vibrato = vibratoCents;
+        if (beatFlags & BeatEffectWideVibrato) needs->vibrato = wideVibratoCents;
+        if ((beatFlags & BeatEffectVibrato) && needs->vibrato < vibratoCents) needs->vibrato = vibratoCents;
         for (std::uint32_t string = 0; string < noteSlotCount; ++string) {
             if ((beat.stringFlags & (0x40u >> string)) == 0) continue;
             const Note &note = beat.notes[string];
             if ((note.flags & NoteHasEffects) == 0 || note.effect == nullptr) continue;
             const std::int64_t bend = GetLargestCurveCents(GetBend(note));
             if (bend > needs->bend) needs->bend = static_cast<std::uint32_t>(bend);
-            if ((note.effect->flags2 & effectVibrato) && needs->vibrato < vibratoCents) needs->vibrato = vibratoCents;
+            if ((note.effect->flags2 & NoteEffectVibrato) && needs->vibrato < vibratoCents) needs->vibrato = vibratoCents;
             if (GetSlide(note) != 0) needs->slide = slideAnyCents;
         }
     }
@@ -503,9 +491,9 @@ int SendBendRange(const PlayerEffects *effects, MidiTrackChunk *chunk) {
 
 bool HasPitchEffects(const Note &note, const Beat &beat) {
     if (GetTremoloBar(beat) != nullptr) return true;
-    if (GetBeatEffectFlags(beat) & (beatVibrato | beatWideVibrato)) return true;
+    if (GetBeatEffectFlags(beat) & (BeatEffectVibrato | BeatEffectWideVibrato)) return true;
     if ((note.flags & NoteHasEffects) == 0 || note.effect == nullptr) return false;
-    return GetBend(note) != nullptr || GetSlide(note) != 0 || (note.effect->flags2 & effectVibrato) != 0;
+    return GetBend(note) != nullptr || GetSlide(note) != 0 || (note.effect->flags2 & NoteEffectVibrato) != 0;
 }
 
 void GetStrumDelays(const Beat &beat, std::uint32_t strings, std::uint32_t beatPulses,
@@ -515,12 +503,12 @@ void GetStrumDelays(const Beat &beat, std::uint32_t strings, std::uint32_t beatP
     const BeatEffect &effect = *beat.beatEffect;
     std::uint8_t speed = 0;
     bool down = true;
-    if ((effect.flags1 & beatStroke) && effect.strokeSpeeds[upStrokeByte] != 0) {
+    if ((effect.flags1 & BeatEffectStroke) && effect.strokeSpeeds[upStrokeByte] != 0) {
         speed = effect.strokeSpeeds[upStrokeByte];
         down = false;
-    } else if ((effect.flags1 & beatStroke) && effect.strokeSpeeds[downStrokeByte] != 0) {
+    } else if ((effect.flags1 & BeatEffectStroke) && effect.strokeSpeeds[downStrokeByte] != 0) {
         speed = effect.strokeSpeeds[downStrokeByte];
-    } else if (effect.flags2 & beatRasgueado) {
+    } else if (effect.flags2 & BeatEffectRasgueado) {
         speed = rasgueadoSpeed;
     }
     if (speed == 0) return;
@@ -632,7 +620,7 @@ void PlanPitch(PlayerEffects *effects, const Beat &beat, const PitchNote *notes,
 
 void PlanFadeIn(PlayerEffects *effects, const Beat &beat, std::uint32_t start, std::uint32_t end,
                 std::uint8_t pulsesPerSixtyFourth) {
-    if (!effects->sends || end <= start || (GetBeatEffectFlags(beat) & beatFadeIn) == 0) return;
+    if (!effects->sends || end <= start || (GetBeatEffectFlags(beat) & BeatEffectFadeIn) == 0) return;
     CutLane(effects, ExpressionLane, start);
     const std::uint32_t step = pulsesPerSixtyFourth == 0 ? 1 : pulsesPerSixtyFourth;
     const std::uint64_t length = end - start;
@@ -733,7 +721,7 @@ std::uint64_t GetBeatEffectsEventBound(const Beat &beat, std::uint64_t longest, 
         const std::uint64_t samples = longest / step + 2 + points;
         events += samples < longest + 1 ? samples : longest + 1;
     }
-    if (GetBeatEffectFlags(beat) & beatFadeIn)
+    if (GetBeatEffectFlags(beat) & BeatEffectFadeIn)
         events += 2 * (longest / (pulsesPerSixtyFourth == 0 ? 1 : pulsesPerSixtyFourth) + 2);
     if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr) {
         const MixTableEvent &mix = *beat.mixTableEvent;

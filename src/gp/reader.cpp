@@ -475,13 +475,6 @@ fail:
 // ---------------------------------------------------------------------------
 // Bends and note effects
 
-const std::uint8_t effectHasBend = 0x01;
-const std::uint8_t effectHasGraceNote = 0x10;
-const std::uint8_t effectHasTremoloPicking = 0x04;
-const std::uint8_t effectHasSlide = 0x08;
-const std::uint8_t effectHasHarmonic = 0x10;
-const std::uint8_t effectHasTrill = 0x20;
-
 void DestroyBend(Bend **bend) {
     if (*bend == nullptr) return;
     MemFree((*bend)->points);
@@ -521,27 +514,27 @@ NoteEffect *CreateNoteEffectFromFile(Stream stream) {
     if (!ReadField(stream, flagBytes, sizeof flagBytes)) goto fail;
     effect->flags1 = flagBytes[0];
     effect->flags2 = flagBytes[1];
-    if (effect->flags1 & effectHasBend) {
+    if (effect->flags1 & NoteEffectBend) {
         effect->bend = CreateBendFromFile(stream);
         if (effect->bend == nullptr) goto fail;
     }
-    if (effect->flags1 & effectHasGraceNote) {
+    if (effect->flags1 & NoteEffectGrace) {
         if (!ReadField(stream, graceNote, sizeof graceNote)) goto fail;
         effect->graceFret = graceNote[0];
         effect->graceDynamic = graceNote[1];
         effect->graceTransition = graceNote[2];
         effect->graceDuration = graceNote[3];
     }
-    if ((effect->flags2 & effectHasTremoloPicking) &&
+    if ((effect->flags2 & NoteEffectTremoloPicking) &&
         !ReadField(stream, &effect->tremoloPicking, sizeof effect->tremoloPicking))
         goto fail;
-    if ((effect->flags2 & effectHasSlide) &&
+    if ((effect->flags2 & NoteEffectSlide) &&
         !ReadField(stream, &effect->slide, sizeof effect->slide))
         goto fail;
-    if ((effect->flags2 & effectHasHarmonic) &&
+    if ((effect->flags2 & NoteEffectHarmonic) &&
         !ReadField(stream, &effect->harmonic, sizeof effect->harmonic))
         goto fail;
-    if (effect->flags2 & effectHasTrill) {
+    if (effect->flags2 & NoteEffectTrill) {
         if (!ReadField(stream, trill, sizeof trill)) goto fail;
         effect->trillFret = trill[0];
         effect->trillPeriod = trill[1];
@@ -554,11 +547,6 @@ fail:
 
 // ---------------------------------------------------------------------------
 // Beat effects, mix-table changes and chord diagrams
-
-const std::uint8_t beatEffectHasTapping = 0x20;
-const std::uint8_t beatEffectHasStroke = 0x40;
-const std::uint8_t beatEffectHasTremoloBar = 0x04;
-const std::uint8_t beatEffectHasPickStroke = 0x02;
 
 void DestroyBeatEffect(BeatEffect **beatEffect) {
     if (*beatEffect == nullptr) return;
@@ -574,18 +562,18 @@ BeatEffect *CreateBeatEffectFromFile(Stream stream) {
     if (!ReadField(stream, flagBytes, sizeof flagBytes)) goto fail;
     beatEffect->flags1 = flagBytes[0];
     beatEffect->flags2 = flagBytes[1];
-    if ((beatEffect->flags1 & beatEffectHasTapping) &&
+    if ((beatEffect->flags1 & BeatEffectTapping) &&
         !ReadField(stream, &beatEffect->tappingType, sizeof beatEffect->tappingType))
         goto fail;
-    if (beatEffect->flags2 & beatEffectHasTremoloBar) {
+    if (beatEffect->flags2 & BeatEffectTremoloBar) {
         beatEffect->tremoloBar = CreateBendFromFile(stream);
         if (beatEffect->tremoloBar == nullptr) goto fail;
     }
-    if (beatEffect->flags1 & beatEffectHasStroke) {
+    if (beatEffect->flags1 & BeatEffectStroke) {
         if (!ReadField(stream, &beatEffect->strokeSpeeds[0], 1)) goto fail;
         if (!ReadField(stream, &beatEffect->strokeSpeeds[1], 1)) goto fail;
     }
-    if ((beatEffect->flags2 & beatEffectHasPickStroke) &&
+    if ((beatEffect->flags2 & BeatEffectPickStroke) &&
         !ReadField(stream, &beatEffect->pickStroke, sizeof beatEffect->pickStroke))
         goto fail;
     return beatEffect;

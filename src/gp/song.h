@@ -235,13 +235,49 @@ enum BeatFlag : std::uint8_t {
     BeatHasStatus = 0x40,
 };
 
-// Note flag bits.
+// Note flag bits; heavy accent, ghost and accent carry no data.
 enum NoteFlag : std::uint8_t {
     NoteHasDuration = 0x01,
+    NoteHeavyAccent = 0x02,
+    NoteGhost = 0x04,
     NoteHasEffects = 0x08,
     NoteHasDynamic = 0x10,
     NoteHasTypeAndFret = 0x20,
+    NoteAccent = 0x40,
     NoteHasFingering = 0x80,
+};
+
+// Note effect bits: flags1 and flags2 of a NoteEffect.
+enum NoteEffectFlag1 : std::uint8_t {
+    NoteEffectBend = 0x01,
+    NoteEffectHammer = 0x02,
+    NoteEffectLetRing = 0x08,
+    NoteEffectGrace = 0x10,
+};
+
+enum NoteEffectFlag2 : std::uint8_t {
+    NoteEffectStaccato = 0x01,
+    NoteEffectPalmMute = 0x02,
+    NoteEffectTremoloPicking = 0x04,
+    NoteEffectSlide = 0x08,
+    NoteEffectHarmonic = 0x10,
+    NoteEffectTrill = 0x20,
+    NoteEffectVibrato = 0x40,
+};
+
+// Beat effect bits: flags1 and flags2 of a BeatEffect.
+enum BeatEffectFlag1 : std::uint8_t {
+    BeatEffectVibrato = 0x01,
+    BeatEffectWideVibrato = 0x02,
+    BeatEffectFadeIn = 0x10,
+    BeatEffectTapping = 0x20,
+    BeatEffectStroke = 0x40,
+};
+
+enum BeatEffectFlag2 : std::uint8_t {
+    BeatEffectRasgueado = 0x01,
+    BeatEffectPickStroke = 0x02,
+    BeatEffectTremoloBar = 0x04,
 };
 
 struct Note {
