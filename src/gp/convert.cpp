@@ -252,10 +252,6 @@ namespace {
 // refused whole, before anything is emitted, so the export neither runs for
 // hours nor allocates without end, and every delta time fits its quantity.
 
-// Ticks from the start to the end: no delta time can pass this.
-constexpr std::uint64_t largestSongTicks = 0x0FFFFFFF;
-// Measures played × (tracks + 1): the work done per measure, whatever its length.
-constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;
 // An upper bound of the event bytes: what the buffer and the chunks can grow to.
 constexpr std::uint64_t largestEventBytes = std::uint64_t{1} << 28;
 
@@ -413,18 +409,12 @@ void ApplyMixTableSettings(Conversion *conversion, MidiTrackChunk *chunk, const 
 // want of memory fails the conversion like an event that cannot be appended.
 void KeepTempoChange(Conversion *conversion, std::uint32_t pulse, std::uint32_t track, std::uint32_t value) {
     if (conversion->tempoChangeCount == conversion->tempoChangeCapacity) {
-        const std::uint32_t capacity = conversion->tempoChangeCapacity * 2;
-        if (capacity > 0x7FFFFFFF / sizeof(TempoChange)) {
+        void *changes = conversion->tempoChanges;
+        if (!MemGrowArray(&changes, &conversion->tempoChangeCapacity, sizeof(TempoChange), firstTempoChangeCapacity)) {
             conversion->appendFailed = true;
             return;
         }
-        void *grown = MemRealloc(conversion->tempoChanges, std::size_t{capacity} * sizeof(TempoChange));
-        if (grown == nullptr) {
-            conversion->appendFailed = true;
-            return;
-        }
-        conversion->tempoChanges = static_cast<TempoChange *>(grown);
-        conversion->tempoChangeCapacity = capacity;
+        conversion->tempoChanges = static_cast<TempoChange *>(changes);
     }
     conversion->tempoChanges[conversion->tempoChangeCount++] = {pulse, track, value};
 }

@@ -15,6 +15,13 @@ struct MidiFileStruct;
 
 constexpr std::uint8_t largestDataByte = 127;  // the largest data byte of a channel event
 
+// Render limits that no real song comes near, shared by both renderings: a
+// song that would pass one is refused whole, before anything is emitted.
+// Ticks from the start to the end: no delta time can pass this.
+constexpr std::uint64_t largestSongTicks = 0x0FFFFFFF;
+// Measures played × (tracks + 1): the work done per measure, whatever its length.
+constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;
+
 // Appends the song's events to a model with trackCount + 1 track chunks:
 // chunk 0 the conductor track, chunk k + 1 song track k. Returns 1; returns 0
 // with nothing appended when the model has another number of chunks, when

@@ -75,10 +75,8 @@ constexpr auto controllerPhaser = static_cast<MidiController>(95);
 
 constexpr std::uint32_t noTick = 0xFFFFFFFFu;
 
-// Render limits, as for the plain conversion: a song that would pass one is
-// refused before anything is appended.
-constexpr std::uint64_t largestSongTicks = 0x0FFFFFFF;
-constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;
+// Render limits beside the plain conversion's ticks and measure visits: a
+// song that would pass one is refused before anything is appended.
 constexpr std::uint64_t largestEvents = std::uint64_t{1} << 24;
 constexpr std::uint64_t largestTextBytes = std::uint64_t{1} << 26;
 
@@ -692,14 +690,6 @@ void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat
         const std::uint8_t keyByte = static_cast<std::uint8_t>(key);
         SendNotes(performance, player, 0x90, &keyByte, &velocity, 1);
     }
-}
-
-// The slot of the first string left in a set of string-flag bits (bit 6 - s
-// stands for string s), taken out of the set.
-std::uint32_t TakeFirstString(std::uint32_t *bits) {
-    const std::uint32_t bit = 31u - static_cast<std::uint32_t>(__builtin_clz(*bits));
-    *bits &= ~(1u << bit);
-    return 6u - bit;
 }
 
 // A note of the beat that starts sounding: its slot and how it sounds.
