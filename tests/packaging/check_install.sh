@@ -4,6 +4,8 @@
 # through find_package(zelto) and through pkg-config. Both builds and the
 # installed command-line tool must run on the song given.
 #
+# Exits 77 (skipped) after the CMake host when pkg-config is missing.
+#
 # Usage: check_install.sh BUILD_DIR SONG [EXTRA_C_FLAGS]
 set -euo pipefail
 
@@ -55,6 +57,11 @@ cmake --build "$work/cmake-host" >>"$work/cmake-host.log" 2>&1 \
 "$work/cmake-host/consumer" "$song"
 
 echo "== a pkg-config host"
+if ! command -v pkg-config >/dev/null; then
+  # The installed tree and its CMake package were checked; this part cannot run.
+  echo "skipped: pkg-config is not installed (apt-get install pkg-config, or run scripts/setup)"
+  exit 77
+fi
 export PKG_CONFIG_PATH=$(dirname "$pc_file")
 [ "$(pkg-config --modversion zelto)" = "0.0.0.2" ] || fail "pkg-config --modversion zelto"
 # shellcheck disable=SC2046,SC2086
