@@ -15,7 +15,7 @@ install(TARGETS zelto EXPORT zeltoTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/zelto.h ${PROJECT_SOURCE_DIR}/include/zelto_exports.h
   ${PROJECT_SOURCE_DIR}/include/zelto_performed.h ${PROJECT_SOURCE_DIR}/include/zelto_so_exports.h
-  ${PROJECT_SOURCE_DIR}/include/zelto_song.h
+  ${PROJECT_SOURCE_DIR}/include/zelto_song.h ${PROJECT_SOURCE_DIR}/include/zelto_musicxml.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 # The Python package, beside the library by default, where it finds the
 # library without ZELTO_LIBRARY: PYTHONPATH=<prefix>/lib python3 -c 'import zelto'.
