@@ -444,6 +444,14 @@ std::uint32_t EndingLastMeasure(const FileStruct *file, std::uint32_t measure) {
 // ---------------------------------------------------------------------------
 // The document
 
+// The syllables of the lyrics lines, one to each beat that sounds on the
+// lyrics track, from its first measure on: words part at spaces and line
+// breaks, syllables at hyphens.
+struct LyricsCursor {
+    const char *next[lyricsLineCount];
+    bool continued[lyricsLineCount];  // the last syllable ended with a hyphen
+};
+
 struct Exporter {
     const FileStruct *file;
     XmlText *text;
@@ -455,6 +463,8 @@ struct Exporter {
     std::uint8_t dynamic;       // the last dynamic written on the part
     std::int32_t fifths;        // the key in force
     std::uint32_t endingLast;   // the last measure of the ending in progress, or UINT32_MAX
+    bool lyrics;                // the part carries the song's lyrics
+    LyricsCursor lyricsCursor;
 };
 
 // What each string carries from one note to the next: the fret it sounds
@@ -1047,6 +1057,13 @@ void PutDrumNote(Exporter *exporter, const BeatContext &context, const Note &not
     PutLine(text, 2, "</note>");
 }
 
+// A beat whose every note continues a tie starts no syllable.
+bool IsTiedBeat(const Beat &beat) {
+    for (std::uint32_t strings = beat.stringFlags & allStringBits; strings != 0;)
+        if (!IsTieNote(beat.notes[TakeFirstString(&strings)])) return false;
+    return true;
+}
+
 bool IsVibratoBeat(const Beat &beat) {
     if (beat.beatEffect != nullptr && (beat.beatEffect->flags1 & (BeatEffectVibrato | BeatEffectWideVibrato))) return true;
     for (std::uint32_t strings = beat.stringFlags & allStringBits; strings != 0;) {
@@ -1067,6 +1084,108 @@ void PutTechniqueWords(XmlText *text, const Beat &beat) {
     }
     if (palmMute) PutWords(text, "P.M.");
     if (letRing) PutWords(text, "let ring");
+}
+
+// A chord diagram as a chord symbol over the staff with its fretboard: the
+// root and kind come from the diagram's name ("Am7": A, minor-seventh, the
+// name shown as written). A name that starts with no note letter is written
+// as words, with no frame.
+struct ChordKind {
+    const char *suffix;
+    const char *kind;
+};
+
+const char *GetChordKind(const char *suffix) {
+    static const ChordKind kinds[] = {
+        {"", "major"},          {"m", "minor"},           {"min", "minor"},        {"7", "dominant"},
+        {"maj7", "major-seventh"}, {"M7", "major-seventh"}, {"m7", "minor-seventh"}, {"dim", "diminished"},
+        {"dim7", "diminished-seventh"}, {"aug", "augmented"}, {"+", "augmented"}, {"m7b5", "half-diminished"},
+        {"6", "major-sixth"},   {"m6", "minor-sixth"},    {"9", "dominant-ninth"}, {"maj9", "major-ninth"},
+        {"m9", "minor-ninth"},  {"sus2", "suspended-second"}, {"sus4", "suspended-fourth"}, {"sus", "suspended-fourth"},
+        {"5", "power"},
+    };
+    for (const ChordKind &kind : kinds)
+        if (std::strcmp(kind.suffix, suffix) == 0) return kind.kind;
+    return "other";
+}
+
+void PutHarmony(XmlText *text, const ChordDiagram &chord, std::uint32_t strings) {
+    const char *name = chord.name != nullptr ? chord.name : "";
+    if (name[0] < 'A' || name[0] > 'G') {
+        if (HasText(name)) PutWords(text, name);
+        return;
+    }
+    const char step[2] = {name[0], 0};
+    const char *suffix = name + 1;
+    std::int32_t alter = 0;
+    if (*suffix == '#') alter = 1, ++suffix;
+    else if (*suffix == 'b') alter = -1, ++suffix;
+    PutLine(text, 2, "<harmony>");
+    PutLine(text, 3, "<root>");
+    PutElement(text, 4, "root-step", step);
+    if (alter != 0) PutNumberElement(text, 4, "root-alter", alter);
+    PutLine(text, 3, "</root>");
+    Indent(text, 3);
+    Put(text, "<kind text=\"");
+    PutEscaped(text, suffix);
+    Put(text, "\">");
+    Put(text, GetChordKind(suffix));
+    Put(text, "</kind>\n");
+    bool played = false;
+    for (std::uint32_t string = 0; string < strings && string < noteSlotCount; ++string) played |= chord.frets[string] >= 0;
+    if (strings != 0 && played) {
+        PutLine(text, 3, "<frame>");
+        PutNumberElement(text, 4, "frame-strings", strings);
+        PutNumberElement(text, 4, "frame-frets", 4);
+        if (chord.baseFret > 1) PutNumberElement(text, 4, "first-fret", chord.baseFret);
+        for (std::uint32_t string = 0; string < strings && string < noteSlotCount; ++string) {
+            if (chord.frets[string] < 0) continue;
+            PutLine(text, 4, "<frame-note>");
+            PutNumberElement(text, 5, "string", std::int64_t{string} + 1);
+            PutNumberElement(text, 5, "fret", chord.frets[string]);
+            PutLine(text, 4, "</frame-note>");
+        }
+        PutLine(text, 3, "</frame>");
+    }
+    PutNumberElement(text, 3, "staff", 1);
+    PutLine(text, 2, "</harmony>");
+}
+
+void PutLyrics(XmlText *text, LyricsCursor *cursor) {
+    for (std::uint32_t line = 0; line < lyricsLineCount; ++line) {
+        const char *&next = cursor->next[line];
+        if (next == nullptr) continue;
+        while (*next == ' ' || *next == '\n' || *next == '\r' || *next == '\t') ++next;
+        if (*next == 0) {
+            next = nullptr;
+            continue;
+        }
+        const char *start = next;
+        while (*next != 0 && *next != ' ' && *next != '\n' && *next != '\r' && *next != '\t' && *next != '-') ++next;
+        const char *end = next;
+        const bool hyphen = *next == '-';
+        if (hyphen) ++next;
+        const bool continued = cursor->continued[line];
+        cursor->continued[line] = hyphen;
+        if (end == start) continue;
+        Indent(text, 3);
+        Put(text, "<lyric number=\"");
+        PutSigned(text, std::int64_t{line} + 1);
+        Put(text, "\">\n");
+        PutElement(text, 4, "syllabic", continued ? (hyphen ? "middle" : "end") : (hyphen ? "begin" : "single"));
+        Indent(text, 4);
+        Put(text, "<text>");
+        // The syllable's bytes, escaped, without the rest of the line.
+        char syllable[256];
+        const std::size_t length = static_cast<std::size_t>(end - start) < sizeof syllable - 1
+                                       ? static_cast<std::size_t>(end - start)
+                                       : sizeof syllable - 1;
+        std::memcpy(syllable, start, length);
+        syllable[length] = 0;
+        PutEscaped(text, syllable);
+        Put(text, "</text>\n");
+        PutLine(text, 3, "</lyric>");
+    }
 }
 
 // The beats of one staff of one measure; the duration they fill.
@@ -1106,6 +1225,8 @@ std::uint64_t PutStaffBeats(Exporter *exporter, std::uint32_t measure, std::uint
             if (beat.mixTableEvent != nullptr && beat.mixTableEvent->tempo > 0)
                 PutTempo(text, beat.mixTableEvent->tempo, false);
             if (beat.beatEffect != nullptr && (beat.beatEffect->flags1 & BeatEffectFadeIn)) PutWords(text, "fade in");
+            if ((beat.flags & BeatHasChordDiagram) && beat.chordDiagram != nullptr && !exporter->percussion)
+                PutHarmony(text, *beat.chordDiagram, GetSoundingStringCount(track));
         }
         if (IsBeatSilent(beat) || (beat.stringFlags & allStringBits) == 0) {
             PutRest(text, context);
@@ -1185,6 +1306,7 @@ std::uint64_t PutStaffBeats(Exporter *exporter, std::uint32_t measure, std::uint
                 PutLine(text, 3, "<notehead parentheses=\"yes\">normal</notehead>");
             PutNumberElement(text, 3, "staff", staff);
             PutNotations(text, context, note, marks);
+            if (directions && firstNote && exporter->lyrics && !IsTiedBeat(beat)) PutLyrics(text, &exporter->lyricsCursor);
             PutLine(text, 2, "</note>");
             firstNote = false;
         }
@@ -1262,6 +1384,12 @@ bool PutPart(const FileStruct *file, XmlText *text, std::uint64_t divisions, std
     exporter.dynamic = defaultDynamic;
     exporter.fifths = ClampedFifths(file->headers.pieceInfo.key);
     exporter.endingLast = UINT32_MAX;
+    // The lyrics track is numbered from 1.
+    const LyricsInfo &lyrics = file->headers.lyricsInfo;
+    exporter.lyrics = !exporter.percussion && lyrics.lyricsTrack >= 1 &&
+                      static_cast<std::uint32_t>(lyrics.lyricsTrack) - 1 == track;
+    for (std::uint32_t line = 0; line < lyricsLineCount && exporter.lyrics; ++line)
+        exporter.lyricsCursor.next[line] = lyrics.lyricsLines[line];
     if (!LinkTrack(file, track, &exporter.links)) {
         FreeTrackLinks(&exporter.links);
         text->failed = true;

@@ -154,6 +154,8 @@ Song EffectsSong() {
     song.measures[1].markerText = "Verse & <chorus>";
     song.tripletFeel = 1;
     song.tracks[0].capo = 2;
+    song.lyricsTrack = 1;
+    song.lyrics[0].text = "Hel-lo dear\nwor-ld";
     return song;
 }
 
@@ -184,6 +186,11 @@ Song BandSong() {
     return song;
 }
 
+// A 4/4 measure holding five quarters, then one that holds its length.
+Song OverfullSong() {
+    return gp4::OneTrackSong({std::vector<Beat>(5, QuarterNote(1, 3)), {NoteBeat(Duration::Whole, {{1, 5}})}});
+}
+
 }  // namespace
 
 int main(int argumentCount, char **arguments) {
@@ -196,7 +203,7 @@ int main(int argumentCount, char **arguments) {
                        SaveSong(folder, "rich", gp4::FeatureRichSong(0)) &&
                        SaveSong(folder, "second", gp4::FeatureRichSong(1)) && SaveSong(folder, "plain", PlainSong()) &&
                        SaveSong(folder, "endings", EndingsSong()) && SaveSong(folder, "effects", EffectsSong()) &&
-                       SaveSong(folder, "band", BandSong());
+                       SaveSong(folder, "band", BandSong()) && SaveSong(folder, "overfull", OverfullSong());
     if (!saved) std::fprintf(stderr, "make_musicxml_songs: a song could not be written to %s\n", folder.c_str());
     return saved ? 0 : 1;
 }

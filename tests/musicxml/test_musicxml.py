@@ -16,7 +16,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pytest
 
-SONGS = ["minimal", "rich", "second", "plain", "endings", "effects", "band"]
+SONGS = ["minimal", "rich", "second", "plain", "endings", "effects", "band", "overfull"]
 STEPS = {"C": 0, "D": 2, "E": 4, "F": 5, "G": 7, "A": 9, "B": 11}
 
 
@@ -118,6 +118,8 @@ def test_every_measure_of_every_staff_lasts_its_time_signature(documents):
                     elif item.tag == "note" and item.find("chord") is None and item.find("grace") is None:
                         time += int(item.findtext("duration"))
                         filled[item.findtext("staff")] = time
+                if name == "overfull" and bar.get("number") == "1":
+                    length = divisions * 5  # five quarters: every beat is written
                 assert set(filled.values()) == {length}, (name, part.get("id"), bar.get("number"), filled, length)
 
 
@@ -285,3 +287,22 @@ def test_identification_and_parts(documents):
     parts = root.findall("part-list/score-part")
     assert len(parts) == len(root.findall("part")) == 3
     assert all(p.find("midi-instrument/midi-program") is not None for p in parts if p.get("id") != "P3")
+
+
+def test_an_overfull_measure_keeps_every_note(documents):
+    root = score(documents, "overfull")
+    assert len(staff_notes(measure(root, 1, 1))) == 5 == len(staff_notes(measure(root, 1, 1), "2"))
+    assert len(staff_notes(measure(root, 1, 2))) == 1
+
+
+def test_lyrics_on_the_lyrics_track_and_chord_symbols_with_their_frames(documents):
+    root = score(documents, "effects")
+    lyrics = [(l.findtext("syllabic"), l.findtext("text")) for l in root.iter("lyric")]
+    assert lyrics == [("begin", "Hel"), ("end", "lo"), ("single", "dear"), ("begin", "wor"), ("end", "ld")]
+    assert all(l.get("number") == "1" for l in root.iter("lyric"))
+    rich = score(documents, "rich")
+    harmonies = rich.findall(".//harmony")
+    assert [(h.findtext("root/root-step"), h.findtext("kind"), h.find("kind").get("text")) for h in harmonies] == [
+        ("G", "major", ""), ("C", "major-seventh", "maj7")]
+    assert all(h.findtext("frame/frame-strings") == "6" and h.findall("frame/frame-note") for h in harmonies)
+    assert score(documents, "minimal").find(".//lyric") is None
