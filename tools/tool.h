@@ -52,7 +52,8 @@ bool TrackNotesJson(const std::filesystem::path &songPath, const std::string &in
 // Removes a half-written output file when the run is interrupted.
 void InstallInterruptHandlers();
 // Writes `data` to `target` through a temporary file in the same folder,
-// never replacing an existing file without `force`.
+// never replacing an existing file without `force`. With `force` a symbolic
+// link is followed and a device or pipe is written in place.
 bool WriteOutputFile(const std::filesystem::path &target, const unsigned char *data, std::size_t size,
                      bool force, std::string &problem);
 // Writes `data` to standard output, in binary mode.

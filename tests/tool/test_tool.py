@@ -12,10 +12,12 @@ import os
 import pty
 import select
 import shutil
+import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 ARGS = None
@@ -116,6 +118,21 @@ class ToolTestCase(unittest.TestCase):
         target = os.path.join(folder, target_name or name)
         shutil.copyfile(song(name), target)
         return target
+
+    def run_as_ordinary_user(self, *arguments):
+        """Runs the tool as user 65534 when the tests run as root (permissions
+        do not stop root), else as the current user; skips where that cannot be."""
+        prefix = []
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if setpriv is None:
+                self.skipTest("no setpriv to run the tool as an ordinary user")
+            prefix = [setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"]
+        completed = subprocess.run(prefix + [ARGS.tool, *arguments], stdin=subprocess.DEVNULL,
+                                   capture_output=True, timeout=120)
+        if prefix and completed.returncode in (126, 127):
+            self.skipTest("the tool cannot be run as an ordinary user here")
+        return completed.returncode, completed.stdout, completed.stderr.decode("utf-8", "replace")
 
     def assert_no_temporary_files(self, folder=None):
         for root, _, files in os.walk(folder or self.work):
@@ -404,6 +421,51 @@ class MidiSingleSongTest(ToolTestCase):
         self.assertIn("minimal.mid: cannot write: ", err)
         self.assert_no_temporary_files()
         self.assertEqual(sorted(os.listdir(self.work)), ["minimal.gp4", "minimal.mid"])
+
+    def test_forced_output_follows_links(self):
+        source = self.copy_song("minimal.gp4")
+        real = os.path.join(self.work, "real.mid")
+        write_bytes(real, b"old")
+        link = os.path.join(self.work, "link.mid")
+        os.symlink("real.mid", link)
+        dangling = os.path.join(self.work, "dangling.mid")
+        os.symlink("made.mid", dangling)
+        self.assertEqual(run("midi", source, "-o", link)[0], EXIT_SONG_FAILED)
+        self.assertEqual(read_bytes(real), b"old")
+        for named, target in ((link, real), (dangling, os.path.join(self.work, "made.mid"))):
+            status, _, err = run("midi", "-f", source, "-o", named)
+            self.assertEqual(status, 0, err)
+            self.assertTrue(os.path.islink(named), named)
+            self.assert_valid_midi(target, 1)
+        self.assert_no_temporary_files()
+
+    def test_forced_output_to_devices_is_written_in_place(self):
+        source = self.copy_song("minimal.gp4")
+        os.chmod(self.work, 0o755)
+        status, _, err = self.run_as_ordinary_user("midi", source, "-o", "/dev/null")
+        self.assertEqual(status, EXIT_SONG_FAILED)
+        self.assertIn("/dev/null: exists; use --force", err)
+        status, _, err = self.run_as_ordinary_user("midi", "-f", source, "-o", "/dev/null")
+        self.assertEqual((status, err), (0, ""))
+        status, _, err = self.run_as_ordinary_user("midi", "-f", source, "-o", "/dev/full")
+        self.assertEqual(status, EXIT_SONG_FAILED)
+        self.assertIn("/dev/full: cannot write: No space left on device", err)
+        for device in ("/dev/null", "/dev/full"):
+            self.assertTrue(stat.S_ISCHR(os.stat(device).st_mode), device)
+
+    def test_forced_output_to_a_named_pipe_is_written_in_place(self):
+        source = self.copy_song("full.gp4")
+        pipe = os.path.join(self.work, "pipe.mid")
+        os.mkfifo(pipe)
+        received = []
+        reader = threading.Thread(target=lambda: received.append(read_bytes(pipe)))
+        reader.start()
+        status, _, err = run("midi", "-f", source, "-o", pipe)
+        reader.join(timeout=60)
+        self.assertEqual(status, 0, err)
+        self.assertTrue(stat.S_ISFIFO(os.stat(pipe).st_mode))
+        self.assertEqual(received, [run("midi", source, "-o", "-")[1]])
+        self.assert_no_temporary_files()
 
     def test_output_never_replaces_the_song(self):
         source = self.copy_song("full.gp4", "odd.mid")
