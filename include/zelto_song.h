@@ -43,10 +43,11 @@
  *   and are released with ZELTO_DestroyMidiBuffer (zelto.h); they do not
  *   depend on the song and stay valid after it is closed.
  * - Threads: different songs may be opened, read, rendered and closed on
- *   different threads at the same time. One song may be read from several
- *   threads at once, but rendering writes the song's working state: do not
- *   render a song while another thread reads or renders the same song.
- *   The global song of zelto.h is a separate song, with its one-thread rule.
+ *   different threads at the same time. One song may be read and rendered
+ *   from several threads at once (each rendering gets the same bytes as
+ *   alone); only ZELTO_SongClose must wait until every other call on the
+ *   song has returned. The global song of zelto.h is a separate song, with
+ *   its one-thread rule.
  */
 #ifndef ZELTO_SONG_H
 #define ZELTO_SONG_H

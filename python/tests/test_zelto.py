@@ -5,6 +5,7 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -153,6 +154,24 @@ def test_both_renderings_are_the_c_librarys_bytes(songs):
             assert song.midi(performed=True) == songs.midi(name, ".performed.mid")
     with zelto.load(songs.path("rich")) as song:
         assert song.midi(performed=True) != song.midi()
+
+
+def test_one_song_rendered_on_four_threads_gives_the_bytes_of_one(songs):
+    with zelto.load(songs.path("repeats")) as song:
+        expected = {False: songs.midi("repeats"), True: songs.midi("repeats", ".performed.mid")}
+        wrong = []
+
+        def render(performed):
+            for _ in range(10):
+                if song.midi(performed=performed) != expected[performed]:
+                    wrong.append(performed)
+
+        threads = [threading.Thread(target=render, args=(index == 3,)) for index in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        assert wrong == []
 
 
 def run_python(code, environment):

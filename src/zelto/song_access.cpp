@@ -3,6 +3,9 @@
 #include "zelto/song_access.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "gp/convert.h"
 
 #include "heap.h"
 #include "mid/midi.h"
@@ -128,6 +131,36 @@ RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned ch
         }
     }
     FreeMidiFileStruct(&midi);
+    return outcome;
+}
+
+RenderOutcome RenderSharedSongMidi(const FileStruct *song, SongRendering render, unsigned char **buffer,
+                                   std::uint32_t *size) {
+    if (song == nullptr) return RenderOutcome::SetUpFailed;
+    // The performed rendering only reads the song.
+    if (render != ToMidi) return RenderSongMidi(const_cast<FileStruct *>(song), render, buffer, size);
+    const std::uint32_t measureCount = song->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
+    FileStruct working = *song;  // shares the strings, beats and notes, which the conversion only reads
+    Measure *measures = nullptr;
+    Track *tracks = nullptr;
+    RenderOutcome outcome = RenderOutcome::SetUpFailed;
+    if (song->body.measures != nullptr && measureCount != 0) {
+        measures = static_cast<Measure *>(MemAlloc(std::size_t{measureCount} * sizeof(Measure)));
+        if (measures == nullptr) goto done;
+        std::memcpy(measures, song->body.measures, std::size_t{measureCount} * sizeof(Measure));
+        working.body.measures = measures;
+    }
+    if (song->body.tracks != nullptr && trackCount != 0) {
+        tracks = static_cast<Track *>(MemAlloc(std::size_t{trackCount} * sizeof(Track)));
+        if (tracks == nullptr) goto done;
+        std::memcpy(tracks, song->body.tracks, std::size_t{trackCount} * sizeof(Track));
+        working.body.tracks = tracks;
+    }
+    outcome = RenderSongMidi(&working, render, buffer, size);
+done:
+    MemFree(tracks);
+    MemFree(measures);
     return outcome;
 }
 

@@ -42,6 +42,14 @@ enum class RenderOutcome {
 // Renders the song with the given rendering (ToMidi, ToPerformedMidi) into
 // one new buffer, released with DestroyMidiBuffer; 480 ticks per quarter note.
 RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size);
+// RenderSongMidi for a song that other threads may read or render at the
+// same time: the song itself is only read. The plain conversion (ToMidi)
+// keeps its working fields in the song it converts, so it converts a copy of
+// the song record whose measures and tracks are copies too; the performed
+// rendering writes nothing and renders the song itself. SetUpFailed when the
+// copies cannot be had.
+RenderOutcome RenderSharedSongMidi(const FileStruct *song, SongRendering render, unsigned char **buffer,
+                                   std::uint32_t *size);
 
 }  // namespace Talvoren
 

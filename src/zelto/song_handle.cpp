@@ -334,7 +334,7 @@ ZELTO_API int32_t ZELTO_SongCreateMidiBuffer(ZELTO_Song *song, uint32_t renderin
         render = ToPerformedMidi;
     else
         return ZELTO_SONG_INVALID_ARGUMENT;
-    switch (RenderSongMidi(SongOf(song), render, buffer, size)) {
+    switch (RenderSharedSongMidi(SongOf(song), render, buffer, size)) {
     case RenderOutcome::Rendered: return ZELTO_SONG_OK;
     case RenderOutcome::ConversionFailed:
     case RenderOutcome::TooManyTracks: return ZELTO_SONG_TOO_LONG;
