@@ -68,7 +68,9 @@ extern "C" {
 #define ZELTO_SONG_CUT_OFF 4          /* the file ends before the song it announces */
 #define ZELTO_SONG_DAMAGED 5          /* the file holds a value the format does not allow */
 #define ZELTO_SONG_OUT_OF_MEMORY 6    /* the song or the rendering did not fit in memory */
-#define ZELTO_SONG_TOO_LONG 7         /* the rendering passes the render limits (or its working memory) */
+#define ZELTO_SONG_TOO_LONG 7         /* the rendering passes the render limits or the caller's size budget */
+#define ZELTO_SONG_CANNOT_READ 8      /* the file opened but cannot be read: a folder, or a read error */
+#define ZELTO_SONG_EMPTY 9            /* the file holds no byte */
 
 /* The plain rendering of ZELTO_CreateMidiBuffer, and the performed one. */
 #define ZELTO_SONG_MIDI_PLAIN 0

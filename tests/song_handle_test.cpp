@@ -2,6 +2,8 @@
 // record read back against the song the test-side writer wrote, bounds,
 // failed opens, two songs at once, and renderings equal to the global song's.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -267,7 +269,15 @@ TEST(SongHandle, AFailedOpenSaysWhy) {
     EXPECT_EQ(song, nullptr);
     EXPECT_EQ(ZELTO_SongOpen(WriteSongFile(gp4::Song(), "empty").c_str(), &song), ZELTO_SONG_OK);
     ZELTO_SongClose(song);
-    EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile({}, "nothing").c_str(), &song), ZELTO_SONG_OTHER_VERSION);
+    // A file without bytes, and a folder, are said as such, not as another version.
+    const std::string nothing = gp4::WriteTempFile({}, "nothing");
+    EXPECT_EQ(ZELTO_SongOpen(nothing.c_str(), &song), ZELTO_SONG_EMPTY);
+    const std::string folder = nothing + ".folder";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    EXPECT_EQ(ZELTO_SongOpen(folder.c_str(), &song), ZELTO_SONG_CANNOT_READ);
+    EXPECT_EQ(song, nullptr);
+    rmdir(folder.c_str());
+    gp4::RemoveTempFile(nothing);
     gp4::Song badChord = gp4::MinimalSong();
     badChord.beats[0][0][0].flags |= gp4::BeatBits::Chord;
     badChord.beats[0][0][0].chord.format = 2;
@@ -278,7 +288,7 @@ TEST(SongHandle, AFailedOpenSaysWhy) {
     EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile(cut, "cut").c_str(), &song), ZELTO_SONG_CUT_OFF);
     EXPECT_EQ(song, nullptr);
 
-    for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_TOO_LONG; ++result)
+    for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_EMPTY; ++result)
         EXPECT_STRNE(ZELTO_SongResultText(result), ZELTO_SongResultText(-1)) << result;
 }
 

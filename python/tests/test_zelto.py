@@ -130,6 +130,21 @@ def test_a_song_that_does_not_load_says_why(songs, name, reason):
     assert songs.path(name) in str(raised.value)
 
 
+def test_an_empty_file_a_folder_and_a_zero_byte_in_the_path(songs, tmp_path):
+    empty = tmp_path / "empty.gp4"
+    empty.write_bytes(b"")
+    for path, reason, said in ((empty, "empty", "the file is empty"),
+                               (tmp_path, "cannot-read", "it is a folder")):
+        with pytest.raises(zelto.LoadError) as raised:
+            zelto.load(str(path))
+        assert raised.value.reason == reason
+        assert said in str(raised.value)
+    # The path up to the zero byte names a song that loads: it must not be loaded.
+    with pytest.raises(ValueError) as raised:
+        zelto.load(songs.path("minimal") + "\0.txt")
+    assert not isinstance(raised.value, zelto.LoadError)
+
+
 def test_a_closed_song_refuses_access(songs):
     with zelto.load(songs.path("rich")) as song:
         track = song.tracks[0]

@@ -38,8 +38,9 @@ __version__ = "0.1.0"
 
 class LoadError(ValueError):
     """A song file that did not load. `reason` is one of "invalid-argument",
-    "cannot-open", "other-version", "cut-off", "damaged", "out-of-memory";
-    `path` is the file's path."""
+    "cannot-open", "cannot-read" (a folder, or a read error), "empty",
+    "other-version", "cut-off", "damaged", "out-of-memory"; `path` is the
+    file's path."""
 
     def __init__(self, message, reason, path):
         super().__init__(message)
@@ -64,7 +65,7 @@ _REASONS = {
     _native.INVALID_ARGUMENT: "invalid-argument", _native.CANNOT_OPEN: "cannot-open",
     _native.OTHER_VERSION: "other-version", _native.CUT_OFF: "cut-off",
     _native.DAMAGED: "damaged", _native.OUT_OF_MEMORY: "out-of-memory",
-    _native.TOO_LONG: "too-long",
+    _native.TOO_LONG: "too-long", _native.CANNOT_READ: "cannot-read", _native.EMPTY: "empty",
 }
 
 # Value records: plain named tuples, which stay readable after the song closes.
@@ -123,8 +124,13 @@ class Song:
         self._handle = None
         self._path = os.fsdecode(path) if not isinstance(path, str) else path
         lib = _native.library()
+        encoded = os.fsencode(path)
+        # The library reads a path up to its first zero byte: a path holding
+        # one names another file, and is refused as open() refuses it.
+        if b"\0" in encoded:
+            raise ValueError("embedded null byte")
         handle = ctypes.c_void_p()
-        result = lib.ZELTO_SongOpen(os.fsencode(path), ctypes.byref(handle))
+        result = lib.ZELTO_SongOpen(encoded, ctypes.byref(handle))
         if result != _native.OK:
             raise LoadError("%s: %s" % (self._path, lib.ZELTO_SongResultText(result).decode()),
                             _REASONS.get(result, "unknown"), self._path)

@@ -32,6 +32,16 @@ std::int32_t LoadResult(LoadFailure failure) {
     return ZELTO_SONG_OUT_OF_MEMORY;
 }
 
+// A load that found no song may have found no bytes: a stream that could
+// not be read (a folder opens as a stream on some systems, and every read of
+// it fails) or a file that holds none. Either is said as such rather than as
+// another format.
+std::int32_t RefineLoadResult(std::FILE *stream, std::int32_t result) {
+    if (std::ferror(stream)) return ZELTO_SONG_CANNOT_READ;
+    if (std::fseek(stream, 0, SEEK_END) == 0 && std::ftell(stream) == 0) return ZELTO_SONG_EMPTY;
+    return result;
+}
+
 }  // namespace
 
 std::int32_t OpenSongFile(const char *path, FileStruct **song) {
@@ -49,6 +59,7 @@ std::int32_t OpenSongFile(const char *path, FileStruct **song) {
         } else {
             MemFree(loaded);
             result = LoadResult(failure);
+            if (result != ZELTO_SONG_OUT_OF_MEMORY) result = RefineLoadResult(stream, result);
         }
     }
     std::fclose(stream);

@@ -105,6 +105,8 @@ ZELTO_API const char *ZELTO_SongResultText(int32_t result) {
     case ZELTO_SONG_DAMAGED: return "the file is damaged: it holds a value the format does not allow";
     case ZELTO_SONG_OUT_OF_MEMORY: return "out of memory";
     case ZELTO_SONG_TOO_LONG: return "the song is too long to render as a MIDI file";
+    case ZELTO_SONG_CANNOT_READ: return "the file cannot be read (it is a folder, or reading it failed)";
+    case ZELTO_SONG_EMPTY: return "the file is empty";
     default: return "unknown result";
     }
 }
