@@ -4,7 +4,9 @@
 //
 // The tool uses the library only through its public C interfaces, zelto.h and
 // (for info --notes) zelto_song.h.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tool.h"
@@ -148,10 +150,16 @@ int RunHelp(const std::string &topic) {
     else if (topic == "info") std::fputs(infoHelp, stdout);
     else if (topic == "midi") std::fputs(midiHelp, stdout);
     else return UsageError("", "no help for '" + topic + "': unknown command");
-    return exitSuccess;
+    return FinishStandardOutput("the help");
 }
 
 }  // namespace
+
+int FinishStandardOutput(const char *what) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return exitSuccess;
+    std::fprintf(stderr, "zelto: cannot write %s: %s\n", what, std::strerror(errno));
+    return exitSongFailed;
+}
 
 int UsageError(const std::string &command, const std::string &message) {
     std::fprintf(stderr, "zelto: %s\n", message.c_str());
@@ -171,7 +179,7 @@ int main(int argumentCount, char **arguments) {
     if (first == "-h" || first == "--help") return RunHelp("");
     if (first == "--version" || first == "-V") {
         std::printf("zelto %s\n", ZELTO_VERSION);
-        return exitSuccess;
+        return FinishStandardOutput("the version");
     }
     if (first == "help") {
         if (argumentCount > 3) return UsageError("", "help takes at most one command");

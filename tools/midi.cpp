@@ -174,7 +174,8 @@ bool RenderMidi(bool plain, unsigned char *&buffer, std::uint32_t &size, std::st
 
 // Converts one song; returns true when its MIDI file is in place.
 bool ConvertSong(const Conversion &conversion, bool force, bool plain, std::string &problem) {
-    if (!LoadSong(conversion.song, problem)) return false;
+    const fs::path readPath = ReadableSongPath(conversion.song, problem);
+    if (readPath.empty() || !LoadSong(readPath, problem)) return false;
     unsigned char *buffer;
     std::uint32_t size;
     bool rendered = RenderMidi(plain, buffer, size, problem);
@@ -312,8 +313,11 @@ int RunMidi(const CommandLine &line) {
     DrawProgress(progress, fs::path());
     ClearProgress(progress);
     if (batch) std::printf("%zu converted, %zu failed\n", converted, failed);
-    std::fflush(stdout);
-    return failed == 0 ? exitSuccess : exitSongFailed;
+    // A song written to standard output has reported its own failure; the
+    // lines and the summary of songs written to files are checked here.
+    const bool songOnStandardOutput = line.outputGiven && line.output == "-";
+    const int listed = songOnStandardOutput ? exitSuccess : FinishStandardOutput("the list of converted songs");
+    return failed == 0 ? listed : exitSongFailed;
 }
 
 

@@ -28,6 +28,11 @@ struct CommandLine {
     std::vector<std::string> operands;
 };
 
+// Flushes standard output: exitSuccess when everything written reached it,
+// else exitSongFailed after saying on standard error that `what` could not be
+// written.
+int FinishStandardOutput(const char *what);
+
 // Reports a wrong command line on standard error; returns exitUsage.
 int UsageError(const std::string &command, const std::string &message);
 
@@ -39,6 +44,11 @@ int RunMidi(const CommandLine &line);
 // returns false with the reason in `problem`; ReportSongError prints such a
 // reason on standard error.
 bool LoadSong(const std::filesystem::path &songPath, std::string &problem);
+// The path to give the library for a song: the song's own, or for a pipe or
+// a device (which cannot seek and can be read once) the path of a memory
+// file holding all its bytes. An empty path, with the reason in `problem`,
+// when the stream cannot be read or passes the size a streamed song may have.
+std::filesystem::path ReadableSongPath(const std::filesystem::path &songPath, std::string &problem);
 void ReportSongError(const std::filesystem::path &songPath, const std::string &problem);
 
 // Every track's measures with their beats and notes, as the JSON arrays of

@@ -681,6 +681,38 @@ class ErrorTest(ToolTestCase):
         write_bytes(midi, b"MThd\x00\x00\x00\x06\x00\x01\x00\x01\x01\xe0MTrk\x00\x00\x00\x04\x00\xff\x2f\x00")
         self.assert_song_error(midi, "it is a Standard MIDI File")
 
+    def test_songs_through_a_pipe_are_read_whole(self):
+        source = song("full.gp4")
+        status, expected, err = run("info", "--json", "--notes", source)
+        self.assertEqual(status, 0, err)
+        for command in (["info", "--json", "--notes"], ["midi", "-o", "-"]):
+            with open(source, "rb") as stream:
+                piped = subprocess.run([ARGS.tool, *command, "/dev/stdin"], input=stream.read(),
+                                       capture_output=True, timeout=120)
+            self.assertEqual(piped.returncode, 0, (command, piped.stderr))
+            if command[0] == "info":
+                self.assertEqual(piped.stdout, expected.replace(source.encode(), b"/dev/stdin"))
+            else:
+                self.assertEqual(piped.stdout, run("midi", source, "-o", "-")[1])
+        # A cut-off song through a pipe is said to be cut off, not empty.
+        cut = read_bytes(source)[:100]
+        piped = subprocess.run([ARGS.tool, "info", "/dev/stdin"], input=cut, capture_output=True, timeout=120)
+        self.assertEqual(piped.returncode, EXIT_SONG_FAILED)
+        self.assertIn(b"/dev/stdin: damaged or cut off: the version", piped.stderr)
+
+    def test_a_stream_longer_than_any_song_is_refused(self):
+        endless = subprocess.Popen(["cat", "/dev/zero"], stdout=subprocess.PIPE)
+        try:
+            completed = subprocess.run([ARGS.tool, "info", "/dev/stdin"], stdin=endless.stdout,
+                                       capture_output=True, timeout=120)
+        finally:
+            endless.kill()
+            endless.wait()
+            endless.stdout.close()
+        self.assertEqual(completed.returncode, EXIT_SONG_FAILED)
+        self.assertIn(b"/dev/stdin: cannot read: a song read from a pipe or device may hold at most 67108864 bytes",
+                      completed.stderr)
+
     def test_other_versions_are_named(self):
         self.assert_song_error(song("v3.gp4"),
                                'another version of the format ("FICHIER GUITAR PRO v3.00")')
@@ -778,6 +810,20 @@ class HelpAndVersionTest(ToolTestCase):
 
     def test_version(self):
         self.assertEqual(run("--version")[:2], (0, b"zelto 0.0.0.2\n"))
+
+    def test_output_that_cannot_be_written_fails(self):
+        library = os.path.join(self.work, "library")
+        self.copy_song("minimal.gp4", folder=library)
+        for arguments, what in ((["--help"], "the help"), (["help", "midi"], "the help"),
+                                (["--version"], "the version"),
+                                (["midi", library, "-o", os.path.join(self.work, "out")],
+                                 "the list of converted songs")):
+            with open("/dev/full", "wb") as full:
+                completed = subprocess.run([ARGS.tool, *arguments], stdin=subprocess.DEVNULL, stdout=full,
+                                           stderr=subprocess.PIPE, timeout=120)
+            self.assertEqual(completed.returncode, EXIT_SONG_FAILED, arguments)
+            self.assertIn("zelto: cannot write %s: No space left on device" % what,
+                          completed.stderr.decode(), arguments)
 
 
 class DemoSongTest(ToolTestCase):
