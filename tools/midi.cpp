@@ -43,20 +43,44 @@ bool HasSongExtension(const fs::path &path) {
 // The MIDI file's name for a song: the song's name with .mid for its extension.
 fs::path MidiName(const fs::path &song) { return song.filename().replace_extension(".mid"); }
 
-// The songs of a folder and its subfolders (files ending in .gp4, in any
-// case), in name order so that every run goes the same way.
-std::vector<fs::path> FindSongs(const fs::path &folder, std::string &problem) {
-    std::vector<fs::path> songs;
+// An entry found in a folder: a song, or a folder or entry that could not be
+// read, with the reason.
+struct FoundEntry {
+    fs::path path;
+    std::string problem;  // empty for a song
+    bool operator<(const FoundEntry &other) const { return path < other.path; }
+};
+
+// Adds the songs of a folder and its subfolders (files ending in .gp4, in any
+// case) to `found`, and every subfolder or entry that cannot be read, so that
+// no song goes unmentioned. Links to folders are not followed (no loops).
+void FindSongsIn(const fs::path &folder, std::vector<FoundEntry> &found) {
     std::error_code error;
-    fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error);
-    for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
+    fs::directory_iterator entry(folder, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
         std::error_code typeError;
-        if (entry->is_regular_file(typeError) && HasSongExtension(entry->path()))
-            songs.push_back(entry->path());
+        const fs::file_status linkStatus = entry->symlink_status(typeError);
+        if (!typeError && fs::is_directory(linkStatus)) {
+            FindSongsIn(entry->path(), found);
+            continue;
+        }
+        if (!HasSongExtension(entry->path())) continue;
+        const bool regular = entry->is_regular_file(typeError);
+        if (typeError)
+            found.push_back({entry->path(), "cannot read: " + typeError.message()});
+        else if (regular)
+            found.push_back({entry->path(), ""});
     }
-    if (error) problem = "cannot read the folder: " + error.message();
-    std::sort(songs.begin(), songs.end());
-    return songs;
+    if (error) found.push_back({folder, "cannot read the folder: " + error.message()});
+}
+
+// The songs of a folder, and what could not be read, in name order so that
+// every run goes the same way.
+std::vector<FoundEntry> FindSongs(const fs::path &folder) {
+    std::vector<FoundEntry> found;
+    FindSongsIn(folder, found);
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 // ---------------------------------------------------------------------------
@@ -239,11 +263,14 @@ bool PlanConversions(const CommandLine &line, std::vector<Conversion> &plan, boo
     for (const std::string &operand : line.operands) {
         fs::path input = operand;
         if (IsDirectory(input)) {
-            std::string problem;
-            std::vector<fs::path> songs = FindSongs(input, problem);
-            if (songs.empty() && problem.empty()) problem = "no .gp4 songs in this folder";
-            if (!problem.empty()) plan.push_back({input, fs::path(), problem});
-            for (const fs::path &song : songs) {
+            const std::vector<FoundEntry> found = FindSongs(input);
+            if (found.empty()) plan.push_back({input, fs::path(), "no .gp4 songs in this folder"});
+            for (const FoundEntry &entry : found) {
+                const fs::path &song = entry.path;
+                if (!entry.problem.empty()) {
+                    plan.push_back({song, fs::path(), entry.problem});
+                    continue;
+                }
                 fs::path output = song.parent_path() / MidiName(song);
                 if (intoFolder)
                     output = outputFolder / song.lexically_relative(input).parent_path() / MidiName(song);

@@ -585,6 +585,23 @@ class MidiBatchTest(ToolTestCase):
         self.assertIn("no .gp4 songs in this folder", err)
         self.assertEqual(out.decode(), "0 converted, 1 failed\n")
 
+    def test_unreadable_subfolder_is_a_failure(self):
+        library = self.make_library()
+        locked = os.path.join(library, "sub")
+        out_folder = os.path.join(self.work, "midi")
+        os.mkdir(out_folder)
+        for folder in (self.work, library, out_folder):
+            os.chmod(folder, 0o777)
+        os.chmod(locked, 0)
+        try:
+            status, out, err = self.run_as_ordinary_user("midi", library, "-o", out_folder)
+        finally:
+            os.chmod(locked, 0o755)
+        self.assertEqual(status, EXIT_SONG_FAILED, err)
+        self.assertEqual(out.decode().splitlines()[-1], "1 converted, 1 failed")
+        self.assertIn("zelto: %s: cannot read the folder: Permission denied" % locked, err)
+        self.assertEqual(os.listdir(out_folder), ["a.mid"])
+
     def test_existing_outputs_in_a_batch(self):
         library = self.make_library()
         write_bytes(os.path.join(library, "a.mid"), b"keep")
