@@ -189,6 +189,18 @@ def test_one_song_rendered_on_four_threads_gives_the_bytes_of_one(songs):
         assert wrong == []
 
 
+def test_a_size_budget_refuses_a_larger_file(songs):
+    with zelto.load(songs.path("repeats")) as song:
+        for performed in (False, True):
+            whole = song.midi(performed=performed)
+            assert song.midi(performed=performed, max_size=len(whole)) == whole
+            with pytest.raises(zelto.RenderError) as raised:
+                song.midi(performed=performed, max_size=len(whole) - 1)
+            assert (raised.value.reason, raised.value.limit) == ("too-long", "size")
+        with pytest.raises(ValueError):
+            song.midi(max_size=0)
+
+
 def run_python(code, environment):
     return subprocess.run([sys.executable, "-c", code], env=environment, capture_output=True, text=True)
 

@@ -50,11 +50,14 @@ class LoadError(ValueError):
 
 class RenderError(RuntimeError):
     """A MIDI rendering that could not be made. `reason` is "too-long" (the
-    song passes the render limits) or "out-of-memory"."""
+    song passes the render limits or the size budget) or "out-of-memory";
+    with "too-long", `limit` says which limit: "ticks", "measures",
+    "events", "text", "tracks" or "size" (else None)."""
 
-    def __init__(self, message, reason):
+    def __init__(self, message, reason, limit=None):
         super().__init__(message)
         self.reason = reason
+        self.limit = limit
 
 
 class SongClosedError(ValueError):
@@ -265,21 +268,27 @@ class Song:
         return self._tracks
 
     # --- rendering ------------------------------------------------------------
-    def midi(self, performed=False):
+    def midi(self, performed=False, max_size=None):
         """The song as a Standard MIDI File (bytes): the library's plain
         export (every ending on every pass, no effects), or with
         performed=True its performed rendering (played as a guitarist would:
         endings on their passes, ties held, capo, articulations, ornaments).
+        With max_size (bytes, 1 to 2**32 - 1), a file that would be larger is
+        refused, and the rendering stops soon after it passes the size.
         Raises RenderError when the rendering cannot be made."""
+        if max_size is not None and not 0 < max_size < 2 ** 32:
+            raise ValueError("max_size must be from 1 to 2**32 - 1 bytes")
         handle = self._open()
         buffer = ctypes.c_void_p()
         size = ctypes.c_uint32()
+        limit = ctypes.c_uint32()
         rendering = _native.MIDI_PERFORMED if performed else _native.MIDI_PLAIN
-        result = self._lib.ZELTO_SongCreateMidiBuffer(handle, rendering, ctypes.byref(buffer),
-                                                      ctypes.byref(size))
+        result = self._lib.ZELTO_SongCreateMidiBufferWithin(handle, rendering, max_size or 0,
+                                                            ctypes.byref(buffer), ctypes.byref(size),
+                                                            ctypes.byref(limit))
         if result != _native.OK:
             raise RenderError("%s: %s" % (self._path, self._lib.ZELTO_SongResultText(result).decode()),
-                              _REASONS.get(result, "unknown"))
+                              _REASONS.get(result, "unknown"), _native.LIMITS.get(limit.value))
         try:
             return ctypes.string_at(buffer.value, size.value)
         finally:

@@ -32,7 +32,7 @@ extern "C" {
 // when the song cannot be rendered within the render limits or the buffer
 // cannot be allocated.
 ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
-    return CreateRenderedMidiBuffer(ToMidi, buffer, size);
+    return CreateRenderedMidiBuffer(ToMidiWithin, buffer, size);
 }
 
 ZELTO_API void ZELTO_CALL ZELTO_DestroyMidiBuffer(unsigned char *buffer) {

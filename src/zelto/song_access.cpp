@@ -120,7 +120,8 @@ const Note *BeatNoteOnString(const Beat &beat, std::uint32_t string) {
     return &beat.notes[string - 1];
 }
 
-RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size) {
+RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size,
+                             RenderBudget *budget) {
     if (song == nullptr) return RenderOutcome::SetUpFailed;
     const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
     if (trackCount > largestSongTrackCount) return RenderOutcome::TooManyTracks;
@@ -130,7 +131,7 @@ RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned ch
     RenderOutcome outcome = RenderOutcome::ConversionFailed;
     *buffer = nullptr;
     *size = 0;
-    if (render(song, &midi, pulsesPerSixtyFourth)) {
+    if (render(song, &midi, pulsesPerSixtyFourth, budget)) {
         Byte *made = nullptr;
         const std::uint32_t madeSize = CreateMidiBuffer(&midi, &made);
         if (made != nullptr) {
@@ -146,10 +147,10 @@ RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned ch
 }
 
 RenderOutcome RenderSharedSongMidi(const FileStruct *song, SongRendering render, unsigned char **buffer,
-                                   std::uint32_t *size) {
+                                   std::uint32_t *size, RenderBudget *budget) {
     if (song == nullptr) return RenderOutcome::SetUpFailed;
     // The performed rendering only reads the song.
-    if (render != ToMidi) return RenderSongMidi(const_cast<FileStruct *>(song), render, buffer, size);
+    if (render != ToMidiWithin) return RenderSongMidi(const_cast<FileStruct *>(song), render, buffer, size, budget);
     const std::uint32_t measureCount = song->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
     FileStruct working = *song;  // shares the strings, beats and notes, which the conversion only reads
@@ -168,7 +169,7 @@ RenderOutcome RenderSharedSongMidi(const FileStruct *song, SongRendering render,
         std::memcpy(tracks, song->body.tracks, std::size_t{trackCount} * sizeof(Track));
         working.body.tracks = tracks;
     }
-    outcome = RenderSongMidi(&working, render, buffer, size);
+    outcome = RenderSongMidi(&working, render, buffer, size, budget);
 done:
     MemFree(tracks);
     MemFree(measures);
