@@ -287,6 +287,13 @@ TEST(SongHandle, AFailedOpenSaysWhy) {
     gp4::Bytes cut(whole.begin(), whole.end() - 3);
     EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile(cut, "cut").c_str(), &song), ZELTO_SONG_CUT_OFF);
     EXPECT_EQ(song, nullptr);
+    // Every prefix past the version field is cut off, wherever it ends (in
+    // a string's text too), never out of memory.
+    for (std::size_t length = 31; length < whole.size(); ++length) {
+        const std::string path = gp4::WriteTempFile(gp4::Bytes(whole.begin(), whole.begin() + length), "prefix");
+        ASSERT_EQ(ZELTO_SongOpen(path.c_str(), &song), ZELTO_SONG_CUT_OFF) << length;
+        gp4::RemoveTempFile(path);
+    }
 
     for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_EMPTY; ++result)
         EXPECT_STRNE(ZELTO_SongResultText(result), ZELTO_SongResultText(-1)) << result;
