@@ -18,6 +18,7 @@
 
 #include "text.h"
 #include "zelto.h"
+#include "zelto_song.h"
 
 namespace fs = std::filesystem;
 
@@ -122,6 +123,14 @@ bool LoadSong(const fs::path &songPath, std::string &problem) {
     if (ZELTO_Load(songPath.string().c_str())) return true;
     problem = ExplainLoadFailure(songPath);
     return false;
+}
+
+ZELTO_Song *OpenSong(const fs::path &songPath, std::string &problem) {
+    ZELTO_Song *song = nullptr;
+    const std::int32_t result = ZELTO_SongOpen(songPath.string().c_str(), &song);
+    if (result == ZELTO_SONG_OK) return song;
+    problem = result == ZELTO_SONG_OUT_OF_MEMORY ? ZELTO_SongResultText(result) : ExplainLoadFailure(songPath);
+    return nullptr;
 }
 
 void ReportSongError(const fs::path &songPath, const std::string &problem) {

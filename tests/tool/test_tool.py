@@ -756,19 +756,18 @@ class ErrorTest(ToolTestCase):
         self.assertEqual(run("info", path)[0], 0)
 
     def test_songs_too_long_to_render(self):
-        # The export refuses these songs for their length. Where the playing
-        # order shows which limit is passed, the tool says so; where only the
-        # events are too many (the queries cannot show that), it does not
-        # claim one cause over the other.
+        # The export refuses these songs for their length, and the tool says
+        # which limit each passes.
         too_long = "cannot render the MIDI file: the song is too long to render"
         # Ticks and measures played limit both renderings alike; the plain
-        # export's bound of events is its own.
+        # export's bound of events is its own, and a song of many short
+        # measures passes it before the measures played.
         cases = [
             ("too_many_ticks.gp4", too_long + " (it lasts more than 268435455 ticks", []),
             ("too_many_ticks.gp4", too_long + " (it lasts more than 268435455 ticks", ["--plain"]),
             ("too_many_measures.gp4", too_long + " (it plays more than 16777216 measures", []),
-            ("too_many_measures.gp4", too_long + " (it plays more than 16777216 measures", ["--plain"]),
-            ("too_many_events.gp4", too_long + ", or memory ran out\n", ["--plain"]),
+            ("too_many_measures.gp4", too_long + " (its events might pass 268435456 bytes)", ["--plain"]),
+            ("too_many_events.gp4", too_long + " (its events might pass 268435456 bytes)\n", ["--plain"]),
         ]
         self.assertLess(os.path.getsize(song("too_many_ticks.gp4")), 2048)
         for name, message, options in cases:
@@ -784,6 +783,25 @@ class ErrorTest(ToolTestCase):
             status, _, err = run("info", song(name))
             self.assertEqual((status, err), (0, ""), name)
 
+    def test_max_size_refuses_a_larger_file(self):
+        source = self.copy_song("full.gp4")
+        for options in ([], ["--plain"]):
+            status, whole, err = run("midi", *options, source, "-o", "-")
+            self.assertEqual(status, 0, err)
+            for given in (str(len(whole)), "--max-size=%d" % len(whole), "0", "1K" if len(whole) <= 1024 else "1M"):
+                arguments = [given] if given.startswith("--") else ["--max-size", given]
+                status, out, err = run("midi", *options, *arguments, source, "-o", "-")
+                self.assertEqual((status, out, err), (0, whole, ""), given)
+            status, out, err = run("midi", *options, "--max-size", str(len(whole) - 1), source)
+            self.assertEqual((status, out), (EXIT_SONG_FAILED, b""))
+            self.assertIn("full.gp4: cannot render the MIDI file: the MIDI file would be larger than "
+                          "--max-size (%d bytes)" % (len(whole) - 1), err)
+            self.assertEqual(os.listdir(self.work), ["full.gp4"])
+        for value in ("", "ten", "5G", "4294967296", "4096M"):
+            status, _, err = run("midi", "--max-size", value, source)
+            self.assertEqual(status, EXIT_USAGE, value)
+            self.assertIn("--max-size takes a number of bytes", err)
+
     def test_usage_errors(self):
         full = song("full.gp4")
         cases = [
@@ -797,6 +815,7 @@ class ErrorTest(ToolTestCase):
             (["midi", full, "-o"], "needs a file or folder name"),
             (["midi", full, full, "-o", "-"], "several songs need an output folder"),
             (["midi", full, "-o", "a.mid", "-o", "b.mid"], "-o given twice"),
+            (["midi", full, "--max-size"], "--max-size needs a number of bytes"),
             (["help", "sing"], "unknown command"),
         ]
         for arguments, message in cases:
