@@ -27,10 +27,10 @@ int Talvoren::CreateRenderedMidiBuffer(SongRendering render, unsigned char **buf
 extern "C" {
 
 // 0 with the host's variables untouched when no song is loaded, when either
-// pointer is null, when the song has too many tracks for one file, or when the model cannot be set up.
-// Otherwise 1, with the buffer and its size, or with a null buffer and size 0
-// when the song cannot be rendered within the render limits or the buffer
-// cannot be allocated.
+// pointer is null, when the song has too many tracks for one file, or when
+// the model cannot be set up. Otherwise 1, with the buffer and its size, or
+// with a null buffer and size 0 when the song cannot be rendered within the
+// render limits or the buffer cannot be allocated.
 ZELTO_API int ZELTO_CALL ZELTO_CreateMidiBuffer(unsigned char **buffer, uint32_t *size) {
     return CreateRenderedMidiBuffer(ToMidiWithin, buffer, size);
 }
