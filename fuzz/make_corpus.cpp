@@ -1,6 +1,7 @@
 // make_corpus.cpp - writes the fuzzer's seed songs into a folder: small files
 // from the test-side writer that between them use every section, every block
-// and every flag bit of the format, plus values at and past their limits.
+// and every flag bit of the format, plus values at and past their limits,
+// and two songs as large as the largest real ones.
 // Usage: make_corpus FOLDER
 #include <cstdio>
 #include <filesystem>
@@ -387,6 +388,35 @@ void AddCountSeeds(std::vector<Seed> &seeds) {
     Add(seeds, "count-beats-one-short", pairs);
 }
 
+// Songs the size of the largest real ones (about 110 KB): many measures of
+// chords on three tracks, and the feature-rich beats, with every block,
+// repeated through hundreds of measures.
+void AddLargeSeeds(std::vector<Seed> &seeds) {
+    gp4::Song chords = gp4::MinimalSong();
+    chords.tracks.assign(3, chords.tracks[0]);
+    for (std::size_t track = 0; track < chords.tracks.size(); ++track)
+        chords.tracks[track].channel = static_cast<std::uint8_t>(1 + 2 * track);
+    const std::size_t chordMeasures = 480;
+    chords.measures.assign(chordMeasures, gp4::MeasureHeader());
+    chords.measures[0] = gp4::TimeSignature(4, 4);
+    chords.beats.assign(chordMeasures, std::vector<std::vector<gp4::Beat>>(chords.tracks.size()));
+    for (std::size_t measure = 0; measure < chordMeasures; ++measure)
+        for (std::size_t track = 0; track < chords.tracks.size(); ++track)
+            for (int beat = 0; beat < 8; ++beat)
+                chords.beats[measure][track].push_back(gp4::NoteBeat(
+                    gp4::Duration::Eighth, {{1 + beat % 3, static_cast<int>((measure + beat) % 12)},
+                                            {4 + beat % 3, static_cast<int>((measure + track) % 9)}}));
+    Add(seeds, "song-large-chords", chords);
+
+    gp4::Song rich = gp4::FeatureRichSong(1);
+    const std::size_t storedMeasures = rich.measures.size();
+    for (std::size_t measure = storedMeasures; measure < 700; ++measure) {
+        rich.measures.push_back(gp4::MeasureHeader());
+        rich.beats.push_back(rich.beats[measure % storedMeasures]);
+    }
+    Add(seeds, "song-large-rich", rich);
+}
+
 }  // namespace
 
 int main(int argumentCount, char **arguments) {
@@ -416,6 +446,7 @@ int main(int argumentCount, char **arguments) {
     AddBeatSeeds(seeds);
     AddNoteSeeds(seeds);
     AddCountSeeds(seeds);
+    AddLargeSeeds(seeds);
 
     for (const Seed &seed : seeds) {
         const std::filesystem::path path = folder / (seed.name + ".gp4");

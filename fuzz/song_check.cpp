@@ -475,7 +475,33 @@ Export RunExport(std::string &failure, std::uint32_t trackCount, BufferExport cr
     return done;
 }
 
-void CheckExports(std::string &failure, Outcome &outcome, const Limits &limits) {
+// The performed rendering repeats notes for ornaments: its own bound of
+// events decides, at the most bytes of a channel event each (a delta time of
+// 4 bytes and 3 of event).
+bool IsPerformedWithinLimits(const Limits &limits) {
+    constexpr std::uint64_t largestChannelEventBytes = 7;
+    const std::uint64_t performedEvents =
+        Talvoren::GetPerformedEventBound(Talvoren::theFileStruct, pulsesPerSixtyFourth);
+    return performedEvents <= limits.largestEventBytes / largestChannelEventBytes;
+}
+
+// What a song handle rendered, for comparison with the global exports.
+struct HandleRenderings {
+    bool plainRan = false;
+    bool performedRan = false;
+    Export plain;
+    Export performed;
+};
+
+// A handle's rendering and the global export of the same song agree: both
+// make a file, the same bytes, or neither does.
+void CheckSameRendering(std::string &failure, const Export &global, const Export &handle, const char *which) {
+    if (global.made != (handle.result == ZELTO_SONG_OK) || global.bytes != handle.bytes)
+        Fail(failure, std::string("the song handle's ") + which + " rendering differs from the global one");
+}
+
+void CheckExports(std::string &failure, Outcome &outcome, bool performedExportable,
+                  const HandleRenderings &handle) {
     const std::uint32_t trackCount = ZELTO_GetTrackCount();
     const Export first = RunExport(failure, trackCount, ZELTO_CreateMidiBuffer, false);
     const Export second = RunExport(failure, trackCount, ZELTO_CreateMidiBuffer, false);
@@ -484,26 +510,126 @@ void CheckExports(std::string &failure, Outcome &outcome, const Limits &limits) 
     // Only a failed allocation may make two exports differ, and the normal heap has none to spare here.
     if (first.result != second.result || first.made != second.made || first.bytes != second.bytes)
         Fail(failure, "two exports of the same song differ");
+    if (handle.plainRan) CheckSameRendering(failure, first, handle.plain, "plain");
 
-    // The performed rendering repeats notes for ornaments: its own bound of
-    // events decides, at the most bytes of a channel event each (a delta time
-    // of 4 bytes and 3 of event).
-    constexpr std::uint64_t largestChannelEventBytes = 7;
-    const std::uint64_t performedEvents =
-        Talvoren::GetPerformedEventBound(Talvoren::theFileStruct, pulsesPerSixtyFourth);
-    if (performedEvents > limits.largestEventBytes / largestChannelEventBytes) return;
+    if (!performedExportable) return;
     const Export performed = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);
     const Export again = RunExport(failure, trackCount, ZELTO_CreatePerformedMidiBuffer, true);
     outcome.performedExported = true;
     if (performed.result != again.result || performed.made != again.made || performed.bytes != again.bytes)
         Fail(failure, "two performed renderings of the same song differ");
     if (performed.result != first.result) Fail(failure, "the performed rendering and the export disagree on refusing");
+    if (handle.performedRan) CheckSameRendering(failure, performed, handle.performed, "performed");
+}
+
+// A song handle's measure headers, tracks, notice and lyrics lines and
+// channel table say what the global song's queries say, and every index out
+// of range gives 0 or null.
+void CheckSongHandleRecords(std::string &failure, const ZELTO_Song *song, const ZELTO_SongInfo &info) {
+    if (info.measureCount != ZELTO_GetMeasureCount() || info.trackCount != ZELTO_GetTrackCount() ||
+        info.noticeLineCount != ZELTO_GetNoticeLineCount())
+        Fail(failure, "ZELTO_SongGetInfo and the global queries disagree");
+    for (std::uint32_t line = 0; line <= info.noticeLineCount; ++line) {
+        const char *text = ZELTO_SongGetNoticeLine(song, line);
+        const char *global = ZELTO_GetNoticeLine(line);
+        if ((text == nullptr) != (global == nullptr) || (text != nullptr && std::strcmp(text, global) != 0))
+            Fail(failure, At("ZELTO_SongGetNoticeLine", line) + " differs from the global song's");
+    }
+    for (std::uint32_t line = 0; line <= lyricsLineCount; ++line) {
+        const char *text = ZELTO_SongGetLyricsLine(song, line);
+        const char *global = ZELTO_GetLyricsLine(line);
+        if ((text == nullptr) != (global == nullptr) || (text != nullptr && std::strcmp(text, global) != 0))
+            Fail(failure, At("ZELTO_SongGetLyricsLine", line) + " differs from the global song's");
+    }
+    for (std::uint32_t port = 0; port <= midiPortCount; ++port) {
+        for (std::uint32_t channel = 0; channel <= midiChannelCount; ++channel) {
+            ZELTO_MidiChannelInfo entry{};
+            const int found = ZELTO_SongGetMidiChannel(song, port, channel, &entry);
+            const ZELTO_MidiChannelInfo *global = ZELTO_GetMidiChannel(port, channel);
+            if (found != (global != nullptr ? 1 : 0) ||
+                (global != nullptr && (entry.instrument != global->instrument || entry.volume != global->volume ||
+                                       entry.tremolo != global->tremolo)))
+                Fail(failure, "ZELTO_SongGetMidiChannel(" + std::to_string(port) + ", " + std::to_string(channel) +
+                                  ") differs from the global song's");
+        }
+    }
+    for (std::uint32_t measure = 0; measure <= info.measureCount; ++measure) {
+        ZELTO_SongMeasure header{};
+        const int found = ZELTO_SongGetMeasure(song, measure, &header);
+        if (found != (measure < info.measureCount ? 1 : 0)) Fail(failure, At("ZELTO_SongGetMeasure", measure));
+        if (!found) continue;
+        const char *marker = ZELTO_GetMeasureMarkerText(measure);
+        if (header.keyNumerator != ZELTO_GetMeasureKeyNumerator(measure) ||
+            header.keyDenominator != ZELTO_GetMeasureKeyDenominator(measure) ||
+            header.repeatCount != ZELTO_GetMeasureRepeatCount(measure) ||
+            header.tonality != ZELTO_GetMeasureTonality(measure) ||
+            header.markerColor != ZELTO_GetMeasureMarkerColor(measure) ||
+            (header.markerText == nullptr) != (marker == nullptr) ||
+            (marker != nullptr && std::strcmp(marker, header.markerText) != 0))
+            Fail(failure, At("ZELTO_SongGetMeasure", measure) + " differs from the global queries");
+    }
+    for (std::uint32_t track = 0; track <= info.trackCount; ++track) {
+        ZELTO_SongTrack record{};
+        const int found = ZELTO_SongGetTrack(song, track, &record);
+        if (found != (track < info.trackCount ? 1 : 0)) Fail(failure, At("ZELTO_SongGetTrack", track));
+        if (!found) continue;
+        bool same = record.name != nullptr && std::strcmp(record.name, ZELTO_GetTrackName(track)) == 0 &&
+                    record.stringCount == ZELTO_GetTrackStringCount(track) &&
+                    record.midiPort == ZELTO_GetTrackMidiPort(track) &&
+                    record.midiChannel == ZELTO_GetTrackMidiChannel(track) &&
+                    record.effectsMidiChannel == ZELTO_GetTrackEffectsMidiChannel(track) &&
+                    record.fretCount == ZELTO_GetTrackFretCount(track) &&
+                    record.capoHeight == ZELTO_GetTrackCapoHeight(track) && record.color == ZELTO_GetTrackColor(track);
+        for (std::uint32_t string = 0; string < tuningCount; ++string)
+            same = same && record.tunings[string] == ZELTO_GetTrackTuning(track, string);
+        if (!same) Fail(failure, At("ZELTO_SongGetTrack", track) + " differs from the global queries");
+    }
+}
+
+// One rendering of a song handle, its buffer copied and released.
+Export RenderHandle(std::string &failure, ZELTO_Song *song, std::uint32_t rendering) {
+    Export done;
+    unsigned char *buffer = nullptr;
+    std::uint32_t size = hostSizeSentinel;
+    done.result = ZELTO_SongCreateMidiBuffer(song, rendering, &buffer, &size);
+    if ((done.result == ZELTO_SONG_OK) != (buffer != nullptr) || (buffer == nullptr && size != 0))
+        Fail(failure, "ZELTO_SongCreateMidiBuffer's result and buffer disagree");
+    if (buffer != nullptr) done.bytes.assign(buffer, buffer + size);
+    done.made = buffer != nullptr;
+    ZELTO_DestroyMidiBuffer(buffer);
+    return done;
+}
+
+// A budget of the file's own size gives the same file; one byte less is
+// refused as passing the size, with nothing handed out.
+void CheckSizeBudget(std::string &failure, ZELTO_Song *song, std::uint32_t rendering, const Export &whole) {
+    if (!whole.made) return;
+    const std::uint32_t fileSize = static_cast<std::uint32_t>(whole.bytes.size());
+    for (std::uint32_t budget : {fileSize, fileSize - 1}) {
+        unsigned char *buffer = nullptr;
+        std::uint32_t size = hostSizeSentinel;
+        std::uint32_t limit = hostSizeSentinel;
+        const std::int32_t result = ZELTO_SongCreateMidiBufferWithin(song, rendering, budget, &buffer, &size, &limit);
+        const bool fits = budget == fileSize;
+        if (fits && (result != ZELTO_SONG_OK || buffer == nullptr || size != fileSize ||
+                     std::memcmp(buffer, whole.bytes.data(), fileSize) != 0 || limit != ZELTO_SONG_LIMIT_NONE))
+            Fail(failure, "a rendering within a budget of its own size differs");
+        if (!fits && (result != ZELTO_SONG_TOO_LONG || buffer != nullptr || size != 0 || limit != ZELTO_SONG_LIMIT_SIZE))
+            Fail(failure, "a rendering one byte over its budget was not refused");
+        ZELTO_DestroyMidiBuffer(buffer);
+    }
 }
 
 // The same input through a song handle: it opens exactly when the global
-// load accepted it, and then every track's beats and notes, every block and
-// every curve read back with the counts the beats announce.
-void CheckSongHandle(std::string &failure, const std::string &path, bool loaded) {
+// load accepted it, and then every record agrees with the global queries,
+// every track's beats and notes, every block and every curve read back with
+// the counts the beats announce, and the renderings the fuzz limits allow are
+// made (and, by the input's length, one of them under a budget) for
+// comparison with the global exports.
+void CheckSongHandle(std::string &failure, const std::string &path, bool loaded, bool plainExportable,
+                     bool performedExportable, std::size_t inputSize, HandleRenderings &rendered) {
+    for (std::int32_t code = -1; code <= ZELTO_SONG_EMPTY + 1; ++code)
+        if (ZELTO_SongResultText(code) == nullptr) Fail(failure, "ZELTO_SongResultText gave null");
     ZELTO_Song *song = nullptr;
     const std::int32_t result = ZELTO_SongOpen(path.c_str(), &song);
     if ((result == ZELTO_SONG_OK) != loaded) Fail(failure, "ZELTO_SongOpen and ZELTO_Load disagree");
@@ -513,6 +639,17 @@ void CheckSongHandle(std::string &failure, const std::string &path, bool loaded)
     }
     ZELTO_SongInfo info{};
     ZELTO_SongGetInfo(song, &info);
+    CheckSongHandleRecords(failure, song, info);
+    if (plainExportable) {
+        rendered.plain = RenderHandle(failure, song, ZELTO_SONG_MIDI_PLAIN);
+        rendered.plainRan = true;
+        if (inputSize % 2 == 0) CheckSizeBudget(failure, song, ZELTO_SONG_MIDI_PLAIN, rendered.plain);
+    }
+    if (performedExportable) {
+        rendered.performed = RenderHandle(failure, song, ZELTO_SONG_MIDI_PERFORMED);
+        rendered.performedRan = true;
+        if (inputSize % 2 == 1) CheckSizeBudget(failure, song, ZELTO_SONG_MIDI_PERFORMED, rendered.performed);
+    }
     for (std::uint32_t track = 0; track < info.trackCount; ++track) {
         std::uint32_t beatCount = 0, noteCount = 0;
         ZELTO_SongGetBeats(song, track, 0, info.measureCount, nullptr, 0, &beatCount, nullptr, 0, &noteCount, nullptr);
@@ -560,13 +697,17 @@ Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits 
     std::string &failure = outcome.failure;
     const KnownGoodSong &knownGood = TheKnownGoodSong();
     if (ZELTO_GetTitle() != nullptr) ZELTO_Unload();  // a caller's song left over: start clean
+    ZELTO_Init();  // as a host starts; with no song loaded it holds nothing
     CheckNoSong(failure, "before the load");
 
     const std::string &path = WriteInput(data, size);
     const int loaded = ZELTO_Load(path.c_str());
     if (loaded != 0 && loaded != 1) Fail(failure, "ZELTO_Load returned " + std::to_string(loaded));
     outcome.loaded = loaded == 1;
-    CheckSongHandle(failure, path, outcome.loaded);
+    const bool plainExportable = outcome.loaded && IsExportWithinLimits(limits);
+    const bool performedExportable = plainExportable && IsPerformedWithinLimits(limits);
+    HandleRenderings rendered;
+    CheckSongHandle(failure, path, outcome.loaded, plainExportable, performedExportable, size, rendered);
 
     if (!outcome.loaded) {
         CheckNoSong(failure, "after a failed load");
@@ -576,8 +717,8 @@ Outcome CheckSongBytes(const std::uint8_t *data, std::size_t size, const Limits 
         if (ZELTO_GetTitle() != title) Fail(failure, "a second ZELTO_Load changed the loaded song");
         CheckLoadedSong(failure);
         const std::string before = SongText::Describe(*Talvoren::theFileStruct);
-        if (IsExportWithinLimits(limits)) {
-            CheckExports(failure, outcome, limits);
+        if (plainExportable) {
+            CheckExports(failure, outcome, performedExportable, rendered);
             CheckLoadedSong(failure);
             if (SongText::Describe(*Talvoren::theFileStruct) != before) Fail(failure, "the export changed the song");
         }

@@ -1,7 +1,10 @@
 // song_check.h - one hostile input through the whole public interface: load,
 // every query at every index and at the boundaries, two MIDI exports and two
 // performed renderings checked by the strict MIDI reader, release, and a
-// known good song loaded after it. The loaded song's records are read to
+// known good song loaded after it; and the same input as a song handle,
+// every handle function called and compared with the global song. Every
+// function that libzelto.so exports is called here (the test
+// fuzz_target_calls_every_export holds the list to both export tables). The loaded song's records are read to
 // compare it before and after the exports and to count an export's cost
 // before it runs.
 // Shared by the libFuzzer target, the corpus replay driver and its tests.
@@ -19,11 +22,13 @@ namespace fuzzcheck {
 // skipped while the rest of the checks still run. The costs are those the
 // library bounds for its render limits, with far smaller bounds.
 struct Limits {
-    std::size_t largestInput = 64 * 1024;
+    // The largest real songs are about 110 KB, and so are the largest seeds.
+    std::size_t largestInput = 128 * 1024;
     // Measures played (repeats expanded) x (tracks + 1).
     std::uint64_t largestMeasureVisits = 200000;
-    // An upper bound of the event bytes one conversion can append.
-    std::uint64_t largestEventBytes = 1u << 20;
+    // An upper bound of the event bytes one conversion can append: a song
+    // the size of the largest seeds renders within it.
+    std::uint64_t largestEventBytes = 1u << 22;
 };
 
 // What one run did, for the replay driver's summary and for tests.

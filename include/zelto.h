@@ -19,8 +19,9 @@
  * null; every index is an unsigned 32-bit value counted from 0 and an index
  * out of range gives 0 or null; returned strings and channel entries point
  * into the loaded song and stay valid until ZELTO_Unload or ZELTO_Free.
- * The library keeps one global song and takes no locks: call it from one
- * thread at a time.
+ * ZELTO_CreateMidiBuffer returns 0 and writes nothing when either pointer
+ * is null. The library keeps one global song and takes no locks: call it
+ * from one thread at a time.
  */
 #ifndef ZELTO_H
 #define ZELTO_H

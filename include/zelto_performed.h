@@ -22,8 +22,8 @@ extern "C" {
 
 /*
  * The same contract as ZELTO_CreateMidiBuffer: 0 with *buffer and *size
- * untouched when no song is loaded, when the song has too many tracks for one
- * file or when the model cannot be set up; otherwise 1 with the buffer and
+ * untouched when no song is loaded, when buffer or size is null, when the
+ * song has too many tracks for one file or when the model cannot be set up; otherwise 1 with the buffer and
  * its size, or with a null buffer and size 0 when the song cannot be rendered
  * within the render limits or the buffer cannot be allocated. Give the buffer
  * back with ZELTO_DestroyMidiBuffer.

@@ -32,6 +32,7 @@ ZELTO_SO_EXPORT(zelto_song.h, ZELTO_SongGetChordDiagram)
 ZELTO_SO_EXPORT(zelto_song.h, ZELTO_SongGetBend)
 ZELTO_SO_EXPORT(zelto_song.h, ZELTO_SongGetTremoloBar)
 ZELTO_SO_EXPORT(zelto_song.h, ZELTO_SongCreateMidiBuffer)
+ZELTO_SO_EXPORT(zelto_song.h, ZELTO_SongCreateMidiBufferWithin)
 
 /* The song as a MusicXML document (zelto_musicxml.h). */
 ZELTO_SO_EXPORT(zelto_musicxml.h, ZELTO_SongCreateMusicXml)

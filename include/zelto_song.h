@@ -43,10 +43,11 @@
  *   and are released with ZELTO_DestroyMidiBuffer (zelto.h); they do not
  *   depend on the song and stay valid after it is closed.
  * - Threads: different songs may be opened, read, rendered and closed on
- *   different threads at the same time. One song may be read from several
- *   threads at once, but rendering writes the song's working state: do not
- *   render a song while another thread reads or renders the same song.
- *   The global song of zelto.h is a separate song, with its one-thread rule.
+ *   different threads at the same time. One song may be read and rendered
+ *   from several threads at once (each rendering gets the same bytes as
+ *   alone); only ZELTO_SongClose must wait until every other call on the
+ *   song has returned. The global song of zelto.h is a separate song, with
+ *   its one-thread rule.
  */
 #ifndef ZELTO_SONG_H
 #define ZELTO_SONG_H
@@ -67,7 +68,21 @@ extern "C" {
 #define ZELTO_SONG_CUT_OFF 4          /* the file ends before the song it announces */
 #define ZELTO_SONG_DAMAGED 5          /* the file holds a value the format does not allow */
 #define ZELTO_SONG_OUT_OF_MEMORY 6    /* the song or the rendering did not fit in memory */
-#define ZELTO_SONG_TOO_LONG 7         /* the rendering passes the render limits (or its working memory) */
+#define ZELTO_SONG_TOO_LONG 7         /* the rendering passes the render limits or the caller's size budget */
+#define ZELTO_SONG_CANNOT_READ 8      /* the file opened but cannot be read: a folder, or a read error */
+#define ZELTO_SONG_EMPTY 9            /* the file holds no byte */
+
+/* The limit a rendering refused with ZELTO_SONG_TOO_LONG passed
+ * (ZELTO_SongCreateMidiBufferWithin). */
+#define ZELTO_SONG_LIMIT_NONE 0     /* none: the rendering succeeded, or failed otherwise */
+#define ZELTO_SONG_LIMIT_TICKS 1    /* it lasts more than 268435455 ticks */
+#define ZELTO_SONG_LIMIT_MEASURES 2 /* it plays more than 16777216 measures, each counted once per
+                                       track and once for the tempo track */
+#define ZELTO_SONG_LIMIT_EVENTS 3   /* its events might pass 2^28 bytes (plain), or it plays more
+                                       than 16777216 events (performed) */
+#define ZELTO_SONG_LIMIT_TEXT 4     /* its title, track names and markers pass 2^26 bytes (performed) */
+#define ZELTO_SONG_LIMIT_TRACKS 5   /* it has more tracks than one MIDI file holds */
+#define ZELTO_SONG_LIMIT_SIZE 6     /* the file would be larger than the caller's largestSize */
 
 /* The plain rendering of ZELTO_CreateMidiBuffer, and the performed one. */
 #define ZELTO_SONG_MIDI_PLAIN 0
@@ -298,6 +313,18 @@ ZELTO_API int32_t ZELTO_SongGetTremoloBar(const ZELTO_Song *song, uint32_t measu
  * *size 0 (when the pointers are not null). */
 ZELTO_API int32_t ZELTO_SongCreateMidiBuffer(ZELTO_Song *song, uint32_t rendering, unsigned char **buffer,
                                              uint32_t *size);
+
+/* ZELTO_SongCreateMidiBuffer within a size budget, for hosts that bound
+ * their work before it starts (a song of a few kilobytes may render to
+ * hundreds of megabytes): a rendering whose file would be larger than
+ * largestSize bytes is refused with ZELTO_SONG_TOO_LONG, and stops as soon as
+ * the file it builds passes the budget (the plain rendering after the
+ * measure, the performed one after the track's measure that passes it), so
+ * its memory and time stay near the budget. largestSize 0 sets no budget.
+ * With limit not null, *limit is set to the ZELTO_SONG_LIMIT_ value of the
+ * limit a ZELTO_SONG_TOO_LONG rendering passed, else ZELTO_SONG_LIMIT_NONE. */
+ZELTO_API int32_t ZELTO_SongCreateMidiBufferWithin(ZELTO_Song *song, uint32_t rendering, uint32_t largestSize,
+                                                   unsigned char **buffer, uint32_t *size, uint32_t *limit);
 
 #ifdef __cplusplus
 }

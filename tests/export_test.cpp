@@ -14,6 +14,7 @@
 #include "gp4_writer.h"
 #include "smf_check.h"
 #include "zelto.h"
+#include "zelto_performed.h"
 
 namespace {
 
@@ -214,6 +215,23 @@ TEST(MidiExport, NoSongLeavesHostVariablesUntouched) {
     EXPECT_EQ(ZELTO_CreateMidiBuffer(&buffer, &size), 0);
     EXPECT_EQ(buffer, &sentinel);
     EXPECT_EQ(size, 12345u);
+}
+
+// A null address for either output is refused with a song loaded, by both
+// renderings, and the other output is left as it was.
+TEST(MidiExport, NullOutputPointersAreRefusedAndNothingIsWritten) {
+    ASSERT_TRUE(LoadSong(gp4::MinimalSong()));
+    for (auto render : {ZELTO_CreateMidiBuffer, ZELTO_CreatePerformedMidiBuffer}) {
+        unsigned char sentinel = 0;
+        unsigned char *buffer = &sentinel;
+        std::uint32_t size = 12345;
+        EXPECT_EQ(render(nullptr, &size), 0);
+        EXPECT_EQ(size, 12345u);
+        EXPECT_EQ(render(&buffer, nullptr), 0);
+        EXPECT_EQ(buffer, &sentinel);
+        EXPECT_EQ(render(nullptr, nullptr), 0);
+    }
+    ZELTO_Unload();
 }
 
 TEST(MidiExport, BufferOutlivesTheSongAndNullIsReleasedHarmlessly) {

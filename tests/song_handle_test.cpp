@@ -2,6 +2,8 @@
 // record read back against the song the test-side writer wrote, bounds,
 // failed opens, two songs at once, and renderings equal to the global song's.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -267,7 +269,15 @@ TEST(SongHandle, AFailedOpenSaysWhy) {
     EXPECT_EQ(song, nullptr);
     EXPECT_EQ(ZELTO_SongOpen(WriteSongFile(gp4::Song(), "empty").c_str(), &song), ZELTO_SONG_OK);
     ZELTO_SongClose(song);
-    EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile({}, "nothing").c_str(), &song), ZELTO_SONG_OTHER_VERSION);
+    // A file without bytes, and a folder, are said as such, not as another version.
+    const std::string nothing = gp4::WriteTempFile({}, "nothing");
+    EXPECT_EQ(ZELTO_SongOpen(nothing.c_str(), &song), ZELTO_SONG_EMPTY);
+    const std::string folder = nothing + ".folder";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    EXPECT_EQ(ZELTO_SongOpen(folder.c_str(), &song), ZELTO_SONG_CANNOT_READ);
+    EXPECT_EQ(song, nullptr);
+    rmdir(folder.c_str());
+    gp4::RemoveTempFile(nothing);
     gp4::Song badChord = gp4::MinimalSong();
     badChord.beats[0][0][0].flags |= gp4::BeatBits::Chord;
     badChord.beats[0][0][0].chord.format = 2;
@@ -277,8 +287,15 @@ TEST(SongHandle, AFailedOpenSaysWhy) {
     gp4::Bytes cut(whole.begin(), whole.end() - 3);
     EXPECT_EQ(ZELTO_SongOpen(gp4::WriteTempFile(cut, "cut").c_str(), &song), ZELTO_SONG_CUT_OFF);
     EXPECT_EQ(song, nullptr);
+    // Every prefix past the version field is cut off, wherever it ends (in
+    // a string's text too), never out of memory.
+    for (std::size_t length = 31; length < whole.size(); ++length) {
+        const std::string path = gp4::WriteTempFile(gp4::Bytes(whole.begin(), whole.begin() + length), "prefix");
+        ASSERT_EQ(ZELTO_SongOpen(path.c_str(), &song), ZELTO_SONG_CUT_OFF) << length;
+        gp4::RemoveTempFile(path);
+    }
 
-    for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_TOO_LONG; ++result)
+    for (std::int32_t result = ZELTO_SONG_OK; result <= ZELTO_SONG_EMPTY; ++result)
         EXPECT_STRNE(ZELTO_SongResultText(result), ZELTO_SongResultText(-1)) << result;
 }
 
@@ -322,6 +339,85 @@ TEST(SongHandle, TwoSongsOpenAtOnceStayApart) {
 
 TEST(SongHandle, WorksFromPlainC) {
     EXPECT_EQ(ZeltoSongHandleCHost(WriteSongFile(gp4::FeatureRichSong(), "c-host").c_str()), 0);
+}
+
+}  // namespace
+
+namespace {
+
+struct Budgeted {
+    std::int32_t result = -1;
+    std::uint32_t limit = 99;
+    std::vector<unsigned char> bytes;
+    bool nullBuffer = false;
+};
+
+Budgeted RenderWithin(ZELTO_Song *song, std::uint32_t rendering, std::uint32_t largestSize) {
+    Budgeted made;
+    unsigned char *buffer = reinterpret_cast<unsigned char *>(&made);
+    std::uint32_t size = 7;
+    made.result = ZELTO_SongCreateMidiBufferWithin(song, rendering, largestSize, &buffer, &size, &made.limit);
+    made.nullBuffer = buffer == nullptr && size == 0;
+    if (buffer != nullptr) made.bytes.assign(buffer, buffer + size);
+    ZELTO_DestroyMidiBuffer(buffer);
+    return made;
+}
+
+// A budget of the file's own size passes, one byte less is refused with the
+// size as the limit passed, and no budget is the plain call; a budget far
+// below the file stops early, both renderings alike.
+TEST(SongHandle, SizeBudgetRefusesTheFileThatPassesIt) {
+    gp4::Song written = gp4::FeatureRichSong();
+    written.measures.resize(200);
+    written.beats.resize(200, std::vector<std::vector<gp4::Beat>>(written.tracks.size()));
+    for (auto &measure : written.beats)
+        for (auto &track : measure)
+            if (track.empty()) track.assign(8, gp4::NoteBeat(gp4::Duration::Eighth, {{1, 3}, {2, 5}}));
+    OpenSong opened(WriteSongFile(written, "budget"));
+    ASSERT_EQ(opened.result, ZELTO_SONG_OK);
+    for (std::uint32_t rendering : {ZELTO_SONG_MIDI_PLAIN, ZELTO_SONG_MIDI_PERFORMED}) {
+        const std::vector<unsigned char> whole = Render(opened.song, rendering);
+        ASSERT_GT(whole.size(), 4096u);
+        const std::uint32_t fileSize = static_cast<std::uint32_t>(whole.size());
+        for (std::uint32_t budget : {0u, fileSize, fileSize + 1}) {
+            const Budgeted made = RenderWithin(opened.song, rendering, budget);
+            EXPECT_EQ(made.result, ZELTO_SONG_OK) << rendering << " " << budget;
+            EXPECT_EQ(made.limit, ZELTO_SONG_LIMIT_NONE);
+            EXPECT_EQ(made.bytes, whole);
+        }
+        for (std::uint32_t budget : {fileSize - 1, 1024u, 1u}) {
+            const Budgeted made = RenderWithin(opened.song, rendering, budget);
+            EXPECT_EQ(made.result, ZELTO_SONG_TOO_LONG) << rendering << " " << budget;
+            EXPECT_EQ(made.limit, ZELTO_SONG_LIMIT_SIZE);
+            EXPECT_TRUE(made.nullBuffer);
+        }
+    }
+    std::uint32_t limit = 99;
+    unsigned char *buffer = nullptr;
+    EXPECT_EQ(ZELTO_SongCreateMidiBufferWithin(opened.song, 0, 0, &buffer, nullptr, &limit),
+              ZELTO_SONG_INVALID_ARGUMENT);
+    EXPECT_EQ(limit, ZELTO_SONG_LIMIT_NONE);
+}
+
+// A song past a render limit says which one, whatever the budget.
+TEST(SongHandle, RenderLimitPassedIsNamed) {
+    gp4::Song written = gp4::MinimalSong();
+    gp4::MeasureHeader first = gp4::TimeSignature(4, 4);
+    first.flags |= gp4::MeasureBits::BeginRepeat | gp4::MeasureBits::EndRepeat;
+    first.repeatCount = 255;
+    gp4::MeasureHeader closing;
+    closing.flags = gp4::MeasureBits::EndRepeat;
+    closing.repeatCount = 255;
+    written.measures.assign(150, closing);
+    written.measures[0] = first;
+    written.beats.assign(150, {{}});
+    OpenSong opened(WriteSongFile(written, "ticks"));
+    ASSERT_EQ(opened.result, ZELTO_SONG_OK);
+    for (std::uint32_t rendering : {ZELTO_SONG_MIDI_PLAIN, ZELTO_SONG_MIDI_PERFORMED}) {
+        const Budgeted made = RenderWithin(opened.song, rendering, 1u << 20);
+        EXPECT_EQ(made.result, ZELTO_SONG_TOO_LONG);
+        EXPECT_EQ(made.limit, ZELTO_SONG_LIMIT_TICKS);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // song_threads_test.cpp - song handles on four threads at once, each loading,
-// reading and rendering a song of its own over and over, give what the same
-// songs give one at a time.
+// reading and rendering a song of its own over and over, and one song
+// rendered on four threads at once, give what the same songs give one at a
+// time.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -96,6 +97,55 @@ TEST(SongThreads, FourThreadsLoadReadAndRenderAsOneAtATime) {
     }
     for (std::thread &thread : threads) thread.join();
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+// Both renderings of one open song, as the caller's bytes; empty when it fails.
+std::vector<unsigned char> Render(ZELTO_Song *song, std::uint32_t rendering) {
+    unsigned char *buffer = nullptr;
+    std::uint32_t size = 0;
+    std::vector<unsigned char> bytes;
+    if (ZELTO_SongCreateMidiBuffer(song, rendering, &buffer, &size) == ZELTO_SONG_OK)
+        bytes.assign(buffer, buffer + size);
+    ZELTO_DestroyMidiBuffer(buffer);
+    return bytes;
+}
+
+// The plain rendering walks the repeats with pass counters: four threads
+// walking one song's repeats at once must each hear every pass.
+TEST(SongThreads, OneSongRenderedOnFourThreadsAsOnOne) {
+    gp4::Song written = LongSong(1);
+    written.measures[10].flags |= gp4::MeasureBits::BeginRepeat;
+    written.measures[40].flags |= gp4::MeasureBits::EndRepeat;
+    written.measures[40].repeatCount = 3;
+    written.measures[90].flags |= gp4::MeasureBits::EndRepeat;
+    written.measures[90].repeatCount = 2;
+    const std::string path = gp4::WriteTempFile(gp4::WriteSong(written), "one-song");
+    ZELTO_Song *song = nullptr;
+    ASSERT_EQ(ZELTO_SongOpen(path.c_str(), &song), ZELTO_SONG_OK);
+    gp4::RemoveTempFile(path);
+    const std::vector<unsigned char> plain = Render(song, ZELTO_SONG_MIDI_PLAIN);
+    const std::vector<unsigned char> performed = Render(song, ZELTO_SONG_MIDI_PERFORMED);
+    ASSERT_FALSE(plain.empty());
+    ASSERT_FALSE(performed.empty());
+
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 4; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int round = 0; round < 8; ++round) {
+                if (Render(song, ZELTO_SONG_MIDI_PLAIN) != plain) ++mismatches;
+                // Half the threads mix in the performed rendering and the queries.
+                if (thread % 2 == 0) continue;
+                if (Render(song, ZELTO_SONG_MIDI_PERFORMED) != performed) ++mismatches;
+                ZELTO_SongMeasure header{};
+                if (!ZELTO_SongGetMeasure(song, 40, &header) || header.repeatCount != 3) ++mismatches;
+            }
+        });
+    }
+    for (std::thread &thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(Render(song, ZELTO_SONG_MIDI_PLAIN), plain);
+    ZELTO_SongClose(song);
 }
 
 }  // namespace

@@ -329,12 +329,13 @@ int RunInfo(const CommandLine &line) {
     if (line.notes && !line.json) return UsageError("info", "--notes goes with --json");
     fs::path songPath = line.operands[0];
     std::string problem;
-    if (!LoadSong(songPath, problem)) {
+    const fs::path readPath = ReadableSongPath(songPath, problem);
+    if (readPath.empty() || !LoadSong(readPath, problem)) {
         ReportSongError(songPath, problem);
         return exitSongFailed;
     }
     std::vector<std::string> trackMeasures;
-    if (line.notes && !TrackNotesJson(songPath, "    ", trackMeasures, problem)) {
+    if (line.notes && !TrackNotesJson(readPath, "    ", trackMeasures, problem)) {
         ZELTO_Unload();
         ReportSongError(songPath, problem);
         return exitSongFailed;

@@ -3,8 +3,11 @@
 // This file holds the help texts, the option parsing and main.
 //
 // The tool uses the library only through its public C interfaces, zelto.h and
-// (for info --notes) zelto_song.h.
+// zelto_song.h (for info --notes, and for the renderings of zelto midi).
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tool.h"
@@ -56,7 +59,7 @@ const char infoHelp[] =
     "  zelto info --json --notes song.gp4 > song.json\n";
 
 const char midiHelp[] =
-    "Usage: zelto midi [--plain] [-f] [-o OUT] SONG.gp4|DIR ...\n"
+    "Usage: zelto midi [--plain] [-f] [--max-size BYTES] [-o OUT] SONG.gp4|DIR ...\n"
     "\n"
     "Writes each song as a Standard MIDI File (format 1, 480 ticks per quarter).\n"
     "By default the song is performed as a guitarist plays it: alternative\n"
@@ -79,6 +82,9 @@ const char midiHelp[] =
     "                     '-' writes the one song's MIDI data to standard output\n"
     "  --plain            the plain export instead of the performed rendering\n"
     "  -f, --force        overwrite existing MIDI files\n"
+    "  --max-size BYTES   refuse a song whose MIDI file would be larger (a number,\n"
+    "                     or with K or M for KiB or MiB; 0 for no limit; 32M by\n"
+    "                     default, far above any real song)\n"
     "  -h, --help         show this help\n"
     "\n"
     "Examples:\n"
@@ -87,6 +93,25 @@ const char midiHelp[] =
     "  zelto midi song.gp4 -o - | timidity -    # plays it at once\n"
     "  zelto midi a.gp4 b.gp4 songs/ -o midi/   # midi/a.mid, midi/b.mid, and one\n"
     "                                           # file per song found in songs/\n";
+
+// A byte count as --max-size takes it: digits, then K (KiB) or M (MiB) or
+// nothing; false when it is not one or does not fit 32 bits.
+bool ParseByteCount(const std::string &text, std::uint32_t &bytes) {
+    std::uint64_t value = 0;
+    std::size_t position = 0;
+    for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position) {
+        value = value * 10 + static_cast<std::uint64_t>(text[position] - '0');
+        if (value > UINT32_MAX) return false;
+    }
+    if (position == 0) return false;
+    const std::string unit = text.substr(position);
+    if (unit == "K" || unit == "k") value <<= 10;
+    else if (unit == "M" || unit == "m") value <<= 20;
+    else if (!unit.empty()) return false;
+    if (value > UINT32_MAX) return false;
+    bytes = static_cast<std::uint32_t>(value);
+    return true;
+}
 
 // Parses the options of a command; returns false (after reporting) on error.
 bool ParseCommandOptions(int argumentCount, char **arguments, int first, CommandLine &line) {
@@ -109,6 +134,20 @@ bool ParseCommandOptions(int argumentCount, char **arguments, int first, Command
             line.force = true;
         } else if (line.command == "midi" && argument == "--plain") {
             line.plain = true;
+        } else if (line.command == "midi" && (argument == "--max-size" || argument.rfind("--max-size=", 0) == 0)) {
+            std::string value;
+            if (argument != "--max-size") {
+                value = argument.substr(11);
+            } else if (index + 1 < argumentCount) {
+                value = arguments[++index];
+            } else {
+                UsageError(line.command, "option --max-size needs a number of bytes");
+                return false;
+            }
+            if (!ParseByteCount(value, line.maxSize)) {
+                UsageError(line.command, "--max-size takes a number of bytes (with K or M), not '" + value + "'");
+                return false;
+            }
         } else if (line.command == "midi" &&
                    (argument == "-o" || argument == "--output" || argument.rfind("--output=", 0) == 0)) {
             if (line.outputGiven) {
@@ -148,10 +187,16 @@ int RunHelp(const std::string &topic) {
     else if (topic == "info") std::fputs(infoHelp, stdout);
     else if (topic == "midi") std::fputs(midiHelp, stdout);
     else return UsageError("", "no help for '" + topic + "': unknown command");
-    return exitSuccess;
+    return FinishStandardOutput("the help");
 }
 
 }  // namespace
+
+int FinishStandardOutput(const char *what) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return exitSuccess;
+    std::fprintf(stderr, "zelto: cannot write %s: %s\n", what, std::strerror(errno));
+    return exitSongFailed;
+}
 
 int UsageError(const std::string &command, const std::string &message) {
     std::fprintf(stderr, "zelto: %s\n", message.c_str());
@@ -171,7 +216,7 @@ int main(int argumentCount, char **arguments) {
     if (first == "-h" || first == "--help") return RunHelp("");
     if (first == "--version" || first == "-V") {
         std::printf("zelto %s\n", ZELTO_VERSION);
-        return exitSuccess;
+        return FinishStandardOutput("the version");
     }
     if (first == "help") {
         if (argumentCount > 3) return UsageError("", "help takes at most one command");

@@ -13,7 +13,7 @@
 
 #include "text.h"
 #include "zelto.h"
-#include "zelto_performed.h"
+#include "zelto_song.h"
 
 namespace fs = std::filesystem;
 
@@ -43,20 +43,44 @@ bool HasSongExtension(const fs::path &path) {
 // The MIDI file's name for a song: the song's name with .mid for its extension.
 fs::path MidiName(const fs::path &song) { return song.filename().replace_extension(".mid"); }
 
-// The songs of a folder and its subfolders (files ending in .gp4, in any
-// case), in name order so that every run goes the same way.
-std::vector<fs::path> FindSongs(const fs::path &folder, std::string &problem) {
-    std::vector<fs::path> songs;
+// An entry found in a folder: a song, or a folder or entry that could not be
+// read, with the reason.
+struct FoundEntry {
+    fs::path path;
+    std::string problem;  // empty for a song
+    bool operator<(const FoundEntry &other) const { return path < other.path; }
+};
+
+// Adds the songs of a folder and its subfolders (files ending in .gp4, in any
+// case) to `found`, and every subfolder or entry that cannot be read, so that
+// no song goes unmentioned. Links to folders are not followed (no loops).
+void FindSongsIn(const fs::path &folder, std::vector<FoundEntry> &found) {
     std::error_code error;
-    fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error);
-    for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
+    fs::directory_iterator entry(folder, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
         std::error_code typeError;
-        if (entry->is_regular_file(typeError) && HasSongExtension(entry->path()))
-            songs.push_back(entry->path());
+        const fs::file_status linkStatus = entry->symlink_status(typeError);
+        if (!typeError && fs::is_directory(linkStatus)) {
+            FindSongsIn(entry->path(), found);
+            continue;
+        }
+        if (!HasSongExtension(entry->path())) continue;
+        const bool regular = entry->is_regular_file(typeError);
+        if (typeError)
+            found.push_back({entry->path(), "cannot read: " + typeError.message()});
+        else if (regular)
+            found.push_back({entry->path(), ""});
     }
-    if (error) problem = "cannot read the folder: " + error.message();
-    std::sort(songs.begin(), songs.end());
-    return songs;
+    if (error) found.push_back({folder, "cannot read the folder: " + error.message()});
+}
+
+// The songs of a folder, and what could not be read, in name order so that
+// every run goes the same way.
+std::vector<FoundEntry> FindSongs(const fs::path &folder) {
+    std::vector<FoundEntry> found;
+    FindSongsIn(folder, found);
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 // ---------------------------------------------------------------------------
@@ -93,99 +117,57 @@ void DrawProgress(Progress &progress, const fs::path &current) {
 // ---------------------------------------------------------------------------
 // Rendering a song, and why a rendering failed.
 
-// The export refuses a song whose playing order passes one of these limits,
-// and so does a song whose events might pass 2^28 bytes. The first two follow
-// from the public queries: the export's 480 ticks per quarter note make 30
-// ticks per sixty-fourth.
-constexpr std::uint64_t largestSongTicks = 0x0FFFFFFF;
-constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;  // measures played × (tracks + 1)
-constexpr std::uint64_t ticksPerSixtyFourth = 30;
-constexpr std::uint32_t fallbackDenominator = 4;  // plays a denominator of 0
-
-// Walks the loaded song's playing order as the export does (an end of repeat
-// with passes left goes back to the nearest begin of repeat at or before it,
-// else to the first measure) and says which limit the song passes, or an
-// empty text when it passes neither. Stops as soon as one is passed, so the
-// work is bounded by the limits themselves.
-std::string FindPassedRenderLimit() {
-    // What the walk needs of each measure, asked once: a repeat may play a
-    // measure millions of times.
-    struct MeasureSteps {
-        bool numeratorGiven, denominatorGiven;
-        std::uint32_t numerator, denominator;
-        std::uint32_t repeatCount;  // times an end of repeat here goes back; 0 without one
-        std::uint32_t repeatStart;  // where an end of repeat here goes back to
-        std::uint32_t repeatsPlayed;
-    };
-    const std::uint32_t measureCount = ZELTO_GetMeasureCount();
-    const std::uint64_t chunkCount = std::uint64_t{ZELTO_GetTrackCount()} + 1;
-    std::vector<MeasureSteps> steps(measureCount);
-    for (std::uint32_t measure = 0, start = 0; measure < measureCount; ++measure) {
-        if (ZELTO_IsMeasureBeginRepeatPresent(measure)) start = measure;
-        const bool endsRepeat = ZELTO_IsMeasureEndRepeatPresent(measure);
-        steps[measure] = {ZELTO_IsMeasureKeyNumeratorPresent(measure) != 0,
-                          ZELTO_IsMeasureKeyDenominatorPresent(measure) != 0,
-                          ZELTO_GetMeasureKeyNumerator(measure),
-                          ZELTO_GetMeasureKeyDenominator(measure),
-                          endsRepeat ? ZELTO_GetMeasureRepeatCount(measure) : 0,
-                          start,
-                          0};
-    }
-    std::uint32_t numerator = 0, denominator = 0;
-    std::uint64_t ticks = 0, measureVisits = 0;
-    for (std::uint32_t measure = 0; measure < measureCount;) {
-        MeasureSteps &step = steps[measure];
-        if (step.numeratorGiven) numerator = step.numerator;
-        if (step.denominatorGiven) denominator = step.denominator;
-        const std::uint32_t usedDenominator = denominator == 0 ? fallbackDenominator : denominator;
-        ticks += ticksPerSixtyFourth * ((std::uint64_t{numerator} * 64) / usedDenominator);
-        measureVisits += chunkCount;
-        if (ticks > largestSongTicks) return "it lasts more than " + Number(largestSongTicks) + " ticks";
-        if (measureVisits > largestMeasureVisits)
-            return "it plays more than " + Number(largestMeasureVisits) +
-                   " measures, counting each once per track and once for the tempo track";
-        if (step.repeatsPlayed < step.repeatCount) {
-            ++step.repeatsPlayed;
-            measure = step.repeatStart;
-        } else {
-            ++measure;
+// What the rendering's refusal means, in the user's terms; the numbers are
+// the render limits of zelto_song.h.
+std::string RenderProblem(std::int32_t result, std::uint32_t limit, bool plain, std::uint32_t maxSize) {
+    const std::string tooLong = "the song is too long to render (";
+    if (result == ZELTO_SONG_TOO_LONG) {
+        switch (limit) {
+        case ZELTO_SONG_LIMIT_TICKS: return tooLong + "it lasts more than 268435455 ticks)";
+        case ZELTO_SONG_LIMIT_MEASURES:
+            return tooLong + "it plays more than 16777216 measures, counting each once per track and once "
+                             "for the tempo track)";
+        case ZELTO_SONG_LIMIT_EVENTS:
+            return tooLong + (plain ? "its events might pass 268435456 bytes)" : "it plays more than 16777216 events)");
+        case ZELTO_SONG_LIMIT_TEXT: return tooLong + "its title, track names and markers pass 67108864 bytes)";
+        case ZELTO_SONG_LIMIT_TRACKS: return tooLong + "it has more tracks than one MIDI file holds)";
+        case ZELTO_SONG_LIMIT_SIZE:
+            return "the MIDI file would be larger than --max-size (" + Number(maxSize) + " bytes)";
+        default: break;
         }
     }
-    return "";
+    return ZELTO_SongResultText(result);
 }
 
-// Renders the loaded song: the one place the tool asks for its MIDI file,
-// performed or (plain) the library's plain export. The library answers 0, or
-// 1 with a null buffer, both when the song is too long to render and when
-// memory ran out; the walk above tells the first apart where the public
-// queries can show it.
-bool RenderMidi(bool plain, unsigned char *&buffer, std::uint32_t &size, std::string &problem) {
-    buffer = nullptr;
-    size = 0;
-    const int made = plain ? ZELTO_CreateMidiBuffer(&buffer, &size) : ZELTO_CreatePerformedMidiBuffer(&buffer, &size);
-    if (made && buffer != nullptr) return true;
-    buffer = nullptr;
-    const std::string passedLimit = FindPassedRenderLimit();
-    problem = passedLimit.empty()
-                  ? "cannot render the MIDI file: the song is too long to render, or memory ran out"
-                  : "cannot render the MIDI file: the song is too long to render (" + passedLimit + ")";
+// Renders the open song: the one place the tool asks for its MIDI file,
+// performed or (plain) the library's plain export, within the size budget.
+bool RenderMidi(ZELTO_Song *song, bool plain, std::uint32_t maxSize, unsigned char *&buffer, std::uint32_t &size,
+                std::string &problem) {
+    std::uint32_t limit = ZELTO_SONG_LIMIT_NONE;
+    const std::int32_t result = ZELTO_SongCreateMidiBufferWithin(
+        song, plain ? ZELTO_SONG_MIDI_PLAIN : ZELTO_SONG_MIDI_PERFORMED, maxSize, &buffer, &size, &limit);
+    if (result == ZELTO_SONG_OK) return true;
+    problem = "cannot render the MIDI file: " + RenderProblem(result, limit, plain, maxSize);
     return false;
 }
 
 // Converts one song; returns true when its MIDI file is in place.
-bool ConvertSong(const Conversion &conversion, bool force, bool plain, std::string &problem) {
-    if (!LoadSong(conversion.song, problem)) return false;
-    unsigned char *buffer;
-    std::uint32_t size;
-    bool rendered = RenderMidi(plain, buffer, size, problem);
-    ZELTO_Unload();
+bool ConvertSong(const Conversion &conversion, const CommandLine &line, std::string &problem) {
+    const fs::path readPath = ReadableSongPath(conversion.song, problem);
+    if (readPath.empty()) return false;
+    ZELTO_Song *song = OpenSong(readPath, problem);
+    if (song == nullptr) return false;
+    unsigned char *buffer = nullptr;
+    std::uint32_t size = 0;
+    bool rendered = RenderMidi(song, line.plain, line.maxSize, buffer, size, problem);
+    ZELTO_SongClose(song);
     if (!rendered) return false;
 
     bool written;
     if (conversion.output.empty()) {
         written = WriteStandardOutput(buffer, size, problem);
     } else {
-        written = WriteOutputFile(conversion.output, buffer, size, force, problem);
+        written = WriteOutputFile(conversion.output, buffer, size, line.force, problem);
         if (!written) problem = DisplayPath(conversion.output) + ": " + problem;
     }
     ZELTO_DestroyMidiBuffer(buffer);
@@ -238,11 +220,14 @@ bool PlanConversions(const CommandLine &line, std::vector<Conversion> &plan, boo
     for (const std::string &operand : line.operands) {
         fs::path input = operand;
         if (IsDirectory(input)) {
-            std::string problem;
-            std::vector<fs::path> songs = FindSongs(input, problem);
-            if (songs.empty() && problem.empty()) problem = "no .gp4 songs in this folder";
-            if (!problem.empty()) plan.push_back({input, fs::path(), problem});
-            for (const fs::path &song : songs) {
+            const std::vector<FoundEntry> found = FindSongs(input);
+            if (found.empty()) plan.push_back({input, fs::path(), "no .gp4 songs in this folder"});
+            for (const FoundEntry &entry : found) {
+                const fs::path &song = entry.path;
+                if (!entry.problem.empty()) {
+                    plan.push_back({song, fs::path(), entry.problem});
+                    continue;
+                }
                 fs::path output = song.parent_path() / MidiName(song);
                 if (intoFolder)
                     output = outputFolder / song.lexically_relative(input).parent_path() / MidiName(song);
@@ -295,7 +280,7 @@ int RunMidi(const CommandLine &line) {
     for (const Conversion &conversion : plan) {
         DrawProgress(progress, conversion.song);
         std::string problem = conversion.problem;
-        bool done = problem.empty() && ConvertSong(conversion, line.force, line.plain, problem);
+        bool done = problem.empty() && ConvertSong(conversion, line, problem);
         ClearProgress(progress);
         if (done) {
             ++converted;
@@ -312,8 +297,11 @@ int RunMidi(const CommandLine &line) {
     DrawProgress(progress, fs::path());
     ClearProgress(progress);
     if (batch) std::printf("%zu converted, %zu failed\n", converted, failed);
-    std::fflush(stdout);
-    return failed == 0 ? exitSuccess : exitSongFailed;
+    // A song written to standard output has reported its own failure; the
+    // lines and the summary of songs written to files are checked here.
+    const bool songOnStandardOutput = line.outputGiven && line.output == "-";
+    const int listed = songOnStandardOutput ? exitSuccess : FinishStandardOutput("the list of converted songs");
+    return failed == 0 ? listed : exitSongFailed;
 }
 
 

@@ -158,6 +158,50 @@ bool MoveTemporaryIntoPlace(const fs::path &target, bool force, std::string &pro
 #endif
 }
 
+// The path a symbolic link leads to, link after link (at most 40, as the
+// system follows them); the path itself when it is no link. A link whose
+// target is missing leads to that missing path, which the write then makes.
+bool FollowLinks(fs::path &path, std::string &problem) {
+    for (int links = 0; links < 40; ++links) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(path, error)) || error) return true;
+        fs::path target = fs::read_symlink(path, error);
+        if (error) {
+            problem = "cannot follow the link: " + error.message();
+            return false;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    problem = std::string("cannot follow the link: ") + std::strerror(ELOOP);
+    return false;
+}
+
+// Writes into an existing file that is not a regular file (a device, a
+// pipe) where it is, as a shell redirection would: such a file cannot be
+// replaced by a temporary one, and must not be.
+bool WriteInPlace(const fs::path &target, const unsigned char *data, std::size_t size, std::string &problem) {
+#ifdef _WIN32
+    int descriptor = _open(target.string().c_str(), _O_WRONLY | _O_BINARY);
+#else
+    int descriptor = open(target.string().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+#endif
+    if (descriptor < 0) {
+        problem = std::string("cannot write: ") + std::strerror(errno);
+        return false;
+    }
+    bool written = WriteAll(descriptor, data, size);
+    int writeError = errno;
+#ifdef _WIN32
+    bool closed = _close(descriptor) == 0;
+#else
+    bool closed = close(descriptor) == 0;
+#endif
+    if (!closed && written) writeError = errno;
+    if (written && closed) return true;
+    problem = std::string("cannot write: ") + std::strerror(writeError);
+    return false;
+}
+
 }  // namespace
 
 void InstallInterruptHandlers() {
@@ -169,15 +213,24 @@ void InstallInterruptHandlers() {
 }
 
 // Writes `data` to `target` through a temporary file in the same directory.
-bool WriteOutputFile(const fs::path &target, const unsigned char *data, std::size_t size, bool force,
+// With `force`, a symbolic link is followed to the file it names, and an
+// existing file that is not a regular one (a device, a pipe) is written in
+// place; only a regular file (or none) is replaced by the temporary file.
+bool WriteOutputFile(const fs::path &named, const unsigned char *data, std::size_t size, bool force,
                      std::string &problem) {
-    fs::path directory = target.parent_path();
-    if (directory.empty()) directory = ".";
     std::error_code error;
-    if (!force && fs::symlink_status(target, error).type() != fs::file_type::not_found && !error) {
+    if (!force && fs::symlink_status(named, error).type() != fs::file_type::not_found && !error) {
         problem = "exists; use --force to overwrite it";
         return false;
     }
+    fs::path target = named;
+    if (!FollowLinks(target, problem)) return false;
+    const fs::file_type type = fs::status(target, error).type();
+    if (!error && type != fs::file_type::not_found && type != fs::file_type::regular &&
+        type != fs::file_type::directory)
+        return WriteInPlace(target, data, size, problem);
+    fs::path directory = target.parent_path();
+    if (directory.empty()) directory = ".";
     int descriptor = CreateTemporary(directory, target.filename().string());
     if (descriptor < 0) {
         problem = std::string("cannot write in ") + DisplayPath(directory) + ": " + std::strerror(errno);

@@ -5,6 +5,7 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -129,6 +130,21 @@ def test_a_song_that_does_not_load_says_why(songs, name, reason):
     assert songs.path(name) in str(raised.value)
 
 
+def test_an_empty_file_a_folder_and_a_zero_byte_in_the_path(songs, tmp_path):
+    empty = tmp_path / "empty.gp4"
+    empty.write_bytes(b"")
+    for path, reason, said in ((empty, "empty", "the file is empty"),
+                               (tmp_path, "cannot-read", "it is a folder")):
+        with pytest.raises(zelto.LoadError) as raised:
+            zelto.load(str(path))
+        assert raised.value.reason == reason
+        assert said in str(raised.value)
+    # The path up to the zero byte names a song that loads: it must not be loaded.
+    with pytest.raises(ValueError) as raised:
+        zelto.load(songs.path("minimal") + "\0.txt")
+    assert not isinstance(raised.value, zelto.LoadError)
+
+
 def test_a_closed_song_refuses_access(songs):
     with zelto.load(songs.path("rich")) as song:
         track = song.tracks[0]
@@ -153,6 +169,36 @@ def test_both_renderings_are_the_c_librarys_bytes(songs):
             assert song.midi(performed=True) == songs.midi(name, ".performed.mid")
     with zelto.load(songs.path("rich")) as song:
         assert song.midi(performed=True) != song.midi()
+
+
+def test_one_song_rendered_on_four_threads_gives_the_bytes_of_one(songs):
+    with zelto.load(songs.path("repeats")) as song:
+        expected = {False: songs.midi("repeats"), True: songs.midi("repeats", ".performed.mid")}
+        wrong = []
+
+        def render(performed):
+            for _ in range(10):
+                if song.midi(performed=performed) != expected[performed]:
+                    wrong.append(performed)
+
+        threads = [threading.Thread(target=render, args=(index == 3,)) for index in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        assert wrong == []
+
+
+def test_a_size_budget_refuses_a_larger_file(songs):
+    with zelto.load(songs.path("repeats")) as song:
+        for performed in (False, True):
+            whole = song.midi(performed=performed)
+            assert song.midi(performed=performed, max_size=len(whole)) == whole
+            with pytest.raises(zelto.RenderError) as raised:
+                song.midi(performed=performed, max_size=len(whole) - 1)
+            assert (raised.value.reason, raised.value.limit) == ("too-long", "size")
+        with pytest.raises(ValueError):
+            song.midi(max_size=0)
 
 
 def run_python(code, environment):

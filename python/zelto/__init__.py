@@ -38,8 +38,9 @@ __version__ = "0.1.0"
 
 class LoadError(ValueError):
     """A song file that did not load. `reason` is one of "invalid-argument",
-    "cannot-open", "other-version", "cut-off", "damaged", "out-of-memory";
-    `path` is the file's path."""
+    "cannot-open", "cannot-read" (a folder, or a read error), "empty",
+    "other-version", "cut-off", "damaged", "out-of-memory"; `path` is the
+    file's path."""
 
     def __init__(self, message, reason, path):
         super().__init__(message)
@@ -49,11 +50,14 @@ class LoadError(ValueError):
 
 class RenderError(RuntimeError):
     """A MIDI rendering that could not be made. `reason` is "too-long" (the
-    song passes the render limits) or "out-of-memory"."""
+    song passes the render limits or the size budget) or "out-of-memory";
+    with "too-long", `limit` says which limit: "ticks", "measures",
+    "events", "text", "tracks" or "size" (else None)."""
 
-    def __init__(self, message, reason):
+    def __init__(self, message, reason, limit=None):
         super().__init__(message)
         self.reason = reason
+        self.limit = limit
 
 
 class SongClosedError(ValueError):
@@ -64,7 +68,7 @@ _REASONS = {
     _native.INVALID_ARGUMENT: "invalid-argument", _native.CANNOT_OPEN: "cannot-open",
     _native.OTHER_VERSION: "other-version", _native.CUT_OFF: "cut-off",
     _native.DAMAGED: "damaged", _native.OUT_OF_MEMORY: "out-of-memory",
-    _native.TOO_LONG: "too-long",
+    _native.TOO_LONG: "too-long", _native.CANNOT_READ: "cannot-read", _native.EMPTY: "empty",
 }
 
 # Value records: plain named tuples, which stay readable after the song closes.
@@ -123,8 +127,13 @@ class Song:
         self._handle = None
         self._path = os.fsdecode(path) if not isinstance(path, str) else path
         lib = _native.library()
+        encoded = os.fsencode(path)
+        # The library reads a path up to its first zero byte: a path holding
+        # one names another file, and is refused as open() refuses it.
+        if b"\0" in encoded:
+            raise ValueError("embedded null byte")
         handle = ctypes.c_void_p()
-        result = lib.ZELTO_SongOpen(os.fsencode(path), ctypes.byref(handle))
+        result = lib.ZELTO_SongOpen(encoded, ctypes.byref(handle))
         if result != _native.OK:
             raise LoadError("%s: %s" % (self._path, lib.ZELTO_SongResultText(result).decode()),
                             _REASONS.get(result, "unknown"), self._path)
@@ -259,21 +268,27 @@ class Song:
         return self._tracks
 
     # --- rendering ------------------------------------------------------------
-    def midi(self, performed=False):
+    def midi(self, performed=False, max_size=None):
         """The song as a Standard MIDI File (bytes): the library's plain
         export (every ending on every pass, no effects), or with
         performed=True its performed rendering (played as a guitarist would:
         endings on their passes, ties held, capo, articulations, ornaments).
+        With max_size (bytes, 1 to 2**32 - 1), a file that would be larger is
+        refused, and the rendering stops soon after it passes the size.
         Raises RenderError when the rendering cannot be made."""
+        if max_size is not None and not 0 < max_size < 2 ** 32:
+            raise ValueError("max_size must be from 1 to 2**32 - 1 bytes")
         handle = self._open()
         buffer = ctypes.c_void_p()
         size = ctypes.c_uint32()
+        limit = ctypes.c_uint32()
         rendering = _native.MIDI_PERFORMED if performed else _native.MIDI_PLAIN
-        result = self._lib.ZELTO_SongCreateMidiBuffer(handle, rendering, ctypes.byref(buffer),
-                                                      ctypes.byref(size))
+        result = self._lib.ZELTO_SongCreateMidiBufferWithin(handle, rendering, max_size or 0,
+                                                            ctypes.byref(buffer), ctypes.byref(size),
+                                                            ctypes.byref(limit))
         if result != _native.OK:
             raise RenderError("%s: %s" % (self._path, self._lib.ZELTO_SongResultText(result).decode()),
-                              _REASONS.get(result, "unknown"))
+                              _REASONS.get(result, "unknown"), _native.LIMITS.get(limit.value))
         try:
             return ctypes.string_at(buffer.value, size.value)
         finally:

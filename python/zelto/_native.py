@@ -18,9 +18,14 @@ CUT_OFF = 4
 DAMAGED = 5
 OUT_OF_MEMORY = 6
 TOO_LONG = 7
+CANNOT_READ = 8
+EMPTY = 9
 
 MIDI_PLAIN = 0
 MIDI_PERFORMED = 1
+
+# The limit a rendering refused with TOO_LONG passed.
+LIMITS = {0: None, 1: "ticks", 2: "measures", 3: "events", 4: "text", 5: "tracks", 6: "size"}
 
 # ZELTO_SongBeat and ZELTO_SongNote are rows of 32-bit integers, so that a
 # track's beats and notes come back as two flat integer arrays.
@@ -142,6 +147,8 @@ def _declare(lib):
                                            ctypes.POINTER(BendPoint), _u32]),
         "ZELTO_SongCreateMidiBuffer": (_i32, [song, _u32, ctypes.POINTER(ctypes.c_void_p),
                                               ctypes.POINTER(_u32)]),
+        "ZELTO_SongCreateMidiBufferWithin": (_i32, [song, _u32, _u32, ctypes.POINTER(ctypes.c_void_p),
+                                                    ctypes.POINTER(_u32), ctypes.POINTER(_u32)]),
         "ZELTO_DestroyMidiBuffer": (None, [ctypes.c_void_p]),
     }
     for name, (result, arguments) in prototypes.items():

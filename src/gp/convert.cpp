@@ -273,10 +273,10 @@ constexpr std::uint64_t largestBeatBytes =
 std::uint64_t GetTextEventBytes(const char *text) { return 4 + 2 + 4 + std::strlen(TextOrEmpty(text)); }
 
 // Walks the playing order as the conversion will, adding up what the
-// rendering costs, and stops as soon as a limit is passed. Leaves every pass
-// counter at 0 either way.
+// rendering costs, and stops as soon as a limit is passed, saying which in
+// *refusal when it is not null. Leaves every pass counter at 0 either way.
 bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
-                          std::uint64_t *measuresPlayed = nullptr) {
+                          std::uint64_t *measuresPlayed = nullptr, RenderRefusal *refusal = nullptr) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
@@ -288,7 +288,10 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
                                chunkCount * endOfTrackEventBytes;
     for (std::uint32_t track = 0; track < trackCount; ++track)
         eventBytes += GetTextEventBytes(tracks[track].name) + largestSettingsBytes;
-    if (eventBytes > largestEventBytes) return false;
+    if (eventBytes > largestEventBytes) {
+        if (refusal != nullptr) *refusal = RenderRefusal::Events;
+        return false;
+    }
 
     std::uint8_t numerator = 0;
     std::uint8_t denominator = 0;
@@ -312,6 +315,10 @@ bool IsRenderWithinLimits(FileStruct *file, std::uint8_t pulsesPerSixtyFourth,
         }
         if (ticks > largestSongTicks || measureVisits > largestMeasureVisits ||
             eventBytes > largestEventBytes) {
+            if (refusal != nullptr)
+                *refusal = ticks > largestSongTicks               ? RenderRefusal::Ticks
+                           : measureVisits > largestMeasureVisits ? RenderRefusal::MeasureVisits
+                                                                  : RenderRefusal::Events;
             ResetPassCounters(file);
             return false;
         }
@@ -620,20 +627,30 @@ bool IsSongComplete(const FileStruct *file) {
 
 namespace {
 
-// The whole conversion, each measure converted by convertMeasure.
+// The whole conversion, each measure converted by convertMeasure, within
+// the host's budget when one is given; the budget's refusal says why it
+// returned 0.
 int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,
-                MeasureConverter convertMeasure) {
+                MeasureConverter convertMeasure, RenderBudget *budget = nullptr) {
+    RenderBudget noBudget = {0, RenderRefusal::None};
+    if (budget == nullptr) budget = &noBudget;
+    budget->refusal = RenderRefusal::None;
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
     std::uint64_t measuresPlayed = 0;
-    if (!IsRenderWithinLimits(file, pulses, &measuresPlayed)) return 0;
+    if (!IsRenderWithinLimits(file, pulses, &measuresPlayed, &budget->refusal)) return 0;
+    budget->refusal = RenderRefusal::Memory;
     if (!ReserveTrackChunks(file, midi, measuresPlayed)) return 0;
 
     Conversion conversion = {file, &midi->tracks[0], pulses, false, nullptr, 0, firstTempoChangeCapacity};
     conversion.tempoChanges = static_cast<TempoChange *>(MemAlloc(firstTempoChangeCapacity * sizeof(TempoChange)));
     if (conversion.tempoChanges == nullptr) return 0;
+    // Summing the chunks after each measure costs one step per measure visit,
+    // which the render limits bound.
+    const std::uint64_t largestFileBytes = budget->largestFileBytes;
+    bool overBudget = false;
 
     EmitSongStart(&conversion, midi);
     std::uint8_t numerator = 0;
@@ -653,14 +670,21 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr)
             RecordAppend(&conversion, AddMetaEventMarker(conversion.conductor, TextOrEmpty(measure->marker->text)));
         convertMeasure(&conversion, midi, measureIndex, pulseCount);
+        if (largestFileBytes != 0 && GetMidiFileBytes(midi) > largestFileBytes) {
+            overBudget = true;
+            break;
+        }
     }
-    for (std::uint32_t chunk = 0; chunk <= trackCount && !conversion.appendFailed; ++chunk)
+    for (std::uint32_t chunk = 0; chunk <= trackCount && !conversion.appendFailed && !overBudget; ++chunk)
         RecordAppend(&conversion, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
+    if (largestFileBytes != 0 && GetMidiFileBytes(midi) > largestFileBytes) overBudget = true;
     MemFree(conversion.tempoChanges);
-    if (conversion.appendFailed) {
+    if (conversion.appendFailed || overBudget) {
+        budget->refusal = conversion.appendFailed ? RenderRefusal::Memory : RenderRefusal::Size;
         ResetPassCounters(file);
         return 0;
     }
+    budget->refusal = RenderRefusal::None;
     return 1;
 }
 
@@ -673,6 +697,10 @@ int ConvertSong(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerS
 // counters are reset).
 int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
     return ConvertSong(file, midi, pulsesPerSixtyFourth, ConvertMeasure);
+}
+
+int ToMidiWithin(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth, RenderBudget *budget) {
+    return ConvertSong(file, midi, pulsesPerSixtyFourth, ConvertMeasure, budget);
 }
 
 }  // namespace Talvoren

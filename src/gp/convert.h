@@ -22,6 +22,23 @@ constexpr std::uint64_t largestSongTicks = 0x0FFFFFFF;
 // Measures played × (tracks + 1): the work done per measure, whatever its length.
 constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;
 
+// Why a rendering refused a song: a render limit it passes (the song's
+// ticks, its measures played, its events, or the performed rendering's
+// text), the host's size budget, or memory it could not have (working
+// memory, or room for an event).
+enum class RenderRefusal : std::uint8_t { None, Ticks, MeasureVisits, Events, Text, Size, Memory };
+
+// What a host asks of one rendering beyond the render limits, and what the
+// rendering answers: the largest file it may make, header and chunk headers
+// included (0: no budget), and why it returned 0 (None after a rendering that
+// succeeded, or one refused for a model of the wrong shape). A rendering
+// with a budget stops as soon as the file it builds passes it: its work and
+// memory stay within the budget and the events of one measure.
+struct RenderBudget {
+    std::uint64_t largestFileBytes;
+    RenderRefusal refusal;
+};
+
 // Appends the song's events to a model with trackCount + 1 track chunks:
 // chunk 0 the conductor track, chunk k + 1 song track k. Returns 1; returns 0
 // with nothing appended when the model has another number of chunks, when
@@ -29,6 +46,8 @@ constexpr std::uint64_t largestMeasureVisits = std::uint64_t{1} << 24;
 // or events for any real song), or when its working memory cannot be had or
 // an event cannot be appended (the file would be incomplete).
 int ToMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);
+// ToMidi within a host's budget (null: none), saying why it returned 0.
+int ToMidiWithin(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth, RenderBudget *budget);
 
 // The song's records that a rendering reads are all there.
 bool IsSongComplete(const FileStruct *file);

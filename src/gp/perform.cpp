@@ -1080,9 +1080,10 @@ struct WalkCost {
 };
 
 // Walks the playing order, adding up ticks, measure visits and text bytes;
-// false as soon as a limit is passed. The channel events are counted while the
-// song plays.
-bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost) {
+// false as soon as a limit is passed, saying which in *refusal when it is not
+// null. The channel events are counted while the song plays.
+bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost,
+                    RenderRefusal *refusal = nullptr) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
@@ -1104,7 +1105,13 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
             events += 1;
             textBytes += std::strlen(TextOrEmpty(measure->marker->text));
         }
-        if (ticks > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes) return false;
+        if (ticks > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes) {
+            if (refusal != nullptr)
+                *refusal = ticks > largestSongTicks      ? RenderRefusal::Ticks
+                           : visits > largestMeasureVisits ? RenderRefusal::MeasureVisits
+                                                           : RenderRefusal::Text;
+            return false;
+        }
     }
     cost->measuresPlayed = visits / chunkCount;
     cost->conductorEvents = events;
@@ -1141,22 +1148,31 @@ std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixty
 // (ticks, measures played, text); returns 0 as well, with the chunks keeping
 // what was appended, when the working memory cannot be had, an event cannot
 // be appended, or the events played pass their limit.
-int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
+//
+// With a budget, the file's bytes are kept up to date as each track plays
+// each measure, and the rendering stops as soon as they pass it.
+int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth, RenderBudget *budget) {
+    budget->refusal = RenderRefusal::None;
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
 
+    budget->refusal = RenderRefusal::Memory;
     WalkMemory memory = {};
     if (!GetWalkMemory(file, &memory)) return 0;
     WalkCost cost = {};
     TrackPlayer *players = nullptr;
-    if (!IsWithinLimits(file, &memory.walk, pulses, &cost) || !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
+    bool within = IsWithinLimits(file, &memory.walk, pulses, &cost, &budget->refusal);
+    if (!within || !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
         (players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) == nullptr) {
+        if (within) budget->refusal = RenderRefusal::Memory;
         MemFree(memory.block);
         return 0;
     }
+    const std::uint64_t largestFileBytes = budget->largestFileBytes;
+    bool overBudget = false;
     Performance performance = {};
     performance.file = file;
     performance.pulsesPerSixtyFourth = pulses;
@@ -1269,9 +1285,16 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         const MeasureTrackPair *nextRow =
             trackCount == 0 || index + 1 >= measureCount ? nullptr : file->body.measureTrackPairs[index + 1];
         if (sharedChanges && trackCount > 1 && pulseCount != 0) PlanSharedChanges(&performance, row, tick, pulseCount);
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex)
+        // The file's bytes before the measure, then what each track adds to them.
+        std::uint64_t fileBytes = largestFileBytes != 0 ? GetMidiFileBytes(midi) : 0;
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex) {
+            const MidiTrackChunk *chunk = performance.players[trackIndex].chunk;
+            const std::uint32_t lengthBefore = DwordValue(chunk->header.length);
             PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex],
                              nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);
+            fileBytes += DwordValue(chunk->header.length) - lengthBefore;
+            if (largestFileBytes != 0 && fileBytes > largestFileBytes) overBudget = performance.failed = true;
+        }
         std::uint32_t stepTick = 0;
         std::uint32_t stepTrack = 0;
         std::uint32_t stepTempo = 0;
@@ -1296,9 +1319,14 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         Appended(&performance, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
     }
     if (performance.events > largestEvents) performance.failed = true;
+    if (largestFileBytes != 0 && GetMidiFileBytes(midi) > largestFileBytes) overBudget = performance.failed = true;
     MemFree(performance.tempoChanges);
     MemFree(players);
     MemFree(memory.block);
+    budget->refusal = !performance.failed                   ? RenderRefusal::None
+                      : overBudget                           ? RenderRefusal::Size
+                      : performance.events > largestEvents   ? RenderRefusal::Events
+                                                             : RenderRefusal::Memory;
     return performance.failed ? 0 : 1;
 }
 
@@ -1310,7 +1338,14 @@ std::uint64_t GetPerformedEventBound(const FileStruct *file, std::uint32_t pulse
 }
 
 int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
-    return Performed::Render(file, midi, pulsesPerSixtyFourth);
+    RenderBudget noBudget = {0, RenderRefusal::None};
+    return Performed::Render(file, midi, pulsesPerSixtyFourth, &noBudget);
+}
+
+int ToPerformedMidiWithin(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,
+                          RenderBudget *budget) {
+    RenderBudget noBudget = {0, RenderRefusal::None};
+    return Performed::Render(file, midi, pulsesPerSixtyFourth, budget != nullptr ? budget : &noBudget);
 }
 
 }  // namespace Talvoren

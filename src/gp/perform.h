@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "gp/convert.h"
 #include "gp/song.h"
 
 namespace Talvoren {
@@ -23,6 +24,10 @@ struct MidiFileStruct;
 // Reads the song and writes nothing into it: two songs may be rendered on
 // two threads at once, and one song on several.
 int ToPerformedMidi(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);
+// ToPerformedMidi within a host's budget (null: none; convert.h), saying why
+// it returned 0. The budget is checked after every track's measure.
+int ToPerformedMidiWithin(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,
+                          RenderBudget *budget);
 
 // An upper bound of the channel and meta events the performed rendering of
 // the song appends (ornaments that repeat a note counted at their fastest),

@@ -226,13 +226,15 @@ void *AllocateArray(std::size_t count, std::size_t elementSize) {
 }
 
 // The text of a string whose length has been read. A length that cannot fit
-// in the rest of the stream is refused before anything is allocated, with
-// the stream left at its end. A text that cannot be stored for want of
-// memory is stepped over, so the stream stands after the string.
+// in the rest of the stream is refused before anything is allocated, as a
+// file cut off, with the stream left at its end. A text that cannot be
+// stored for want of memory is stepped over, so the stream stands after the
+// string.
 char *CreateStringOfLength(Stream stream, std::uint32_t length) {
     char *text = nullptr;
     std::size_t bufferSize = static_cast<std::size_t>(length) + 1;  // wraps to 0 if too long
     if (static_cast<std::uint64_t>(length) > BytesLeft(stream) || bufferSize == 0) {
+        NoteFailure(stream, LoadFailure::CutOff);
         SeekToEnd(stream);
         return nullptr;
     }

@@ -385,6 +385,14 @@ std::uint32_t CreateMidiBuffer(const MidiFileStruct *midi, Byte **buffer) {
     return position;
 }
 
+std::uint64_t GetMidiFileBytes(const MidiFileStruct *midi) {
+    const std::uint32_t trackCount = midi->tracks == nullptr ? 0 : WordValue(midi->header.trackCount);
+    std::uint64_t bytes = headerChunkSize;
+    for (std::uint32_t index = 0; index < trackCount; ++index)
+        bytes += chunkHeaderSize + std::uint64_t{DwordValue(midi->tracks[index].header.length)};
+    return bytes;
+}
+
 void DestroyMidiBuffer(Byte *buffer) { MemFree(buffer); }
 
 // ---------------------------------------------------------------------------

@@ -64,6 +64,9 @@ void FreeMidiTrackChunk(MidiTrackChunk *track);
 int SaveMidiFileStruct(const MidiFileStruct *midi, std::FILE *stream);
 int SaveMidiTrackChunk(const MidiTrackChunk *track, std::FILE *stream);
 std::uint32_t CreateMidiBuffer(const MidiFileStruct *midi, Byte **buffer);
+// The bytes the model's file takes: its header chunk, and each track chunk
+// with its header; counted in 64 bits, so that no sum wraps.
+std::uint64_t GetMidiFileBytes(const MidiFileStruct *midi);
 void DestroyMidiBuffer(Byte *buffer);
 int BufferWriteTrackChunk(const MidiTrackChunk *track, Byte *buffer, std::uint32_t *position);
 

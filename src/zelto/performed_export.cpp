@@ -9,7 +9,7 @@
 extern "C" {
 
 ZELTO_API int ZELTO_CALL ZELTO_CreatePerformedMidiBuffer(unsigned char **buffer, uint32_t *size) {
-    return Talvoren::CreateRenderedMidiBuffer(Talvoren::ToPerformedMidi, buffer, size);
+    return Talvoren::CreateRenderedMidiBuffer(Talvoren::ToPerformedMidiWithin, buffer, size);
 }
 
 }  // extern "C"

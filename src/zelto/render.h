@@ -5,14 +5,17 @@
 
 #include <cstdint>
 
+#include "gp/convert.h"
 #include "gp/song.h"
 
 namespace Talvoren {
 
 struct MidiFileStruct;
 
-// A conversion of a song into a model of trackCount + 1 chunks (ToMidi, ToPerformedMidi).
-using SongRendering = int (*)(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth);
+// A conversion of a song into a model of trackCount + 1 chunks within a
+// host's budget (ToMidiWithin, ToPerformedMidiWithin).
+using SongRendering = int (*)(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth,
+                              RenderBudget *budget);
 
 // The contract of ZELTO_CreateMidiBuffer, for any rendering.
 int CreateRenderedMidiBuffer(SongRendering render, unsigned char **buffer, std::uint32_t *size);

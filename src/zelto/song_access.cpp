@@ -3,6 +3,9 @@
 #include "zelto/song_access.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "gp/convert.h"
 
 #include "heap.h"
 #include "mid/midi.h"
@@ -29,6 +32,16 @@ std::int32_t LoadResult(LoadFailure failure) {
     return ZELTO_SONG_OUT_OF_MEMORY;
 }
 
+// A load that found no song may have found no bytes: a stream that could
+// not be read (a folder opens as a stream on some systems, and every read of
+// it fails) or a file that holds none. Either is said as such rather than as
+// another format.
+std::int32_t RefineLoadResult(std::FILE *stream, std::int32_t result) {
+    if (std::ferror(stream)) return ZELTO_SONG_CANNOT_READ;
+    if (std::fseek(stream, 0, SEEK_END) == 0 && std::ftell(stream) == 0) return ZELTO_SONG_EMPTY;
+    return result;
+}
+
 }  // namespace
 
 std::int32_t OpenSongFile(const char *path, FileStruct **song) {
@@ -46,6 +59,7 @@ std::int32_t OpenSongFile(const char *path, FileStruct **song) {
         } else {
             MemFree(loaded);
             result = LoadResult(failure);
+            if (result != ZELTO_SONG_OUT_OF_MEMORY) result = RefineLoadResult(stream, result);
         }
     }
     std::fclose(stream);
@@ -106,7 +120,8 @@ const Note *BeatNoteOnString(const Beat &beat, std::uint32_t string) {
     return &beat.notes[string - 1];
 }
 
-RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size) {
+RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size,
+                             RenderBudget *budget) {
     if (song == nullptr) return RenderOutcome::SetUpFailed;
     const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
     if (trackCount > largestSongTrackCount) return RenderOutcome::TooManyTracks;
@@ -116,7 +131,7 @@ RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned ch
     RenderOutcome outcome = RenderOutcome::ConversionFailed;
     *buffer = nullptr;
     *size = 0;
-    if (render(song, &midi, pulsesPerSixtyFourth)) {
+    if (render(song, &midi, pulsesPerSixtyFourth, budget)) {
         Byte *made = nullptr;
         const std::uint32_t madeSize = CreateMidiBuffer(&midi, &made);
         if (made != nullptr) {
@@ -128,6 +143,36 @@ RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned ch
         }
     }
     FreeMidiFileStruct(&midi);
+    return outcome;
+}
+
+RenderOutcome RenderSharedSongMidi(const FileStruct *song, SongRendering render, unsigned char **buffer,
+                                   std::uint32_t *size, RenderBudget *budget) {
+    if (song == nullptr) return RenderOutcome::SetUpFailed;
+    // The performed rendering only reads the song.
+    if (render != ToMidiWithin) return RenderSongMidi(const_cast<FileStruct *>(song), render, buffer, size, budget);
+    const std::uint32_t measureCount = song->headers.pieceInfo.measureCount;
+    const std::uint32_t trackCount = song->headers.pieceInfo.trackCount;
+    FileStruct working = *song;  // shares the strings, beats and notes, which the conversion only reads
+    Measure *measures = nullptr;
+    Track *tracks = nullptr;
+    RenderOutcome outcome = RenderOutcome::SetUpFailed;
+    if (song->body.measures != nullptr && measureCount != 0) {
+        measures = static_cast<Measure *>(MemAlloc(std::size_t{measureCount} * sizeof(Measure)));
+        if (measures == nullptr) goto done;
+        std::memcpy(measures, song->body.measures, std::size_t{measureCount} * sizeof(Measure));
+        working.body.measures = measures;
+    }
+    if (song->body.tracks != nullptr && trackCount != 0) {
+        tracks = static_cast<Track *>(MemAlloc(std::size_t{trackCount} * sizeof(Track)));
+        if (tracks == nullptr) goto done;
+        std::memcpy(tracks, song->body.tracks, std::size_t{trackCount} * sizeof(Track));
+        working.body.tracks = tracks;
+    }
+    outcome = RenderSongMidi(&working, render, buffer, size, budget);
+done:
+    MemFree(tracks);
+    MemFree(measures);
     return outcome;
 }
 

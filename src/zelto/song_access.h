@@ -39,9 +39,20 @@ enum class RenderOutcome {
     BufferFailed,      // the buffer for the whole file could not be had: *buffer null, *size 0
 };
 
-// Renders the song with the given rendering (ToMidi, ToPerformedMidi) into
-// one new buffer, released with DestroyMidiBuffer; 480 ticks per quarter note.
-RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size);
+// Renders the song with the given rendering (ToMidiWithin,
+// ToPerformedMidiWithin) into one new buffer, released with
+// DestroyMidiBuffer; 480 ticks per quarter note. With a budget (or null),
+// the rendering keeps within it and says there why it failed.
+RenderOutcome RenderSongMidi(FileStruct *song, SongRendering render, unsigned char **buffer, std::uint32_t *size,
+                             RenderBudget *budget = nullptr);
+// RenderSongMidi for a song that other threads may read or render at the
+// same time: the song itself is only read. The plain conversion (ToMidiWithin)
+// keeps its working fields in the song it converts, so it converts a copy of
+// the song record whose measures and tracks are copies too; the performed
+// rendering writes nothing and renders the song itself. SetUpFailed when the
+// copies cannot be had.
+RenderOutcome RenderSharedSongMidi(const FileStruct *song, SongRendering render, unsigned char **buffer,
+                                   std::uint32_t *size, RenderBudget *budget = nullptr);
 
 }  // namespace Talvoren
 

@@ -73,6 +73,20 @@ int32_t FillBend(const Bend *curve, ZELTO_SongBend *bend, ZELTO_SongBendPoint *p
     return 1;
 }
 
+// The limit a refused rendering passed, as zelto_song.h numbers it.
+std::uint32_t LimitOf(RenderRefusal refusal) {
+    switch (refusal) {
+    case RenderRefusal::Ticks: return ZELTO_SONG_LIMIT_TICKS;
+    case RenderRefusal::MeasureVisits: return ZELTO_SONG_LIMIT_MEASURES;
+    case RenderRefusal::Events: return ZELTO_SONG_LIMIT_EVENTS;
+    case RenderRefusal::Text: return ZELTO_SONG_LIMIT_TEXT;
+    case RenderRefusal::Size: return ZELTO_SONG_LIMIT_SIZE;
+    case RenderRefusal::None:
+    case RenderRefusal::Memory: break;
+    }
+    return ZELTO_SONG_LIMIT_NONE;
+}
+
 template <std::size_t size, typename From, typename To>
 void CopyArray(const From (&from)[size], To (&to)[size]) {
     for (std::size_t index = 0; index < size; ++index) to[index] = from[index];
@@ -105,6 +119,8 @@ ZELTO_API const char *ZELTO_SongResultText(int32_t result) {
     case ZELTO_SONG_DAMAGED: return "the file is damaged: it holds a value the format does not allow";
     case ZELTO_SONG_OUT_OF_MEMORY: return "out of memory";
     case ZELTO_SONG_TOO_LONG: return "the song is too long to render as a MIDI file";
+    case ZELTO_SONG_CANNOT_READ: return "the file cannot be read (it is a folder, or reading it failed)";
+    case ZELTO_SONG_EMPTY: return "the file is empty";
     default: return "unknown result";
     }
 }
@@ -324,24 +340,40 @@ ZELTO_API int32_t ZELTO_SongGetTremoloBar(const ZELTO_Song *song, uint32_t measu
 
 ZELTO_API int32_t ZELTO_SongCreateMidiBuffer(ZELTO_Song *song, uint32_t rendering, unsigned char **buffer,
                                              uint32_t *size) {
+    return ZELTO_SongCreateMidiBufferWithin(song, rendering, 0, buffer, size, nullptr);
+}
+
+ZELTO_API int32_t ZELTO_SongCreateMidiBufferWithin(ZELTO_Song *song, uint32_t rendering, uint32_t largestSize,
+                                                   unsigned char **buffer, uint32_t *size, uint32_t *limit) {
     if (buffer != nullptr) *buffer = nullptr;
     if (size != nullptr) *size = 0;
+    if (limit != nullptr) *limit = ZELTO_SONG_LIMIT_NONE;
     if (song == nullptr || buffer == nullptr || size == nullptr) return ZELTO_SONG_INVALID_ARGUMENT;
     SongRendering render = nullptr;
     if (rendering == ZELTO_SONG_MIDI_PLAIN)
-        render = ToMidi;
+        render = ToMidiWithin;
     else if (rendering == ZELTO_SONG_MIDI_PERFORMED)
-        render = ToPerformedMidi;
+        render = ToPerformedMidiWithin;
     else
         return ZELTO_SONG_INVALID_ARGUMENT;
-    switch (RenderSongMidi(SongOf(song), render, buffer, size)) {
-    case RenderOutcome::Rendered: return ZELTO_SONG_OK;
+    RenderBudget budget = {largestSize, RenderRefusal::None};
+    std::uint32_t passed = ZELTO_SONG_LIMIT_NONE;
+    std::int32_t result = ZELTO_SONG_OUT_OF_MEMORY;
+    switch (RenderSharedSongMidi(SongOf(song), render, buffer, size, &budget)) {
+    case RenderOutcome::Rendered: result = ZELTO_SONG_OK; break;
+    case RenderOutcome::TooManyTracks:
+        passed = ZELTO_SONG_LIMIT_TRACKS;
+        result = ZELTO_SONG_TOO_LONG;
+        break;
     case RenderOutcome::ConversionFailed:
-    case RenderOutcome::TooManyTracks: return ZELTO_SONG_TOO_LONG;
+        passed = LimitOf(budget.refusal);
+        result = budget.refusal == RenderRefusal::Memory ? ZELTO_SONG_OUT_OF_MEMORY : ZELTO_SONG_TOO_LONG;
+        break;
     case RenderOutcome::SetUpFailed:
     case RenderOutcome::BufferFailed: break;
     }
-    return ZELTO_SONG_OUT_OF_MEMORY;
+    if (limit != nullptr) *limit = passed;
+    return result;
 }
 
 }  // extern "C"

@@ -54,6 +54,24 @@ bool SaveSong(const std::string &folder, const std::string &name, const gp4::Son
            SaveExport(base + ".gp4", ZELTO_CreatePerformedMidiBuffer, base + ".performed.mid");
 }
 
+// A longer song whose repeats are walked several times: the plain
+// rendering's pass counters are busy for a while.
+gp4::Song RepeatedSong() {
+    gp4::Song song = gp4::FeatureRichSong(0);
+    const std::size_t measureCount = 160;
+    song.measures.resize(measureCount);
+    song.beats.resize(measureCount, std::vector<std::vector<gp4::Beat>>(song.tracks.size()));
+    for (std::size_t measure = 4; measure < measureCount; ++measure)
+        for (std::size_t track = 0; track < song.tracks.size(); ++track)
+            for (int beat = 0; beat < 8; ++beat)
+                song.beats[measure][track].push_back(
+                    gp4::NoteBeat(gp4::Duration::Eighth, {{1 + beat % 4, static_cast<int>((measure + track) % 20)}}));
+    song.measures[8].flags |= gp4::MeasureBits::BeginRepeat;
+    song.measures[120].flags |= gp4::MeasureBits::EndRepeat;
+    song.measures[120].repeatCount = 3;
+    return song;
+}
+
 }  // namespace
 
 int main(int argumentCount, char **arguments) {
@@ -71,6 +89,7 @@ int main(int argumentCount, char **arguments) {
     const bool saved = SaveSong(folder, "rich", gp4::FeatureRichSong(0)) &&
                        SaveSong(folder, "second", gp4::FeatureRichSong(1)) &&
                        SaveSong(folder, "minimal", gp4::MinimalSong()) &&
+                       SaveSong(folder, "repeats", RepeatedSong()) &&
                        SaveBytes(folder + "/cut.gp4", gp4::Bytes(rich.begin(), rich.end() - 5)) &&
                        SaveBytes(folder + "/v3.gp4", gp4::WriteSong(otherVersion)) &&
                        SaveBytes(folder + "/badchord.gp4", gp4::WriteSong(badChord));

@@ -12,10 +12,12 @@ import os
 import pty
 import select
 import shutil
+import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 ARGS = None
@@ -116,6 +118,21 @@ class ToolTestCase(unittest.TestCase):
         target = os.path.join(folder, target_name or name)
         shutil.copyfile(song(name), target)
         return target
+
+    def run_as_ordinary_user(self, *arguments):
+        """Runs the tool as user 65534 when the tests run as root (permissions
+        do not stop root), else as the current user; skips where that cannot be."""
+        prefix = []
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if setpriv is None:
+                self.skipTest("no setpriv to run the tool as an ordinary user")
+            prefix = [setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"]
+        completed = subprocess.run(prefix + [ARGS.tool, *arguments], stdin=subprocess.DEVNULL,
+                                   capture_output=True, timeout=120)
+        if prefix and completed.returncode in (126, 127):
+            self.skipTest("the tool cannot be run as an ordinary user here")
+        return completed.returncode, completed.stdout, completed.stderr.decode("utf-8", "replace")
 
     def assert_no_temporary_files(self, folder=None):
         for root, _, files in os.walk(folder or self.work):
@@ -405,6 +422,51 @@ class MidiSingleSongTest(ToolTestCase):
         self.assert_no_temporary_files()
         self.assertEqual(sorted(os.listdir(self.work)), ["minimal.gp4", "minimal.mid"])
 
+    def test_forced_output_follows_links(self):
+        source = self.copy_song("minimal.gp4")
+        real = os.path.join(self.work, "real.mid")
+        write_bytes(real, b"old")
+        link = os.path.join(self.work, "link.mid")
+        os.symlink("real.mid", link)
+        dangling = os.path.join(self.work, "dangling.mid")
+        os.symlink("made.mid", dangling)
+        self.assertEqual(run("midi", source, "-o", link)[0], EXIT_SONG_FAILED)
+        self.assertEqual(read_bytes(real), b"old")
+        for named, target in ((link, real), (dangling, os.path.join(self.work, "made.mid"))):
+            status, _, err = run("midi", "-f", source, "-o", named)
+            self.assertEqual(status, 0, err)
+            self.assertTrue(os.path.islink(named), named)
+            self.assert_valid_midi(target, 1)
+        self.assert_no_temporary_files()
+
+    def test_forced_output_to_devices_is_written_in_place(self):
+        source = self.copy_song("minimal.gp4")
+        os.chmod(self.work, 0o755)
+        status, _, err = self.run_as_ordinary_user("midi", source, "-o", "/dev/null")
+        self.assertEqual(status, EXIT_SONG_FAILED)
+        self.assertIn("/dev/null: exists; use --force", err)
+        status, _, err = self.run_as_ordinary_user("midi", "-f", source, "-o", "/dev/null")
+        self.assertEqual((status, err), (0, ""))
+        status, _, err = self.run_as_ordinary_user("midi", "-f", source, "-o", "/dev/full")
+        self.assertEqual(status, EXIT_SONG_FAILED)
+        self.assertIn("/dev/full: cannot write: No space left on device", err)
+        for device in ("/dev/null", "/dev/full"):
+            self.assertTrue(stat.S_ISCHR(os.stat(device).st_mode), device)
+
+    def test_forced_output_to_a_named_pipe_is_written_in_place(self):
+        source = self.copy_song("full.gp4")
+        pipe = os.path.join(self.work, "pipe.mid")
+        os.mkfifo(pipe)
+        received = []
+        reader = threading.Thread(target=lambda: received.append(read_bytes(pipe)))
+        reader.start()
+        status, _, err = run("midi", "-f", source, "-o", pipe)
+        reader.join(timeout=60)
+        self.assertEqual(status, 0, err)
+        self.assertTrue(stat.S_ISFIFO(os.stat(pipe).st_mode))
+        self.assertEqual(received, [run("midi", source, "-o", "-")[1]])
+        self.assert_no_temporary_files()
+
     def test_output_never_replaces_the_song(self):
         source = self.copy_song("full.gp4", "odd.mid")
         before = read_bytes(source)
@@ -523,6 +585,23 @@ class MidiBatchTest(ToolTestCase):
         self.assertIn("no .gp4 songs in this folder", err)
         self.assertEqual(out.decode(), "0 converted, 1 failed\n")
 
+    def test_unreadable_subfolder_is_a_failure(self):
+        library = self.make_library()
+        locked = os.path.join(library, "sub")
+        out_folder = os.path.join(self.work, "midi")
+        os.mkdir(out_folder)
+        for folder in (self.work, library, out_folder):
+            os.chmod(folder, 0o777)
+        os.chmod(locked, 0)
+        try:
+            status, out, err = self.run_as_ordinary_user("midi", library, "-o", out_folder)
+        finally:
+            os.chmod(locked, 0o755)
+        self.assertEqual(status, EXIT_SONG_FAILED, err)
+        self.assertEqual(out.decode().splitlines()[-1], "1 converted, 1 failed")
+        self.assertIn("zelto: %s: cannot read the folder: Permission denied" % locked, err)
+        self.assertEqual(os.listdir(out_folder), ["a.mid"])
+
     def test_existing_outputs_in_a_batch(self):
         library = self.make_library()
         write_bytes(os.path.join(library, "a.mid"), b"keep")
@@ -619,6 +698,38 @@ class ErrorTest(ToolTestCase):
         write_bytes(midi, b"MThd\x00\x00\x00\x06\x00\x01\x00\x01\x01\xe0MTrk\x00\x00\x00\x04\x00\xff\x2f\x00")
         self.assert_song_error(midi, "it is a Standard MIDI File")
 
+    def test_songs_through_a_pipe_are_read_whole(self):
+        source = song("full.gp4")
+        status, expected, err = run("info", "--json", "--notes", source)
+        self.assertEqual(status, 0, err)
+        for command in (["info", "--json", "--notes"], ["midi", "-o", "-"]):
+            with open(source, "rb") as stream:
+                piped = subprocess.run([ARGS.tool, *command, "/dev/stdin"], input=stream.read(),
+                                       capture_output=True, timeout=120)
+            self.assertEqual(piped.returncode, 0, (command, piped.stderr))
+            if command[0] == "info":
+                self.assertEqual(piped.stdout, expected.replace(source.encode(), b"/dev/stdin"))
+            else:
+                self.assertEqual(piped.stdout, run("midi", source, "-o", "-")[1])
+        # A cut-off song through a pipe is said to be cut off, not empty.
+        cut = read_bytes(source)[:100]
+        piped = subprocess.run([ARGS.tool, "info", "/dev/stdin"], input=cut, capture_output=True, timeout=120)
+        self.assertEqual(piped.returncode, EXIT_SONG_FAILED)
+        self.assertIn(b"/dev/stdin: damaged or cut off: the version", piped.stderr)
+
+    def test_a_stream_longer_than_any_song_is_refused(self):
+        endless = subprocess.Popen(["cat", "/dev/zero"], stdout=subprocess.PIPE)
+        try:
+            completed = subprocess.run([ARGS.tool, "info", "/dev/stdin"], stdin=endless.stdout,
+                                       capture_output=True, timeout=120)
+        finally:
+            endless.kill()
+            endless.wait()
+            endless.stdout.close()
+        self.assertEqual(completed.returncode, EXIT_SONG_FAILED)
+        self.assertIn(b"/dev/stdin: cannot read: a song read from a pipe or device may hold at most 67108864 bytes",
+                      completed.stderr)
+
     def test_other_versions_are_named(self):
         self.assert_song_error(song("v3.gp4"),
                                'another version of the format ("FICHIER GUITAR PRO v3.00")')
@@ -645,19 +756,18 @@ class ErrorTest(ToolTestCase):
         self.assertEqual(run("info", path)[0], 0)
 
     def test_songs_too_long_to_render(self):
-        # The export refuses these songs for their length. Where the playing
-        # order shows which limit is passed, the tool says so; where only the
-        # events are too many (the queries cannot show that), it does not
-        # claim one cause over the other.
+        # The export refuses these songs for their length, and the tool says
+        # which limit each passes.
         too_long = "cannot render the MIDI file: the song is too long to render"
         # Ticks and measures played limit both renderings alike; the plain
-        # export's bound of events is its own.
+        # export's bound of events is its own, and a song of many short
+        # measures passes it before the measures played.
         cases = [
             ("too_many_ticks.gp4", too_long + " (it lasts more than 268435455 ticks", []),
             ("too_many_ticks.gp4", too_long + " (it lasts more than 268435455 ticks", ["--plain"]),
             ("too_many_measures.gp4", too_long + " (it plays more than 16777216 measures", []),
-            ("too_many_measures.gp4", too_long + " (it plays more than 16777216 measures", ["--plain"]),
-            ("too_many_events.gp4", too_long + ", or memory ran out\n", ["--plain"]),
+            ("too_many_measures.gp4", too_long + " (its events might pass 268435456 bytes)", ["--plain"]),
+            ("too_many_events.gp4", too_long + " (its events might pass 268435456 bytes)\n", ["--plain"]),
         ]
         self.assertLess(os.path.getsize(song("too_many_ticks.gp4")), 2048)
         for name, message, options in cases:
@@ -673,6 +783,25 @@ class ErrorTest(ToolTestCase):
             status, _, err = run("info", song(name))
             self.assertEqual((status, err), (0, ""), name)
 
+    def test_max_size_refuses_a_larger_file(self):
+        source = self.copy_song("full.gp4")
+        for options in ([], ["--plain"]):
+            status, whole, err = run("midi", *options, source, "-o", "-")
+            self.assertEqual(status, 0, err)
+            for given in (str(len(whole)), "--max-size=%d" % len(whole), "0", "1K" if len(whole) <= 1024 else "1M"):
+                arguments = [given] if given.startswith("--") else ["--max-size", given]
+                status, out, err = run("midi", *options, *arguments, source, "-o", "-")
+                self.assertEqual((status, out, err), (0, whole, ""), given)
+            status, out, err = run("midi", *options, "--max-size", str(len(whole) - 1), source)
+            self.assertEqual((status, out), (EXIT_SONG_FAILED, b""))
+            self.assertIn("full.gp4: cannot render the MIDI file: the MIDI file would be larger than "
+                          "--max-size (%d bytes)" % (len(whole) - 1), err)
+            self.assertEqual(os.listdir(self.work), ["full.gp4"])
+        for value in ("", "ten", "5G", "4294967296", "4096M"):
+            status, _, err = run("midi", "--max-size", value, source)
+            self.assertEqual(status, EXIT_USAGE, value)
+            self.assertIn("--max-size takes a number of bytes", err)
+
     def test_usage_errors(self):
         full = song("full.gp4")
         cases = [
@@ -686,6 +815,7 @@ class ErrorTest(ToolTestCase):
             (["midi", full, "-o"], "needs a file or folder name"),
             (["midi", full, full, "-o", "-"], "several songs need an output folder"),
             (["midi", full, "-o", "a.mid", "-o", "b.mid"], "-o given twice"),
+            (["midi", full, "--max-size"], "--max-size needs a number of bytes"),
             (["help", "sing"], "unknown command"),
         ]
         for arguments, message in cases:
@@ -716,6 +846,20 @@ class HelpAndVersionTest(ToolTestCase):
 
     def test_version(self):
         self.assertEqual(run("--version")[:2], (0, b"zelto 0.0.0.2\n"))
+
+    def test_output_that_cannot_be_written_fails(self):
+        library = os.path.join(self.work, "library")
+        self.copy_song("minimal.gp4", folder=library)
+        for arguments, what in ((["--help"], "the help"), (["help", "midi"], "the help"),
+                                (["--version"], "the version"),
+                                (["midi", library, "-o", os.path.join(self.work, "out")],
+                                 "the list of converted songs")):
+            with open("/dev/full", "wb") as full:
+                completed = subprocess.run([ARGS.tool, *arguments], stdin=subprocess.DEVNULL, stdout=full,
+                                           stderr=subprocess.PIPE, timeout=120)
+            self.assertEqual(completed.returncode, EXIT_SONG_FAILED, arguments)
+            self.assertIn("zelto: cannot write %s: No space left on device" % what,
+                          completed.stderr.decode(), arguments)
 
 
 class DemoSongTest(ToolTestCase):

@@ -1,0 +1,21 @@
+# Checks that the fuzz target's checks (SOURCE) call every function of the
+# export table (EXPORT_TABLE, the 48) and of the shared object's own table
+# (SO_EXPORT_TABLE), so that a function added to libzelto.so is fuzzed too.
+file(READ ${EXPORT_TABLE} table)
+string(REGEX MATCHALL "ZELTO_EXPORT\\([A-Za-z]+,[^,]+, *ZELTO_[A-Za-z]+" entries "${table}")
+file(READ ${SO_EXPORT_TABLE} so_table)
+string(REGEX MATCHALL "\nZELTO_SO_EXPORT\\([^,\n]+, *ZELTO_[A-Za-z0-9_]+\\)" so_entries "${so_table}")
+file(READ ${SOURCE} source)
+set(missing "")
+set(count 0)
+foreach(entry ${entries} ${so_entries})
+  string(REGEX REPLACE ".*(ZELTO_[A-Za-z0-9_]+)\\)?$" "\\1" name "${entry}")
+  math(EXPR count "${count} + 1")
+  if(NOT source MATCHES "${name}[^A-Za-z0-9_]")
+    list(APPEND missing ${name})
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "the fuzz target never calls: ${missing}")
+endif()
+message(STATUS "the fuzz target calls all ${count} exported functions")
