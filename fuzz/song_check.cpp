@@ -29,6 +29,7 @@
 #include "song_text.h"
 #include "zelto.h"
 #include "zelto/global.h"
+#include "zelto_musicxml.h"
 #include "zelto_performed.h"
 #include "zelto_song.h"
 
@@ -620,6 +621,75 @@ void CheckSizeBudget(std::string &failure, ZELTO_Song *song, std::uint32_t rende
     }
 }
 
+// Whether a MusicXML document is well formed: one root element, every
+// element closed in order, attribute values quoted, text with no markup
+// characters but entity references, and nothing but spaces after the root.
+bool IsWellFormedXml(const unsigned char *bytes, std::uint32_t size) {
+    std::vector<std::string> open;
+    bool rootClosed = false;
+    for (std::uint32_t at = 0; at < size;) {
+        const unsigned char byte = bytes[at];
+        if (byte == '&') {
+            const std::uint32_t start = at;
+            while (at < size && bytes[at] != ';' && at - start < 8) ++at;
+            if (at == size || bytes[at] != ';') return false;
+            ++at;
+            continue;
+        }
+        if (byte != '<') {
+            if (byte == '>' || (rootClosed && byte != '\n' && byte != ' ')) return false;
+            ++at;
+            continue;
+        }
+        const char *rest = reinterpret_cast<const char *>(bytes + at);
+        const std::uint32_t left = size - at;
+        const char *closing = static_cast<const char *>(std::memchr(rest, '>', left));
+        if (closing == nullptr) return false;
+        const std::uint32_t length = static_cast<std::uint32_t>(closing - rest) + 1;
+        const std::string tag(rest, length);
+        at += length;
+        if (tag.compare(0, 2, "<?") == 0 || tag.compare(0, 2, "<!") == 0) {
+            if (!open.empty() || rootClosed) return false;
+            continue;
+        }
+        if (rootClosed) return false;
+        std::size_t quotes = 0;
+        for (char c : tag) quotes += c == '"';
+        if (quotes % 2 != 0) return false;
+        if (tag[1] == '/') {
+            if (open.empty() || tag.substr(2, tag.size() - 3) != open.back()) return false;
+            open.pop_back();
+            rootClosed = open.empty();
+            continue;
+        }
+        const std::size_t nameEnd = tag.find_first_of(" />", 1);
+        const std::string name = tag.substr(1, nameEnd - 1);
+        if (name.empty()) return false;
+        if (tag[tag.size() - 2] == '/') {
+            rootClosed = open.empty();
+            continue;
+        }
+        open.push_back(name);
+    }
+    return open.empty() && rootClosed;
+}
+
+// The MusicXML export of a song that opened: well formed, and the same bytes twice.
+void CheckMusicXml(std::string &failure, const ZELTO_Song *song) {
+    unsigned char *first = nullptr, *second = nullptr;
+    std::uint32_t firstSize = 0, secondSize = 0;
+    const std::int32_t result = ZELTO_SongCreateMusicXml(song, &first, &firstSize);
+    if (result == ZELTO_SONG_OK && (first == nullptr || !IsWellFormedXml(first, firstSize)))
+        Fail(failure, "ZELTO_SongCreateMusicXml wrote a document that is not well formed");
+    if (result != ZELTO_SONG_OK && result != ZELTO_SONG_OUT_OF_MEMORY && result != ZELTO_SONG_TOO_LONG)
+        Fail(failure, "ZELTO_SongCreateMusicXml refused a song that opened");
+    if (result == ZELTO_SONG_OK && ZELTO_SongCreateMusicXml(song, &second, &secondSize) == ZELTO_SONG_OK &&
+        (secondSize != firstSize || std::memcmp(first, second, firstSize) != 0))
+        Fail(failure, "ZELTO_SongCreateMusicXml gave other bytes the second time");
+    ZELTO_DestroyMidiBuffer(first);
+    ZELTO_DestroyMidiBuffer(second);
+}
+
 // The same input through a song handle: it opens exactly when the global
 // load accepted it, and then every record agrees with the global queries,
 // every track's beats and notes, every block and every curve read back with
@@ -640,6 +710,7 @@ void CheckSongHandle(std::string &failure, const std::string &path, bool loaded,
     ZELTO_SongInfo info{};
     ZELTO_SongGetInfo(song, &info);
     CheckSongHandleRecords(failure, song, info);
+    CheckMusicXml(failure, song);
     if (plainExportable) {
         rendered.plain = RenderHandle(failure, song, ZELTO_SONG_MIDI_PLAIN);
         rendered.plainRan = true;

@@ -1,5 +1,6 @@
 // main.cpp - the zelto command-line tool: `zelto info` summarises a Guitar
-// Pro 4 song as text or JSON, `zelto midi` converts songs to MIDI files.
+// Pro 4 song as text or JSON, `zelto midi` converts songs to MIDI files and
+// `zelto musicxml` to MusicXML scores.
 // This file holds the help texts, the option parsing and main.
 //
 // The tool uses the library only through its public C interfaces, zelto.h and
@@ -30,6 +31,8 @@ const char toolHelp[] =
     "  info SONG.gp4            print a summary of the song (--json for scripts)\n"
     "  midi SONG.gp4|DIR ...    write the songs as Standard MIDI Files (--plain\n"
     "                           for the plain export)\n"
+    "  musicxml SONG.gp4|DIR ... write the songs as MusicXML scores, tablature\n"
+    "                           included, for notation programs\n"
     "  help [COMMAND]           show this text or a command's help\n"
     "\n"
     "Options:\n"
@@ -94,6 +97,28 @@ const char midiHelp[] =
     "  zelto midi a.gp4 b.gp4 songs/ -o midi/   # midi/a.mid, midi/b.mid, and one\n"
     "                                           # file per song found in songs/\n";
 
+const char musicXmlHelp[] =
+    "Usage: zelto musicxml [-f] [-o OUT] SONG.gp4|DIR ...\n"
+    "\n"
+    "Writes each song as a MusicXML 4.0 score (SONG.musicxml beside the song):\n"
+    "one part per track, fretted tracks on a notation staff and a tablature\n"
+    "staff with every note's string and fret, percussion on a percussion staff,\n"
+    "with repeats, endings, ties, tuplets, lyrics, chord diagrams and effects.\n"
+    "Any notation program opens it (see docs/musicxml.md). A folder is searched\n"
+    "for .gp4 songs, its subfolders too.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUT  the score's file name for one song, or a folder for\n"
+    "                    several (made if missing); '-' writes one score to\n"
+    "                    standard output\n"
+    "  -f, --force       replace scores that already exist\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "Examples:\n"
+    "  zelto musicxml song.gp4                   # writes song.musicxml\n"
+    "  zelto musicxml songs/ -o scores/          # every song of a folder\n"
+    "  zelto musicxml song.gp4 -o - | xmllint --noout -\n";
+
 // A byte count as --max-size takes it: digits, then K (KiB) or M (MiB) or
 // nothing; false when it is not one or does not fit 32 bits.
 bool ParseByteCount(const std::string &text, std::uint32_t &bytes) {
@@ -115,6 +140,7 @@ bool ParseByteCount(const std::string &text, std::uint32_t &bytes) {
 
 // Parses the options of a command; returns false (after reporting) on error.
 bool ParseCommandOptions(int argumentCount, char **arguments, int first, CommandLine &line) {
+    const bool writesFiles = line.command == "midi" || line.command == "musicxml";
     bool optionsEnded = false;
     for (int index = first; index < argumentCount; ++index) {
         std::string argument = arguments[index];
@@ -130,7 +156,7 @@ bool ParseCommandOptions(int argumentCount, char **arguments, int first, Command
             line.json = true;
         } else if (line.command == "info" && argument == "--notes") {
             line.notes = true;
-        } else if (line.command == "midi" && (argument == "-f" || argument == "--force")) {
+        } else if (writesFiles && (argument == "-f" || argument == "--force")) {
             line.force = true;
         } else if (line.command == "midi" && argument == "--plain") {
             line.plain = true;
@@ -148,7 +174,7 @@ bool ParseCommandOptions(int argumentCount, char **arguments, int first, Command
                 UsageError(line.command, "--max-size takes a number of bytes (with K or M), not '" + value + "'");
                 return false;
             }
-        } else if (line.command == "midi" &&
+        } else if (writesFiles &&
                    (argument == "-o" || argument == "--output" || argument.rfind("--output=", 0) == 0)) {
             if (line.outputGiven) {
                 UsageError(line.command, "-o given twice");
@@ -167,7 +193,7 @@ bool ParseCommandOptions(int argumentCount, char **arguments, int first, Command
                 return false;
             }
             line.outputGiven = true;
-        } else if (line.command == "midi" && argument.size() > 2 && argument.rfind("-o", 0) == 0) {
+        } else if (writesFiles && argument.size() > 2 && argument.rfind("-o", 0) == 0) {
             if (line.outputGiven) {
                 UsageError(line.command, "-o given twice");
                 return false;
@@ -186,6 +212,7 @@ int RunHelp(const std::string &topic) {
     if (topic.empty()) std::fputs(toolHelp, stdout);
     else if (topic == "info") std::fputs(infoHelp, stdout);
     else if (topic == "midi") std::fputs(midiHelp, stdout);
+    else if (topic == "musicxml") std::fputs(musicXmlHelp, stdout);
     else return UsageError("", "no help for '" + topic + "': unknown command");
     return FinishStandardOutput("the help");
 }
@@ -222,7 +249,7 @@ int main(int argumentCount, char **arguments) {
         if (argumentCount > 3) return UsageError("", "help takes at most one command");
         return RunHelp(argumentCount == 3 ? arguments[2] : "");
     }
-    if (first != "info" && first != "midi") {
+    if (first != "info" && first != "midi" && first != "musicxml") {
         if (!first.empty() && first[0] == '-') return UsageError("", "unknown option '" + first + "'");
         return UsageError("", "unknown command '" + first + "'");
     }
@@ -233,5 +260,5 @@ int main(int argumentCount, char **arguments) {
     if (line.help) return RunHelp(line.command);
 
     ZELTO_Init();
-    return line.command == "info" ? RunInfo(line) : RunMidi(line);
+    return line.command == "info" ? RunInfo(line) : RunConversions(line);
 }

@@ -1,5 +1,6 @@
-// midi.cpp - zelto midi: which songs, where their MIDI files go, the
-// rendering of each song, and the progress bar of long batches.
+// midi.cpp - zelto midi and zelto musicxml: which songs, where their files
+// go, the rendering of each song as MIDI or MusicXML, and the progress bar
+// of long batches.
 #include "tool.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "text.h"
 #include "zelto.h"
+#include "zelto_musicxml.h"
 #include "zelto_song.h"
 
 namespace fs = std::filesystem;
@@ -40,8 +42,13 @@ bool HasSongExtension(const fs::path &path) {
     return extension == ".gp4";
 }
 
-// The MIDI file's name for a song: the song's name with .mid for its extension.
-fs::path MidiName(const fs::path &song) { return song.filename().replace_extension(".mid"); }
+bool IsMusicXml(const CommandLine &line) { return line.command == "musicxml"; }
+
+// The output file's name for a song: the song's name with .mid (or .musicxml)
+// for its extension.
+fs::path OutputName(const fs::path &song, const CommandLine &line) {
+    return song.filename().replace_extension(IsMusicXml(line) ? ".musicxml" : ".mid");
+}
 
 // An entry found in a folder: a song, or a folder or entry that could not be
 // read, with the reason.
@@ -151,7 +158,15 @@ bool RenderMidi(ZELTO_Song *song, bool plain, std::uint32_t maxSize, unsigned ch
     return false;
 }
 
-// Converts one song; returns true when its MIDI file is in place.
+// Writes the open song as a MusicXML score.
+bool RenderMusicXml(const ZELTO_Song *song, unsigned char *&buffer, std::uint32_t &size, std::string &problem) {
+    const std::int32_t result = ZELTO_SongCreateMusicXml(song, &buffer, &size);
+    if (result == ZELTO_SONG_OK) return true;
+    problem = std::string("cannot write the MusicXML score: ") + ZELTO_SongResultText(result);
+    return false;
+}
+
+// Converts one song; returns true when its file is in place.
 bool ConvertSong(const Conversion &conversion, const CommandLine &line, std::string &problem) {
     const fs::path readPath = ReadableSongPath(conversion.song, problem);
     if (readPath.empty()) return false;
@@ -159,7 +174,8 @@ bool ConvertSong(const Conversion &conversion, const CommandLine &line, std::str
     if (song == nullptr) return false;
     unsigned char *buffer = nullptr;
     std::uint32_t size = 0;
-    bool rendered = RenderMidi(song, line.plain, line.maxSize, buffer, size, problem);
+    bool rendered = IsMusicXml(line) ? RenderMusicXml(song, buffer, size, problem)
+                                     : RenderMidi(song, line.plain, line.maxSize, buffer, size, problem);
     ZELTO_SongClose(song);
     if (!rendered) return false;
 
@@ -188,11 +204,12 @@ bool PlanConversions(const CommandLine &line, std::vector<Conversion> &plan, boo
 
     const bool toStandardOutput = line.outputGiven && line.output == "-";
     if (toStandardOutput && batch) {
-        UsageError("midi", "'-o -' writes one song to standard output; several songs need an output folder");
+        UsageError(line.command, "'-o -' writes one song to standard output; several songs need an output folder");
         return false;
     }
-    if (toStandardOutput && IsTerminal(stdout)) {
-        UsageError("midi", "standard output is a terminal; redirect it or name an output file");
+    // A MIDI file is binary; a score is text, which a terminal may show.
+    if (toStandardOutput && !IsMusicXml(line) && IsTerminal(stdout)) {
+        UsageError(line.command, "standard output is a terminal; redirect it or name an output file");
         return false;
     }
     fs::path outputFolder;
@@ -203,7 +220,7 @@ bool PlanConversions(const CommandLine &line, std::vector<Conversion> &plan, boo
         if (batch || namedAsFolder) {
             std::error_code error;
             if (fs::exists(output, error) && !IsDirectory(output)) {
-                UsageError("midi", "the output " + DisplayText(output) + " is not a folder");
+                UsageError(line.command, "the output " + DisplayText(output) + " is not a folder");
                 return false;
             }
             fs::create_directories(output, error);
@@ -228,19 +245,19 @@ bool PlanConversions(const CommandLine &line, std::vector<Conversion> &plan, boo
                     plan.push_back({song, fs::path(), entry.problem});
                     continue;
                 }
-                fs::path output = song.parent_path() / MidiName(song);
+                fs::path output = song.parent_path() / OutputName(song, line);
                 if (intoFolder)
-                    output = outputFolder / song.lexically_relative(input).parent_path() / MidiName(song);
+                    output = outputFolder / song.lexically_relative(input).parent_path() / OutputName(song, line);
                 plan.push_back({song, output, ""});
             }
         } else if (toStandardOutput) {
             plan.push_back({input, fs::path(), ""});
         } else if (intoFolder) {
-            plan.push_back({input, outputFolder / MidiName(input), ""});
+            plan.push_back({input, outputFolder / OutputName(input, line), ""});
         } else if (line.outputGiven) {
             plan.push_back({input, fs::path(line.output), ""});
         } else {
-            plan.push_back({input, input.parent_path() / MidiName(input), ""});
+            plan.push_back({input, input.parent_path() / OutputName(input, line), ""});
         }
     }
 
@@ -252,7 +269,8 @@ bool PlanConversions(const CommandLine &line, std::vector<Conversion> &plan, boo
         fs::path key = fs::weakly_canonical(conversion.output, error).lexically_normal();
         if (error) key = fs::absolute(conversion.output, error).lexically_normal();
         if (fs::equivalent(conversion.song, conversion.output, error) && !error)
-            conversion.problem = "the MIDI file " + DisplayPath(conversion.output) + " would replace the song";
+            conversion.problem = std::string(IsMusicXml(line) ? "the score " : "the MIDI file ") +
+                                 DisplayPath(conversion.output) + " would replace the song";
         else if (!outputs.insert(key).second)
             conversion.problem = "another song of this run also writes " + DisplayPath(conversion.output);
         else if (intoFolder) {
@@ -265,8 +283,8 @@ bool PlanConversions(const CommandLine &line, std::vector<Conversion> &plan, boo
 
 }  // namespace
 
-int RunMidi(const CommandLine &line) {
-    if (line.operands.empty()) return UsageError("midi", "midi needs at least one song or folder");
+int RunConversions(const CommandLine &line) {
+    if (line.operands.empty()) return UsageError(line.command, line.command + " needs at least one song or folder");
     std::vector<Conversion> plan;
     bool batch = false;
     if (!PlanConversions(line, plan, batch)) return exitUsage;

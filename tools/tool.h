@@ -47,7 +47,8 @@ int UsageError(const std::string &command, const std::string &message);
 
 // The commands (info.cpp, midi.cpp); each returns the exit status.
 int RunInfo(const CommandLine &line);
-int RunMidi(const CommandLine &line);
+// zelto midi and zelto musicxml: each song converted to a file of its own.
+int RunConversions(const CommandLine &line);
 
 // Loading a song (song_file.cpp). LoadSong loads it into the library, or
 // returns false with the reason in `problem`; ReportSongError prints such a

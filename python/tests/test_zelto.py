@@ -171,6 +171,17 @@ def test_both_renderings_are_the_c_librarys_bytes(songs):
         assert song.midi(performed=True) != song.midi()
 
 
+def test_musicxml_is_the_score_of_every_track(songs):
+    import xml.etree.ElementTree as ElementTree
+    with zelto.load(songs.path("rich")) as song:
+        score = song.musicxml()
+        assert score == song.musicxml()
+        root = ElementTree.fromstring(score)
+        assert root.tag == "score-partwise" and root.get("version") == "4.0"
+        assert [p.findtext("part-name") for p in root.findall("part-list/score-part")] == [t.name for t in song.tracks]
+        assert len(root.find("part").findall("measure")) == len(song.measures)
+
+
 def test_one_song_rendered_on_four_threads_gives_the_bytes_of_one(songs):
     with zelto.load(songs.path("repeats")) as song:
         expected = {False: songs.midi("repeats"), True: songs.midi("repeats", ".performed.mid")}

@@ -49,7 +49,7 @@ class LoadError(ValueError):
 
 
 class RenderError(RuntimeError):
-    """A MIDI rendering that could not be made. `reason` is "too-long" (the
+    """A MIDI rendering (or a MusicXML score) that could not be made. `reason` is "too-long" (the
     song passes the render limits or the size budget) or "out-of-memory";
     with "too-long", `limit` says which limit: "ticks", "measures",
     "events", "text", "tracks" or "size" (else None)."""
@@ -289,6 +289,22 @@ class Song:
         if result != _native.OK:
             raise RenderError("%s: %s" % (self._path, self._lib.ZELTO_SongResultText(result).decode()),
                               _REASONS.get(result, "unknown"), _native.LIMITS.get(limit.value))
+        try:
+            return ctypes.string_at(buffer.value, size.value)
+        finally:
+            self._lib.ZELTO_DestroyMidiBuffer(buffer)
+
+    def musicxml(self):
+        """The song as a MusicXML 4.0 score (bytes, UTF-8): one part per
+        track, fretted tracks with a tablature staff, for notation programs.
+        Raises RenderError when it cannot be made."""
+        handle = self._open()
+        buffer = ctypes.c_void_p()
+        size = ctypes.c_uint32()
+        result = self._lib.ZELTO_SongCreateMusicXml(handle, ctypes.byref(buffer), ctypes.byref(size))
+        if result != _native.OK:
+            raise RenderError("%s: %s" % (self._path, self._lib.ZELTO_SongResultText(result).decode()),
+                              _REASONS.get(result, "unknown"), None)
         try:
             return ctypes.string_at(buffer.value, size.value)
         finally:

@@ -149,6 +149,7 @@ def _declare(lib):
                                               ctypes.POINTER(_u32)]),
         "ZELTO_SongCreateMidiBufferWithin": (_i32, [song, _u32, _u32, ctypes.POINTER(ctypes.c_void_p),
                                                     ctypes.POINTER(_u32), ctypes.POINTER(_u32)]),
+        "ZELTO_SongCreateMusicXml": (_i32, [song, ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(_u32)]),
         "ZELTO_DestroyMidiBuffer": (None, [ctypes.c_void_p]),
     }
     for name, (result, arguments) in prototypes.items():

@@ -1,5 +1,6 @@
 // alloc_failure_test.cpp - every heap allocation of a load and an export
-// (the plain one and the performed rendering) fails once (and, in a second
+// (the plain one and the performed rendering; the MusicXML export of the
+// loaded song too) fails once (and, in a second
 // pass, fails from then on), through the public interface: a failed load leaves no song and nothing live, an export gives
 // 0 with the host's variables untouched, 1 with a null buffer and size 0, or
 // a well-formed MIDI file, and the song itself survives a failed export.
@@ -15,6 +16,7 @@
 #include "gp/perform_effects.cpp"
 #include "zelto/performed_export.cpp"
 #include "zelto/song_access.cpp"
+#include "xml/musicxml.cpp"
 
 #include <gtest/gtest.h>
 
@@ -358,6 +360,40 @@ TEST(AllocationFailureWithoutSong, RefusedSongRecordLeavesNoSong) {
     EXPECT_EQ(TestHeap::LiveBlocks(), 0u);
     TestHeap::Reset();
     EXPECT_EQ(ZELTO_Load(path.c_str()), 1);
+    ZELTO_Unload();
+    gp4::RemoveTempFile(path);
+}
+
+// The MusicXML export of a song of every block, with each of its allocations
+// refused in turn: out of memory with nothing left live, then the same
+// document as without a failure.
+TEST(AllocationFailureMusicXml, EachAllocationFailsOnce) {
+    ZELTO_Init();
+    const std::string path = gp4::WriteTempFile(gp4::WriteSong(gp4::FeatureRichSong(0)), "musicxml.gp4");
+    ASSERT_EQ(ZELTO_Load(path.c_str()), 1);
+    const Talvoren::FileStruct *song = Talvoren::theFileStruct;
+    const std::size_t songBlocks = TestHeap::LiveBlocks();
+    TestHeap::Reset();
+    Talvoren::XmlText reference = {};
+    ASSERT_EQ(Talvoren::ToMusicXml(song, &reference), Talvoren::MusicXmlOutcome::Written);
+    const std::string written(reference.bytes, reference.size);
+    Talvoren::MemFree(reference.bytes);
+    const std::size_t requests = TestHeap::Requests();
+    ASSERT_GT(requests, 0u);
+    for (std::size_t failing = 1; failing <= requests; ++failing) {
+        SCOPED_TRACE("allocation " + std::to_string(failing) + " fails");
+        TestHeap::Reset();
+        TestHeap::FailAllocation(failing);
+        Talvoren::XmlText text = {};
+        EXPECT_EQ(Talvoren::ToMusicXml(song, &text), Talvoren::MusicXmlOutcome::OutOfMemory);
+        EXPECT_EQ(text.bytes, nullptr);
+        EXPECT_EQ(TestHeap::LiveBlocks(), songBlocks) << "a failed export left blocks live";
+    }
+    TestHeap::Reset();
+    Talvoren::XmlText again = {};
+    ASSERT_EQ(Talvoren::ToMusicXml(song, &again), Talvoren::MusicXmlOutcome::Written);
+    EXPECT_EQ(std::string(again.bytes, again.size), written);
+    Talvoren::MemFree(again.bytes);
     ZELTO_Unload();
     gp4::RemoveTempFile(path);
 }

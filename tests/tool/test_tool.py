@@ -651,6 +651,45 @@ class MidiBatchTest(ToolTestCase):
         return process.wait(timeout=60), captured.decode("utf-8", "replace")
 
 
+class MusicXmlTest(ToolTestCase):
+    """zelto musicxml: a score beside each song, with the conventions of zelto midi."""
+
+    def test_a_score_per_song_beside_it_on_standard_output_and_in_a_folder(self):
+        import xml.etree.ElementTree as ElementTree
+        source = self.copy_song("full.gp4")
+        status, out, err = run("musicxml", source)
+        self.assertEqual(status, 0, err)
+        target = os.path.join(self.work, "full.musicxml")
+        self.assertEqual(out.decode(), "%s -> %s\n" % (source, target))
+        root = ElementTree.fromstring(read_bytes(target))
+        self.assertEqual(root.tag, "score-partwise")
+        self.assertEqual(len(root.findall("part")), 2)
+        status, out, err = run("musicxml", source, "-o", "-")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, read_bytes(target))
+        status, _, err = run("musicxml", source)
+        self.assertEqual(status, EXIT_SONG_FAILED)
+        self.assertIn("use --force", err)
+        self.assertEqual(run("musicxml", "--force", source)[0], 0)
+        folder = os.path.join(self.work, "scores")
+        self.copy_song("minimal.gp4", folder=os.path.join(self.work, "in", "sub"))
+        status, out, err = run("musicxml", os.path.join(self.work, "in"), "-o", folder)
+        self.assertEqual(status, 0, err)
+        self.assertTrue(os.path.isfile(os.path.join(folder, "sub", "minimal.musicxml")))
+        self.assertIn(b"1 converted, 0 failed", out)
+        self.assert_no_temporary_files()
+
+    def test_a_song_that_does_not_load_fails_and_a_bad_option_is_usage(self):
+        broken = os.path.join(self.work, "broken.gp4")
+        write_bytes(broken, b"not a song")
+        status, _, err = run("musicxml", broken)
+        self.assertEqual(status, EXIT_SONG_FAILED)
+        self.assertIn("broken.gp4", err)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "broken.musicxml")))
+        self.assertEqual(run("musicxml", "--plain", broken)[0], EXIT_USAGE)
+        self.assertEqual(run("musicxml")[0], EXIT_USAGE)
+
+
 class ErrorTest(ToolTestCase):
     """Every way a song can fail, with its message and exit status."""
 
