@@ -278,31 +278,81 @@ TEST(PerformedOrder, EachPassPlaysItsEnding) {
     song.measures[3].altEnding = 0x02;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 3, 4}));
 
-    // Three passes, the first two through an ending of two measures.
+    // Three passes, the first two through an ending of two measures: an
+    // ending numbered 2 with none before it takes passes 1 and 2.
     // |: 0 [1.2. 1 2 :| [3. 3
     song.measures[2].flags = gp4::MeasureBits::EndRepeat;
     song.measures[2].repeatCount = 2;
     song.measures[1].flags |= gp4::MeasureBits::AltEnding;
-    song.measures[1].altEnding = 0x03;
-    song.measures[3].altEnding = 0x04;
+    song.measures[1].altEnding = 2;
+    song.measures[3].altEnding = 3;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 2, 0, 3, 4}));
 }
 
 TEST(PerformedOrder, NonsenseEndingsPlayEveryMeasureOnce) {
     gp4::Song song = NumberedMeasures(4);
     song.measures[1].flags |= gp4::MeasureBits::AltEnding;  // outside any repeat
-    song.measures[1].altEnding = 0x04;
-    song.measures[3].flags |= gp4::MeasureBits::AltEnding;  // no pass names it
+    song.measures[1].altEnding = 4;
+    song.measures[3].flags |= gp4::MeasureBits::AltEnding;  // takes no pass
     song.measures[3].altEnding = 0;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 2, 3}));
 
-    // Bits for passes that never come, inside a repeat played twice.
+    // Inside a repeat played twice: a number above the passes takes them all,
+    // an ending numbered 0 plays once.
     song = NumberedMeasures(3);
     song.measures[0].flags |= gp4::MeasureBits::BeginRepeat;
     song.measures[1].flags |= gp4::MeasureBits::AltEnding | gp4::MeasureBits::EndRepeat;
-    song.measures[1].altEnding = 0x80;
+    song.measures[1].altEnding = 5;
     song.measures[1].repeatCount = 1;
+    EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 0, 1, 2}));
+    song.measures[1].altEnding = 0;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 0, 2}));
+}
+
+// Measures of one quarter note each, numbered by their fret.
+gp4::Song NumberedQuarters(std::size_t count) {
+    std::vector<std::vector<gp4::Beat>> measures;
+    for (std::size_t measure = 0; measure < count; ++measure)
+        measures.push_back({gp4::QuarterNote(1, static_cast<int>(measure))});
+    return SongOf(measures);
+}
+
+// The onsets of the notes played, one a measure.
+std::vector<std::uint64_t> MeasureOnsets(const gp4::Song &song) {
+    std::vector<std::uint64_t> onsets;
+    for (const PlayedNote &note : RenderNotes(song)) onsets.push_back(note.onset);
+    return onsets;
+}
+
+TEST(PerformedOrder, EveryMeasurePlaysInTheSignatureInForceInFileOrder) {
+    // 4/4 |: 0 [1. 1 (2/4) :| [2. 2 | 3: the second ending keeps 2/4 on its pass.
+    gp4::Song song = NumberedQuarters(4);
+    song.measures[0].flags |= gp4::MeasureBits::BeginRepeat;
+    song.measures[1].flags |= gp4::MeasureBits::Numerator | gp4::MeasureBits::Denominator |
+                              gp4::MeasureBits::AltEnding | gp4::MeasureBits::EndRepeat;
+    song.measures[1].numerator = 2;
+    song.measures[1].altEnding = 1;
+    song.measures[1].repeatCount = 1;
+    song.measures[2].flags |= gp4::MeasureBits::AltEnding;
+    song.measures[2].altEnding = 2;
+    EXPECT_EQ(MeasureOnsets(song), (std::vector<std::uint64_t>{0, 1920, 2880, 4800, 5760}));
+
+    // 3/4 0 |: 1 2 (2/4) :| 3: the jump back plays measure 1 in 3/4 again.
+    song = NumberedQuarters(4);
+    song.measures[0].numerator = 3;
+    song.measures[1].flags |= gp4::MeasureBits::BeginRepeat;
+    song.measures[2].flags |= gp4::MeasureBits::Numerator | gp4::MeasureBits::EndRepeat;
+    song.measures[2].numerator = 2;
+    song.measures[2].repeatCount = 1;
+    const Performed performed = RenderPerformed(song);
+    ASSERT_EQ(performed.result, 1);
+    EXPECT_EQ(MeasureOnsets(song), (std::vector<std::uint64_t>{0, 1440, 2880, 3840, 5280, 6240}));
+    // The conductor says so at every change.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> numerators;
+    for (const smf::Event *event : smf::MetaEvents(performed.file.tracks[0], 0x58))
+        numerators.push_back({event->tick, event->metaData[0]});
+    EXPECT_EQ(numerators, (std::vector<std::pair<std::uint64_t, std::uint32_t>>{
+                              {0, 3}, {2880, 2}, {3840, 3}, {5280, 2}}));
 }
 
 TEST(PerformedOrder, RepeatsWithoutEndingsPlayAsInThePlainExport) {

@@ -38,6 +38,7 @@
 #include "gp/convert.h"
 #include "gp/perform_effects.h"
 #include "gp/song.h"
+#include "gp/timeline.h"
 #include "heap.h"
 #include "mid/midi.h"
 
@@ -84,6 +85,9 @@ constexpr std::uint64_t largestTextBytes = std::uint64_t{1} << 26;
 constexpr std::uint64_t mixTableEvents = 1 + 2 * 7;
 // Events at a track's start: program and six controllers on two channels.
 constexpr std::uint64_t trackStartEvents = 2 * 7;
+
+// The longest beat, a dotted whole note, in pulses.
+std::uint64_t LongestBeatPulses(std::uint8_t pulsesPerSixtyFourth) { return std::uint64_t{96} * pulsesPerSixtyFourth; }
 
 // Sixty-fourths of a grace note of duration code 1 to 3 (others are the nearest).
 std::uint32_t GraceSixtyFourths(std::uint8_t duration) {
@@ -139,86 +143,6 @@ std::uint8_t ClampedVelocity(std::int32_t velocity) {
 }
 
 // ---------------------------------------------------------------------------
-// Playing order with alternative endings honoured.
-
-// The walk's state: its own pass counters, so the song is only read.
-struct Walk {
-    const FileStruct *file;
-    std::uint8_t *jumps;     // per measure: jumps back already made from its end of repeat
-    std::uint8_t *played;    // per measure: played at least once
-    std::uint32_t *closing;  // per measure: the nearest end of repeat at or after it, or measureCount
-    std::uint32_t *opening;  // per measure: the nearest begin of repeat at or before it, or 0
-    std::uint32_t pass;      // 1-based pass through the section being repeated
-    bool skipping;           // inside an alternative ending that this pass does not play
-    std::uint32_t next;      // the measure to consider next
-    bool arrivedByJump;
-};
-
-void StartWalk(Walk *walk) {
-    const std::uint32_t measureCount = walk->file->headers.pieceInfo.measureCount;
-    std::memset(walk->jumps, 0, measureCount);
-    std::memset(walk->played, 0, measureCount);
-    walk->pass = 1;
-    walk->skipping = false;
-    walk->next = 0;
-    walk->arrivedByJump = false;
-}
-
-// Whether an alternative ending plays on this pass: when its bits name the
-// pass; else not when it has played already or a later pass that its bits
-// name can still come (its section's close still jumps back over it). An
-// ending whose bits name no pass that comes plays, so that every measure
-// plays once.
-bool PlaysEndingNow(const Walk *walk, std::uint32_t measureIndex) {
-    const Measure *measures = walk->file->body.measures;
-    const std::uint32_t bits = measures[measureIndex].altEndingCount;
-    const std::uint32_t pass = walk->pass;
-    if (pass <= 8 && (bits & (1u << (pass - 1)))) return true;
-    if (walk->played[measureIndex]) return false;
-    const std::uint32_t close = walk->closing[measureIndex];
-    if (close == walk->file->headers.pieceInfo.measureCount) return true;
-    if (walk->opening[close] > measureIndex) return true;
-    const std::uint32_t jumpsLeft =
-        measures[close].repeatCount > walk->jumps[close] ? measures[close].repeatCount - walk->jumps[close] : 0;
-    for (std::uint32_t later = pass + 1; later <= pass + jumpsLeft && later <= 8; ++later)
-        if (bits & (1u << (later - 1))) return false;
-    return true;
-}
-
-// The next measure that plays, or measureCount at the end. Every jump back
-// spends one of its end of repeat's passes, and between jumps the walk only
-// moves forward, so every walk ends.
-std::uint32_t NextPlayedMeasure(Walk *walk) {
-    const std::uint32_t measureCount = walk->file->headers.pieceInfo.measureCount;
-    const Measure *measures = walk->file->body.measures;
-    while (walk->next < measureCount) {
-        const std::uint32_t index = walk->next;
-        const Measure &measure = measures[index];
-        if ((measure.flags & MeasureBeginRepeat) && !walk->arrivedByJump) {
-            walk->pass = 1;
-            walk->skipping = false;
-        }
-        walk->arrivedByJump = false;
-        if (measure.flags & MeasureAltEnding) walk->skipping = !PlaysEndingNow(walk, index);
-        walk->next = index + 1;
-        if (walk->skipping) {
-            // A skipped ending runs to its section's close.
-            if (measure.flags & MeasureEndRepeat) walk->skipping = false;
-            continue;
-        }
-        walk->played[index] = 1;
-        if ((measure.flags & MeasureEndRepeat) && walk->jumps[index] < measure.repeatCount) {
-            ++walk->jumps[index];
-            ++walk->pass;
-            walk->next = walk->opening[index];
-            walk->arrivedByJump = true;
-        }
-        return index;
-    }
-    return measureCount;
-}
-
-// ---------------------------------------------------------------------------
 // Voices: what one string of a track sounds.
 
 // A voice sounds one segment at a time: its key from its onset to offTick.
@@ -267,15 +191,10 @@ struct TempoChange {
 
 struct Performance {
     FileStruct *file;
+    std::uint32_t trackCount;
     std::uint8_t pulsesPerSixtyFourth;
     bool failed;  // an event could not be appended or kept, or the events passed their limit
     std::uint64_t events;  // channel events appended
-    // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
-    // its duration code as a byte.
-    std::uint32_t plainBeatPulses[2][0x100];
-    // GetNoteVelocity of a note with each dynamic, and of one without.
-    std::uint8_t dynamicVelocities[0x100];
-    std::uint8_t defaultVelocity;
     MidiTrackChunk *conductor;
     std::uint32_t conductorTick;
     TrackPlayer *players;
@@ -283,6 +202,9 @@ struct Performance {
     std::uint32_t tempoChangeCount;
     std::uint32_t tempoChangeCapacity;
     SongEffects song;
+    PlayingOrder order;
+    TimeSignature signatureSent;  // the last time signature on the conductor
+    bool sharedChanges;           // a mix table changes something for all tracks
 };
 
 void Appended(Performance *performance, int appended) {
@@ -452,9 +374,14 @@ std::uint16_t GetHarmonicKey(const TrackPlayer &player, const Note &note, std::u
     return static_cast<std::uint16_t>(base + pitch.semitones);
 }
 
-// The note's velocity from its dynamic (GetNoteVelocity, looked up).
-std::uint8_t GetPlainVelocity(const Performance *performance, const Note &note) {
-    return (note.flags & NoteHasDynamic) ? performance->dynamicVelocities[note.dynamic] : performance->defaultVelocity;
+// The note's velocity from its dynamic.
+std::uint8_t GetPlainVelocity(const Performance *, const Note &note) { return GetNoteVelocity(note); }
+
+std::uint8_t GetDynamicVelocity(std::uint8_t dynamic) {
+    Note note = {};
+    note.flags = NoteHasDynamic;
+    note.dynamic = dynamic;
+    return GetNoteVelocity(note);
 }
 
 std::uint8_t GetAttackVelocity(const Performance *performance, const Note &note, bool slurred) {
@@ -517,8 +444,8 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
 bool IsSendableKey(std::uint32_t key) { return key <= largestDataByte; }
 
 // A grace note's velocity comes from its own dynamic.
-std::uint8_t GetGraceVelocity(const Performance *performance, const Note &note) {
-    return performance->dynamicVelocities[static_cast<std::uint8_t>(note.effect->graceDynamic)];
+std::uint8_t GetGraceVelocity(const Performance *, const Note &note) {
+    return GetDynamicVelocity(note.effect->graceDynamic);
 }
 
 // Whether a note of the beat has a grace note, and where it sounds.
@@ -933,10 +860,8 @@ void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32
         if (swung) {
             length = GetBeatPulseCountAt(beat, 1, position, performance->pulsesPerSixtyFourth);
             position += PlainSixtyFourths(beat);
-        } else if (beat.flags & BeatHasTuplet) {
-            length = GetUnswungBeatPulseCount(beat, performance->pulsesPerSixtyFourth);
         } else {
-            length = performance->plainBeatPulses[beat.flags & BeatDotted][static_cast<std::uint8_t>(beat.duration)];
+            length = GetUnswungBeatPulseCount(beat, performance->pulsesPerSixtyFourth);
         }
         const std::uint32_t end = (length == 0 || length > pulseCount - pulse) ? pulseCount : pulse + length;
         if (beatIndex + 1 < pair.beatCount) {
@@ -1037,41 +962,6 @@ std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFou
     return events;
 }
 
-// The walk's working memory, in one block.
-struct WalkMemory {
-    void *block;
-    Walk walk;
-};
-
-bool GetWalkMemory(const FileStruct *file, WalkMemory *memory) {
-    const std::uint64_t measureCount = file->headers.pieceInfo.measureCount;
-    const std::uint64_t bytes = measureCount * (2 * sizeof(std::uint32_t) + 2) + 1;
-    if (bytes > 0x7FFFFFFF) return false;
-    memory->block = MemCalloc(1, static_cast<std::size_t>(bytes));
-    if (memory->block == nullptr) return false;
-    auto *bytesAt = static_cast<unsigned char *>(memory->block);
-    memory->walk.closing = reinterpret_cast<std::uint32_t *>(bytesAt);
-    bytesAt += measureCount * sizeof(std::uint32_t);
-    memory->walk.opening = reinterpret_cast<std::uint32_t *>(bytesAt);
-    bytesAt += measureCount * sizeof(std::uint32_t);
-    memory->walk.jumps = bytesAt;
-    memory->walk.played = bytesAt + measureCount;
-    memory->walk.file = file;
-
-    const Measure *measures = file->body.measures;
-    std::uint32_t close = static_cast<std::uint32_t>(measureCount);
-    for (std::uint32_t index = static_cast<std::uint32_t>(measureCount); index-- > 0;) {
-        if (measures[index].flags & MeasureEndRepeat) close = index;
-        memory->walk.closing[index] = close;
-    }
-    std::uint32_t open = 0;
-    for (std::uint32_t index = 0; index < measureCount; ++index) {
-        if (measures[index].flags & MeasureBeginRepeat) open = index;
-        memory->walk.opening[index] = open;
-    }
-    return true;
-}
-
 // What walking the playing order finds: the measures played and an upper
 // bound of the events that are not notes.
 struct WalkCost {
@@ -1082,7 +972,7 @@ struct WalkCost {
 // Walks the playing order, adding up ticks, measure visits and text bytes;
 // false as soon as a limit is passed. The channel events are counted while the
 // song plays.
-bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost) {
+bool IsWithinLimits(const FileStruct *file, PlayingOrder *order, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     const std::uint64_t chunkCount = std::uint64_t{trackCount} + 1;
@@ -1092,19 +982,24 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
     std::uint64_t ticks = 0;
     std::uint64_t visits = 0;
     std::uint64_t events = 2 + chunkCount * (trackStartEvents + trackStartEffectEvents + 2);
-    std::uint8_t numerator = 0;
-    std::uint8_t denominator = 0;
-    StartWalk(walk);
-    for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount; index = NextPlayedMeasure(walk)) {
+    TimeSignature sent = {0, 0};
+    RestartPlayingOrder(order);
+    for (std::uint32_t index = NextPlayedMeasure(order); index < measureCount; index = NextPlayedMeasure(order)) {
         const Measure *measure = &file->body.measures[index];
-        if (UpdateTimeSignature(measure, &numerator, &denominator)) events += 1;
-        ticks += GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
+        const TimeSignature signature = GetSignatureInForce(order, index);
+        if (!IsSameSignature(signature, sent)) events += 1;
+        sent = signature;
+        const std::uint32_t pulseCount = GetPlayedMeasurePulses(order, index, pulsesPerSixtyFourth);
+        ticks += pulseCount;
         visits += chunkCount;
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
             events += 1;
             textBytes += std::strlen(TextOrEmpty(measure->marker->text));
         }
-        if (ticks > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes) return false;
+        // Beats past the bar line sound up to a measure's length (and their last beat) after it.
+        const std::uint64_t lastSound = ticks + pulseCount + LongestBeatPulses(pulsesPerSixtyFourth);
+        if (lastSound > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes)
+            return false;
     }
     cost->measuresPlayed = visits / chunkCount;
     cost->conductorEvents = events;
@@ -1113,18 +1008,18 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
 
 std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || !IsSongComplete(file)) return 0;
-    WalkMemory memory = {};
-    if (!GetWalkMemory(file, &memory)) return 0;
+    PlayingOrder order = {};
+    if (!InitPlayingOrder(&order, file)) return 0;
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     WalkCost cost = {};
     std::uint64_t bound = largestEvents + 1;
-    if (IsWithinLimits(file, &memory.walk, pulses, &cost)) {
+    if (IsWithinLimits(file, &order, pulses, &cost)) {
         bound = cost.conductorEvents;
-        StartWalk(&memory.walk);
-        for (std::uint32_t index = NextPlayedMeasure(&memory.walk); index < measureCount && bound <= largestEvents;
-             index = NextPlayedMeasure(&memory.walk)) {
+        RestartPlayingOrder(&order);
+        for (std::uint32_t index = NextPlayedMeasure(&order); index < measureCount && bound <= largestEvents;
+             index = NextPlayedMeasure(&order)) {
             for (std::uint32_t track = 0; track < trackCount; ++track) {
                 const MeasureTrackPair &pair = file->body.measureTrackPairs[index][track];
                 for (std::uint32_t beat = 0; beat < pair.beatCount; ++beat)
@@ -1132,8 +1027,153 @@ std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixty
             }
         }
     }
-    MemFree(memory.block);
+    FreePlayingOrder(&order);
     return bound;
+}
+
+// ---------------------------------------------------------------------------
+// The rendering, step by step.
+
+// Fills each track's player: its chunk, channels, capo and strings.
+void SetUpPlayers(Performance *performance, MidiFileStruct *midi) {
+    const FileStruct *file = performance->file;
+    for (std::uint32_t trackIndex = 0; trackIndex < performance->trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        const Track &track = file->body.tracks[trackIndex];
+        player->track = &track;
+        player->chunk = &midi->tracks[trackIndex + 1];
+        player->percussion = (track.flags & trackPercussion) != 0 || track.midiChannel == percussionChannel + 1u;
+        player->channels = GetPlayerChannels(track, player->percussion);
+        player->noteChannel = player->channels.main;
+        // Any capo above 256 frets makes every key unsendable, as 256 does.
+        player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
+        player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
+    }
+}
+
+// One pass over the beats that carry effects, in the order they lie in
+// memory: what each track's notes ask of the wheel, and whether a mix table
+// changes something for all tracks.
+void GatherEffectNeeds(Performance *performance) {
+    const FileStruct *file = performance->file;
+    const std::uint32_t trackCount = performance->trackCount;
+    for (std::uint32_t measure = 0; measure < file->headers.pieceInfo.measureCount && trackCount != 0; ++measure) {
+        const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+            TrackPlayer *player = &performance->players[trackIndex];
+            if (!player->percussion && player->channels.sends)
+                AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &performance->sharedChanges);
+        }
+    }
+}
+
+// Each track's effects state, with the wheel's range of each channel covering
+// the largest offset any track asks for on it, then the track's start: its
+// name, channel settings and pitch-bend range.
+void StartTracks(Performance *performance) {
+    const std::uint32_t trackCount = performance->trackCount;
+    std::uint32_t channelCents[midiChannelCount] = {};
+    std::uint32_t channelBenders[midiChannelCount] = {};
+    std::uint32_t channelPlayers[midiChannelCount] = {};  // tracks whose notes play on the channel
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        if (player->channels.sends) ++channelPlayers[player->channels.main];
+        player->effects.pitchCents = GetPitchCents(player->effects.needs);
+        if (player->effects.pitchCents == 0) continue;
+        const std::uint8_t channel = GetPitchChannel(player->channels);
+        if (player->effects.pitchCents > channelCents[channel]) channelCents[channel] = player->effects.pitchCents;
+        ++channelBenders[channel];
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
+        // Another track plays or bends on the channel this one bends on.
+        const bool sharedWheel = channelBenders[pitchChannel] > 1 ||
+                                 channelPlayers[pitchChannel] > (player->channels.main == pitchChannel ? 1u : 0u);
+        std::uint8_t levels[6] = {};
+        if (const MidiChannelInfo *entry = GetTrackChannelEntry(performance->file, *player->track)) {
+            const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
+                                            entry->reverb, entry->phaser,  entry->tremolo};
+            for (std::uint32_t index = 0; index < 6; ++index) levels[index] = GetVolumeValue(values[index]);
+        }
+        StartPlayerEffects(&player->effects, player->channels, player->percussion,
+                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels, &performance->events);
+        StartTrack(performance, player);
+        Appended(performance, SendBendRange(&player->effects, player->chunk));
+    }
+}
+
+// The conductor's events at a measure's start: its time signature when the
+// one in force changes, then its marker.
+void StartConductorMeasure(Performance *performance, std::uint32_t measureIndex, std::uint32_t tick) {
+    const Measure *measure = &performance->file->body.measures[measureIndex];
+    const TimeSignature signature = GetSignatureInForce(&performance->order, measureIndex);
+    if (!IsSameSignature(signature, performance->signatureSent)) {
+        performance->signatureSent = signature;
+        const std::uint8_t denominator = UsableDenominator(signature.denominator);
+        MoveConductorTo(performance, tick);
+        Appended(performance,
+                 AddMetaEventTimeSignature(performance->conductor, signature.numerator,
+                                           GetDenominatorPower(denominator),
+                                           static_cast<std::uint8_t>(96 / denominator), 8));
+    }
+    if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
+        MoveConductorTo(performance, tick);
+        Appended(performance, AddMetaEventMarker(performance->conductor, TextOrEmpty(measure->marker->text)));
+    }
+}
+
+// One measure of the playing order, from tick: the conductor's events, every
+// track's beats, then the measure's tempo changes and tempo steps.
+void PlayMeasure(Performance *performance, std::uint32_t measureIndex, std::uint32_t tick,
+                 std::uint32_t pulseCount) {
+    const FileStruct *file = performance->file;
+    const std::uint32_t trackCount = performance->trackCount;
+    StartConductorMeasure(performance, measureIndex, tick);
+    if (trackCount != 0) {
+        const MeasureTrackPair *row = file->body.measureTrackPairs[measureIndex];
+        const MeasureTrackPair *nextRow = measureIndex + 1 < file->headers.pieceInfo.measureCount
+                                              ? file->body.measureTrackPairs[measureIndex + 1]
+                                              : nullptr;
+        if (performance->sharedChanges && trackCount > 1 && pulseCount != 0)
+            PlanSharedChanges(performance, row, tick, pulseCount);
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex)
+            PlayTrackMeasure(performance, &performance->players[trackIndex], trackIndex, row[trackIndex],
+                             nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);
+    }
+    std::uint32_t stepTick = 0;
+    std::uint32_t stepTrack = 0;
+    std::uint32_t stepTempo = 0;
+    while (TakeTempoStep(&performance->song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
+        KeepTempoChange(performance, stepTick, stepTrack, GetTempoValue(stepTempo));
+    SendTempoChanges(performance);
+}
+
+// The end of the song at tick cuts every ring; every chunk ends.
+void EndSong(Performance *performance, MidiFileStruct *midi, std::uint32_t tick) {
+    const std::uint32_t trackCount = performance->trackCount;
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
+        SoundUntil(performance, player, tick);
+        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex)
+        if (performance->players[trackIndex].effects.failed) performance->failed = true;
+    for (std::uint32_t chunk = 0; chunk <= trackCount && !performance->failed; ++chunk) {
+        midi->tracks[chunk].pendingDelta = 0;
+        Appended(performance, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
+    }
+    if (performance->events > largestEvents) performance->failed = true;
+}
+
+void FreePerformance(Performance *performance) {
+    for (std::uint32_t trackIndex = 0; trackIndex < performance->trackCount && performance->players != nullptr;
+         ++trackIndex)
+        ReleasePlayerEffects(&performance->players[trackIndex].effects);
+    MemFree(performance->tempoChanges);
+    MemFree(performance->players);
+    FreePlayingOrder(&performance->order);
 }
 
 // Returns 0, with nothing appended, when the model does not hold one chunk
@@ -1144,161 +1184,41 @@ std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixty
 int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
-    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
-    const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
-
-    WalkMemory memory = {};
-    if (!GetWalkMemory(file, &memory)) return 0;
-    WalkCost cost = {};
-    TrackPlayer *players = nullptr;
-    if (!IsWithinLimits(file, &memory.walk, pulses, &cost) || !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
-        (players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) == nullptr) {
-        MemFree(memory.block);
-        return 0;
-    }
     Performance performance = {};
     performance.file = file;
-    performance.pulsesPerSixtyFourth = pulses;
+    performance.trackCount = trackCount;
+    performance.pulsesPerSixtyFourth = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
     performance.conductor = &midi->tracks[0];
-    performance.players = players;
-    Note dynamicNote = {};
-    performance.defaultVelocity = GetNoteVelocity(dynamicNote);
-    dynamicNote.flags = NoteHasDynamic;
-    for (std::uint32_t dynamic = 0; dynamic < 0x100; ++dynamic) {
-        dynamicNote.dynamic = static_cast<std::uint8_t>(dynamic);
-        performance.dynamicVelocities[dynamic] = GetNoteVelocity(dynamicNote);
+    WalkCost cost = {};
+    if (!InitPlayingOrder(&performance.order, file) ||
+        !IsWithinLimits(file, &performance.order, performance.pulsesPerSixtyFourth, &cost) ||
+        !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
+        (performance.players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) ==
+            nullptr) {
+        FreePerformance(&performance);
+        return 0;
     }
-    // Every duration code is timed as one of the seven from a whole (-2) to a sixty-fourth (4).
-    for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
-        std::uint32_t codePulses[7];
-        for (std::int8_t code = -2; code <= 4; ++code) {
-            Beat plain = {};
-            plain.flags = dotted ? BeatDotted : 0;
-            plain.duration = code;
-            codePulses[code + 2] = GetUnswungBeatPulseCount(plain, pulses);
-        }
-        for (std::uint32_t code = 0; code < 0x100; ++code)
-            performance.plainBeatPulses[dotted][code] =
-                codePulses[ClampedDurationCode(static_cast<std::int8_t>(code)) + 2];
-    }
-
+    SetUpPlayers(&performance, midi);
+    GatherEffectNeeds(&performance);
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
     Appended(&performance, AddMetaEventTrackName(performance.conductor, TextOrEmpty(file->headers.tabInfo.title)));
     performance.song.tempo = file->headers.pieceInfo.tempo;
-    performance.song.beatPulses = 16u * pulses;
-    // The wheel's range of each channel covers the largest offset any track asks for on it.
-    std::uint32_t channelCents[midiChannelCount] = {};
-    std::uint32_t channelBenders[midiChannelCount] = {};
-    std::uint32_t channelPlayers[midiChannelCount] = {};  // tracks whose notes play on the channel
-    bool sharedChanges = false;  // a mix table changes something for all tracks
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        const Track &track = file->body.tracks[trackIndex];
-        player->track = &track;
-        player->chunk = &midi->tracks[trackIndex + 1];
-        player->percussion = (track.flags & trackPercussion) != 0 || track.midiChannel == percussionChannel + 1u;
-        player->channels = GetPlayerChannels(track, player->percussion);
-        player->noteChannel = player->channels.main;
-        // Any capo above 256 frets makes every key unsendable, as 256 does.
-        player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
-        player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
-        if (player->channels.sends) ++channelPlayers[player->channels.main];
-    }
-    // One pass over the beats that carry effects, in the order they lie in memory.
-    for (std::uint32_t measure = 0; measure < measureCount && trackCount != 0; ++measure) {
-        const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
-        if (measure + 2 < measureCount) {
-            const MeasureTrackPair *later = file->body.measureTrackPairs[measure + 2];
-            for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) PrefetchPairEffects(later[trackIndex]);
-        }
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-            TrackPlayer *player = &performance.players[trackIndex];
-            if (!player->percussion && player->channels.sends)
-                AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &sharedChanges);
-        }
-    }
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        player->effects.pitchCents = GetPitchCents(player->effects.needs);
-        if (player->effects.pitchCents == 0) continue;
-        const std::uint8_t channel = GetPitchChannel(player->channels);
-        if (player->effects.pitchCents > channelCents[channel]) channelCents[channel] = player->effects.pitchCents;
-        ++channelBenders[channel];
-    }
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
-        // Another track plays or bends on the channel this one bends on.
-        const bool sharedWheel = channelBenders[pitchChannel] > 1 ||
-                                 channelPlayers[pitchChannel] > (player->channels.main == pitchChannel ? 1u : 0u);
-        std::uint8_t levels[6] = {};
-        if (const MidiChannelInfo *entry = GetTrackChannelEntry(file, *player->track)) {
-            const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
-                                            entry->reverb, entry->phaser,  entry->tremolo};
-            for (std::uint32_t index = 0; index < 6; ++index) levels[index] = GetVolumeValue(values[index]);
-        }
-        StartPlayerEffects(&player->effects, player->channels, player->percussion,
-                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels, &performance.events);
-        StartTrack(&performance, player);
-        Appended(&performance, SendBendRange(&player->effects, player->chunk));
-    }
+    performance.song.beatPulses = 16u * performance.pulsesPerSixtyFourth;
+    StartTracks(&performance);
 
     std::uint32_t tick = 0;
-    std::uint8_t numerator = 0;
-    std::uint8_t denominator = 0;
-    Walk *walk = &memory.walk;
-    StartWalk(walk);
-    for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount && !performance.failed;
-         index = NextPlayedMeasure(walk)) {
+    PlayingOrder *order = &performance.order;
+    RestartPlayingOrder(order);
+    for (std::uint32_t index = NextPlayedMeasure(order); index < order->measureCount && !performance.failed;
+         index = NextPlayedMeasure(order)) {
         if (performance.events > largestEvents) performance.failed = true;
-        const Measure *measure = &file->body.measures[index];
-        if (UpdateTimeSignature(measure, &numerator, &denominator)) {
-            const std::uint8_t usedDenominator = UsableDenominator(denominator);
-            MoveConductorTo(&performance, tick);
-            Appended(&performance, AddMetaEventTimeSignature(performance.conductor, numerator,
-                                                             GetDenominatorPower(usedDenominator),
-                                                             static_cast<std::uint8_t>(96 / usedDenominator), 8));
-        }
-        const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulses, numerator, denominator);
-        if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
-            MoveConductorTo(&performance, tick);
-            Appended(&performance, AddMetaEventMarker(performance.conductor, TextOrEmpty(measure->marker->text)));
-        }
-        const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[index];
-        const MeasureTrackPair *nextRow =
-            trackCount == 0 || index + 1 >= measureCount ? nullptr : file->body.measureTrackPairs[index + 1];
-        if (sharedChanges && trackCount > 1 && pulseCount != 0) PlanSharedChanges(&performance, row, tick, pulseCount);
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex)
-            PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex],
-                             nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);
-        std::uint32_t stepTick = 0;
-        std::uint32_t stepTrack = 0;
-        std::uint32_t stepTempo = 0;
-        while (TakeTempoStep(&performance.song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
-            KeepTempoChange(&performance, stepTick, stepTrack, GetTempoValue(stepTempo));
-        SendTempoChanges(&performance);
+        const std::uint32_t pulseCount = GetPlayedMeasurePulses(order, index, performance.pulsesPerSixtyFourth);
+        PlayMeasure(&performance, index, tick, pulseCount);
         tick += pulseCount;
     }
-    // The end of the song cuts every ring.
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
-        SoundUntil(&performance, player, tick);
-        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
-    }
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        if (performance.players[trackIndex].effects.failed) performance.failed = true;
-        ReleasePlayerEffects(&performance.players[trackIndex].effects);
-    }
-    for (std::uint32_t chunk = 0; chunk <= trackCount && !performance.failed; ++chunk) {
-        midi->tracks[chunk].pendingDelta = 0;
-        Appended(&performance, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
-    }
-    if (performance.events > largestEvents) performance.failed = true;
-    MemFree(performance.tempoChanges);
-    MemFree(players);
-    MemFree(memory.block);
+    EndSong(&performance, midi, tick);
+    FreePerformance(&performance);
     return performance.failed ? 0 : 1;
 }
 
