@@ -54,6 +54,8 @@ Performed RenderPerformed(const gp4::Song &song) {
     if (performed.hadBuffer) {
         std::string error;
         EXPECT_TRUE(smf::Parse(performed.bytes, &performed.file, &error)) << error;
+        for (const smf::Track &track : performed.file.tracks)
+            EXPECT_EQ(smf::FindKeyStruckWhileSounding(track), "") << "a key struck while it sounds";
     }
     return performed;
 }
@@ -120,6 +122,64 @@ TEST(PerformedNotes, TieWithNothingToContinueSoundsAsANote) {
     EXPECT_EQ(notes[0].onset, 480u);
     EXPECT_EQ(notes[0].key, 67u);
     EXPECT_EQ(notes[0].length, 480u);
+}
+
+TEST(PerformedNotes, TieNeverStrikesItContinuesTheStringsLastNote) {
+    // A palm-muted note, a beat on another string, then the tie: one note to the tie's end.
+    const gp4::Beat muted = WithNoteEffects(gp4::QuarterNote(1, 5), 1, 0, 0x02);
+    std::vector<PlayedNote> notes =
+        RenderNotes(SongOf({{muted, gp4::QuarterNote(2, 0), TiedQuarter(1, 5), gp4::QuarterNote(1, 7)}}));
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].key, 69u);
+    EXPECT_EQ(notes[0].length, 1440u);
+    EXPECT_EQ(notes[1].key, 59u);
+    EXPECT_EQ(notes[2].onset, 1440u);
+
+    // A dead note tied straight on, and a tie in the next measure after a beat on another string.
+    gp4::Beat dead = gp4::QuarterNote(1, 5);
+    dead.notes[0].type = 3;
+    notes = RenderNotes(SongOf({{dead, TiedQuarter(1, 5), gp4::QuarterNote(1, 2), gp4::QuarterNote(2, 0)},
+                                {TiedQuarter(1, 2)}}));
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].length, 960u);
+    EXPECT_EQ(notes[1].onset, 960u);
+    EXPECT_EQ(notes[1].length, 1440u);  // to the end of the tie in the next measure
+
+    // A rest ends the string: the tie after it sounds.
+    notes = RenderNotes(SongOf({{gp4::QuarterNote(1, 5), gp4::RestBeat(0), TiedQuarter(1, 5)}}));
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].length, 480u);
+    EXPECT_EQ(notes[1].onset, 960u);
+}
+
+TEST(PerformedNotes, OneKeySoundsOnceAtATimeOnItsChannel) {
+    // A unison of strings 1 (open, staccato, dynamic 8) and 2 (fret 5): one note-on,
+    // the louder velocity and the longer length.
+    gp4::Beat unison = WithNoteEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 5}}), 1, 0, 0x01);
+    unison.notes[0].flags |= gp4::NoteBits::Dynamic;
+    unison.notes[0].dynamic = 8;
+    std::vector<PlayedNote> notes = RenderNotes(SongOf({{unison}}));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].key, 64u);
+    EXPECT_EQ(notes[0].velocity, 127u);
+    EXPECT_EQ(notes[0].length, 480u);
+
+    // A let-ring note ends where another string strikes its key.
+    const gp4::Beat ringing = WithNoteEffects(gp4::QuarterNote(1, 0), 1, 0x08, 0);
+    notes = RenderNotes(SongOf({{ringing, gp4::QuarterNote(2, 5), gp4::QuarterNote(2, 7)}}));
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].length, 480u);
+    EXPECT_EQ(notes[1].onset, 480u);
+    EXPECT_EQ(notes[1].key, 64u);
+}
+
+TEST(PerformedNotes, DeadNoteOffTheNeckIsMutedOnTheOpenString) {
+    gp4::Beat dead = gp4::QuarterNote(1, 255);
+    dead.notes[0].type = 3;
+    const std::vector<PlayedNote> notes = RenderNotes(SongOf({{dead}}));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].key, 64u);
+    EXPECT_EQ(notes[0].length, 60u);
 }
 
 TEST(PerformedNotes, CapoMovesTheKeyAndPercussionIgnoresIt) {
@@ -195,7 +255,7 @@ TEST(PerformedNotes, HammerOnIsSlurred) {
 // ---------------------------------------------------------------------------
 // Notes that ornaments add.
 
-TEST(PerformedOrnaments, GraceNoteSoundsBeforeOrOnItsBeat) {
+TEST(PerformedOrnaments, GraceNoteSoundsBeforeItsBeatWhateverItsTransition) {
     gp4::Beat graced = WithNoteEffects(gp4::QuarterNote(1, 7), 1, 0x10, 0);
     graced.notes[0].effects.graceFret = 5;
     graced.notes[0].effects.graceDuration = 3;  // a sixteenth
@@ -210,13 +270,17 @@ TEST(PerformedOrnaments, GraceNoteSoundsBeforeOrOnItsBeat) {
     EXPECT_EQ(before[2].onset, 480u);
     EXPECT_EQ(before[2].key, 71u);
 
-    graced.notes[0].effects.graceTransition = 1;  // a slide into the note: on the beat
-    const std::vector<PlayedNote> onBeat = RenderNotes(SongOf({{gp4::QuarterNote(2, 0), graced}}));
-    ASSERT_EQ(onBeat.size(), 3u);
-    EXPECT_EQ(onBeat[1].onset, 480u);
-    EXPECT_EQ(onBeat[1].key, 69u);
-    EXPECT_EQ(onBeat[2].onset, 600u);
-    EXPECT_EQ(onBeat[2].length, 360u);
+    // A slide or bend into the note, or a hammer from the grace note: still before the beat.
+    for (const std::uint8_t transition : {1, 2, 3}) {
+        graced.notes[0].effects.graceTransition = transition;
+        const std::vector<PlayedNote> notes = RenderNotes(SongOf({{gp4::QuarterNote(2, 0), graced}}));
+        ASSERT_EQ(notes.size(), 3u);
+        EXPECT_EQ(notes[1].onset, 480u - 120u);
+        EXPECT_EQ(notes[1].key, 69u);
+        EXPECT_EQ(notes[2].onset, 480u);
+        EXPECT_EQ(notes[2].length, 480u);
+        EXPECT_EQ(notes[2].velocity, transition == 3 ? 95u - 16u : 95u);
+    }
 }
 
 TEST(PerformedOrnaments, TremoloPickingAndTrillRepeatAtTheirSpeed) {

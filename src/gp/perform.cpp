@@ -12,9 +12,10 @@
 // | What                         | Length                                   | Velocity                 |
 // |------------------------------|------------------------------------------|--------------------------|
 // | normal note                  | to the end of its beat                   | its dynamic              |
-// | tied note (type 2)           | no attack: the note it continues lasts   |                          |
+// | tied note (type 2)           | no attack: the string's last note lasts  |                          |
 // |                              | to the end of the tie chain              |                          |
-// | dead note (type 3)           | 2 (a thirty-second), at most its beat    | its dynamic              |
+// | dead note (type 3)           | 2 (a thirty-second), at most its beat;   | its dynamic              |
+// |                              | above the fret count, the open string    |                          |
 // | ghost note                   |                                          | - 32                     |
 // | accented note                |                                          | + 16                     |
 // | heavily accented note        |                                          | + 32                     |
@@ -23,8 +24,8 @@
 // | let ring                     | until its string plays again, or the end |                          |
 // | hammer-on / pull-off         | full length, and the next note on the    | next note: - 16          |
 // |                              | string follows without a new pick        |                          |
-// | grace note                   | 1, 2 or 4 (duration 1, 2, 3); before the | its own dynamic; after a |
-// |                              | beat, or on it for a slide or bend       | hammer, the note - 16    |
+// | grace note                   | 1, 2 or 4 (duration 1, 2, 3), before the | its own dynamic; after a |
+// |                              | beat whatever its transition             | hammer, the note - 16    |
 // | tremolo picking              | the note again every 8, 4 or 2 (speed    | its dynamic              |
 // |                              | 1, 2, 3) for its beat                    |                          |
 // | trill                        | note and trill fret in turn every 4, 2   | its dynamic              |
@@ -62,9 +63,6 @@ constexpr std::int32_t slurredVelocityChange = -static_cast<std::int32_t>(veloci
 constexpr std::uint8_t trackPercussion = 0x01;  // track flag: a drum track
 constexpr std::uint8_t percussionChannel = 9;   // the tenth channel, 0-based
 
-// Grace transitions that glide into the note play the grace on the beat.
-constexpr std::uint8_t graceSlide = 1;
-constexpr std::uint8_t graceBend = 2;
 constexpr std::uint8_t graceHammer = 3;  // the note is hammered from its grace note
 
 // Controllers besides Volume that the channel table and mix tables set.
@@ -180,6 +178,11 @@ struct TrackPlayer {
     std::uint32_t slurred;       // bit s: the next note on string s is slurred
     Voice voices[noteSlotCount];
     const Beat *nextBeat;        // the beat after the one playing, for slides
+    // The beat playing, as beat beatIndex of pair, and the track's pair in
+    // the measure played next (null at the end), for ties ahead.
+    const MeasureTrackPair *pair;
+    const MeasureTrackPair *upcomingPair;
+    std::uint32_t beatIndex;
     PlayerEffects effects;
 };
 
@@ -261,10 +264,78 @@ void SendVoiceNotes(Performance *performance, TrackPlayer *player, std::uint8_t 
                                         effectCount));
 }
 
+const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
+
 // Emits the ends (and the next segments) of every voice segment that ends
 // at or before tick, in time order: at one instant all note-offs come before
 // the note-ons of the segments that follow.
-const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
+
+// Before the note-ons of the voices `strings` (bit s: voice s, set up and
+// sounding) at tick, the track's chunk at tick or before: voices of one key on
+// one channel become one, with the louder velocity and the longer length (a
+// unison); a voice that still sounds the key of one of them on its channel
+// ends here first (a let-ring note, an overlapping voice), so that no key is
+// struck while it sounds. velocityOf[s] is voice s's velocity. Returns the
+// voices whose note-ons go out.
+std::uint32_t ClearSameKeys(Performance *performance, TrackPlayer *player, std::uint32_t strings,
+                            std::uint8_t *velocityOf, std::uint32_t tick) {
+    Voice *voices = player->voices;
+    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        for (std::uint32_t later = bits & (bits - 1); later != 0; later &= later - 1) {
+            const std::uint32_t other = static_cast<std::uint32_t>(__builtin_ctz(later));
+            if (voices[other].key != voices[string].key || voices[other].onEffects != voices[string].onEffects)
+                continue;
+            const std::uint8_t louder = velocityOf[other] > velocityOf[string] ? velocityOf[other] : velocityOf[string];
+            if (voices[other].endTick > voices[string].endTick) voices[string] = voices[other];
+            velocityOf[string] = louder;
+            strings &= ~(1u << other);
+            bits &= ~(1u << other);
+            player->sounding &= ~(1u << other);
+        }
+    }
+    const std::uint32_t others = player->sounding & ~strings;
+    if (others == 0) return strings;
+    std::uint8_t offKeys[noteSlotCount];
+    bool offEffects[noteSlotCount];
+    std::uint32_t offCount = 0;
+    for (std::uint32_t bits = others; bits != 0; bits &= bits - 1) {
+        const std::uint32_t other = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        for (std::uint32_t starting = strings; starting != 0; starting &= starting - 1) {
+            const Voice &voice = voices[__builtin_ctz(starting)];
+            if (voice.key != voices[other].key || voice.onEffects != voices[other].onEffects) continue;
+            offKeys[offCount] = voices[other].key;
+            offEffects[offCount++] = voices[other].onEffects;
+            player->sounding &= ~(1u << other);
+            break;
+        }
+    }
+    if (offCount != 0) {
+        player->uniformVoices = 0;
+        MoveTo(player, tick);
+        SendVoiceNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
+    }
+    return strings;
+}
+
+// Sends the note-ons of the voices `strings` (set up and sounding) at tick,
+// string by string, once ClearSameKeys has cleared their keys.
+void SendVoiceOnsets(Performance *performance, TrackPlayer *player, std::uint32_t strings,
+                     std::uint8_t *velocityOf, std::uint32_t tick) {
+    strings = ClearSameKeys(performance, player, strings, velocityOf, tick);
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
+    bool onEffects[noteSlotCount];
+    std::uint32_t count = 0;
+    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        keys[count] = player->voices[string].key;
+        velocities[count] = velocityOf[string];
+        onEffects[count++] = player->voices[string].onEffects;
+    }
+    MoveTo(player, tick);
+    SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, count);
+}
 
 // SoundUntil for voices that do not all end together.
 void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32_t tick) {
@@ -284,12 +355,10 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
         }
         if (earliest > tick) return;
         std::uint8_t offKeys[noteSlotCount];
-        std::uint8_t onKeys[noteSlotCount];
-        std::uint8_t onVelocities[noteSlotCount];
         bool offEffects[noteSlotCount];
-        bool onEffects[noteSlotCount];
+        std::uint8_t onVelocities[noteSlotCount];  // by string
         std::uint32_t offCount = 0;
-        std::uint32_t onCount = 0;
+        std::uint32_t starting = 0;  // the voices whose next segment starts
         for (std::uint32_t bits = due; bits != 0; bits &= bits - 1) {
             const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
             Voice &voice = player->voices[string];
@@ -297,9 +366,8 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
             offKeys[offCount++] = voice.key;
             if (voice.period != 0 && earliest < voice.repeatUntil && earliest < voice.endTick) {
                 voice.key = voice.keys[voice.nextSegment];
-                onEffects[onCount] = voice.onEffects;
-                onKeys[onCount] = voice.key;
-                onVelocities[onCount++] = voice.velocities[voice.nextSegment];
+                onVelocities[string] = voice.velocities[voice.nextSegment];
+                starting |= 1u << string;
                 voice.nextSegment = static_cast<std::uint8_t>(voice.nextSegment ^ 1);
                 const std::uint32_t nextOnset = earliest + voice.period;
                 voice.offTick = nextOnset < voice.repeatUntil && nextOnset < voice.endTick ? nextOnset : voice.endTick;
@@ -309,7 +377,7 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
         }
         MoveTo(player, earliest);
         SendVoiceNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
-        if (onCount != 0) SendVoiceNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, onCount);
+        if (starting != 0) SendVoiceOnsets(performance, player, starting, onVelocities, earliest);
     }
 }
 
@@ -422,7 +490,9 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
         sound.endTick = end;
         return sound;
     }
-    sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, note.fret));
+    // A dead note on a fret the track does not have (a stored 255, say) is muted on the open string.
+    const bool offTheNeck = note.noteType == 3 && note.fret > player.track->fretCount;
+    sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, offTheNeck ? 0 : note.fret));
     const bool hammeredFromGrace =
         effect != nullptr && (effect->flags1 & NoteEffectGrace) && effect->graceTransition == graceHammer;
     sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0 || hammeredFromGrace);
@@ -453,9 +523,6 @@ bool HasGrace(const Note &note) {
     return note.effect != nullptr && (note.effect->flags1 & NoteEffectGrace) != 0 && note.noteType != 2;
 }
 
-bool IsGraceOnBeat(const Note &note) {
-    return note.effect->graceTransition == graceSlide || note.effect->graceTransition == graceBend;
-}
 
 // ---------------------------------------------------------------------------
 // Channel settings.
@@ -540,27 +607,21 @@ void ApplyMixTable(Performance *performance, TrackPlayer *player, std::uint32_t 
 // ---------------------------------------------------------------------------
 // Beats.
 
-// Starts a voice's note at start. Its first segment is the note itself, or
-// a grace note on the beat (firstLength pulses long, then the note); tremolo
-// picking and trills add a segment every period until the beat's end.
+// Starts a voice's note at start: tremolo picking and trills add a segment
+// every period until the beat's end.
 void StartVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t start, std::uint32_t beatEnd,
-                const NoteSound &sound, std::uint8_t firstKey, std::uint32_t firstLength) {
+                const NoteSound &sound, bool onEffects) {
     Voice &voice = player->voices[string];
-    voice.key = firstKey;
+    voice.key = static_cast<std::uint8_t>(sound.key);
     voice.endTick = sound.endTick;
     voice.nextSegment = 0;
+    voice.keys[0] = static_cast<std::uint8_t>(sound.otherKey);
     voice.keys[1] = static_cast<std::uint8_t>(sound.key);
     voice.velocities[0] = sound.velocity;
     voice.velocities[1] = sound.velocity;
-    if (firstLength != 0) {
-        voice.period = firstLength;
-        voice.repeatUntil = start + firstLength + 1;
-        voice.keys[0] = static_cast<std::uint8_t>(sound.key);
-    } else {
-        voice.period = sound.period;
-        voice.repeatUntil = beatEnd;
-        voice.keys[0] = static_cast<std::uint8_t>(sound.otherKey);
-    }
+    voice.period = sound.period;
+    voice.repeatUntil = beatEnd;
+    voice.onEffects = onEffects;
     const std::uint32_t firstEnd = start + voice.period;
     const bool repeats = voice.period != 0 && firstEnd < voice.repeatUntil && firstEnd < voice.endTick;
     voice.offTick = repeats ? firstEnd : voice.endTick;
@@ -574,21 +635,19 @@ void StartVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t start, 
 
 // Grace notes sounded before the beat at start, earliest first: each takes
 // its time from what sounds before it, but never starts before the track's
-// last event.
-void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t strings,
+// last event. Whatever its transition, a grace note leaves its note's onset
+// alone.
+void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t graceStrings,
                        std::uint32_t start) {
-    std::uint32_t graceStrings = 0;
     std::uint32_t graceStarts[noteSlotCount] = {};
-    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
-        const std::uint32_t string = 6u - static_cast<std::uint32_t>(__builtin_ctz(bits));
+    for (std::uint32_t bits = graceStrings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
         const Note &note = beat.notes[string];
-        if (!HasGrace(note) || IsGraceOnBeat(note)) continue;
         const std::uint32_t length = GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
         std::uint32_t graceStart = start > length ? start - length : 0;
         if (graceStart < player->lastTick) graceStart = player->lastTick;
-        if (graceStart >= start) continue;
+        if (graceStart >= start) graceStrings &= ~(1u << string);
         graceStarts[string] = graceStart;
-        graceStrings |= 1u << string;
     }
     while (graceStrings != 0 && !performance->failed) {
         std::uint32_t first = 0;
@@ -606,16 +665,71 @@ void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat
         CutVoice(player, first, firstStart);
         SoundUntil(performance, player, firstStart);
         if (!IsSendableKey(key)) continue;
-        const std::uint8_t velocity = GetGraceVelocity(performance, note);
+        std::uint8_t velocityOf[noteSlotCount];
+        velocityOf[first] = GetGraceVelocity(performance, note);
         Voice &voice = player->voices[first];
         voice = {};
         voice.key = static_cast<std::uint8_t>(key);
         voice.offTick = start;
         voice.endTick = start;
         player->sounding |= 1u << first;
-        MoveTo(player, firstStart);
-        const std::uint8_t keyByte = static_cast<std::uint8_t>(key);
-        SendNotes(performance, player, 0x90, &keyByte, &velocity, 1);
+        SendVoiceOnsets(performance, player, 1u << first, velocityOf, firstStart);
+    }
+}
+
+// Whether the next note that the track plays on the string, after the beat
+// playing, is a tie with no rest before it: looked for in the rest of the
+// measure, then in the measure played next.
+bool IsTieAhead(const TrackPlayer &player, std::uint32_t string) {
+    const std::uint32_t bit = StringBit(string) & player.trackStrings;
+    const MeasureTrackPair *pair = player.pair;
+    std::uint32_t beatIndex = player.beatIndex + 1;
+    for (std::uint32_t measure = 0; measure < 2 && pair != nullptr; ++measure) {
+        for (; beatIndex < pair->beatCount; ++beatIndex) {
+            const Beat &beat = pair->beats[beatIndex];
+            if ((beat.flags & BeatHasStatus) && IsBeatSilent(beat)) return false;
+            if (beat.stringFlags & bit) {
+                const Note &note = beat.notes[string];
+                return (note.flags & NoteHasTypeAndFret) && note.noteType == 2;
+            }
+        }
+        pair = player.upcomingPair;
+        beatIndex = 0;
+    }
+    return false;
+}
+
+// A note that has ended by the beat's start (cut short by palm mute,
+// staccato or a dead note's length, or ended with its beat) on a string the
+// beat does not play is held on when the next note on its string is a tie:
+// a tie never strikes, it continues the string's last note.
+void HoldNotesTiedLater(TrackPlayer *player, const Beat &beat, std::uint32_t start) {
+    const std::uint32_t played = beat.stringFlags & player->trackStrings;
+    for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        Voice &voice = player->voices[string];
+        if (voice.endTick > start || (played & StringBit(string)) || !IsTieAhead(*player, string)) continue;
+        if (voice.period == 0 || voice.offTick == voice.endTick) voice.offTick = noTick;
+        voice.endTick = noTick;
+        player->uniformVoices = 0;
+    }
+}
+
+// A tie continues the note its string sounds, which then lasts to the tie's end.
+void ContinueTie(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t string,
+                 std::uint32_t start, std::uint32_t end) {
+    const Note &note = beat.notes[string];
+    Voice &voice = player->voices[string];
+    const std::uint32_t tieEnd = GetNoteEnd(performance, note, start, end);
+    const bool lastSegment = voice.period == 0 || voice.offTick == voice.endTick || voice.offTick >= voice.repeatUntil;
+    voice.endTick = tieEnd;
+    if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
+    player->uniformVoices = 0;
+    // A tie with a curve of its own (a bend's release, say) moves the wheel of the note it continues.
+    if (player->effects.bends && HasPitchEffects(note, beat)) {
+        const PitchNote pitch = {&note, string, start, tieEnd < end ? tieEnd : end, 0, voice.onEffects,
+                                 IsTiedOn(string, player->nextBeat)};
+        PlanPitch(&player->effects, beat, &pitch, 1, performance->pulsesPerSixtyFourth);
     }
 }
 
@@ -623,42 +737,130 @@ void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat
 struct Attack {
     std::uint32_t string;
     NoteSound sound;
-    bool sendable;  // its keys are MIDI keys
-    // Its first segment: a grace note on the beat (firstLength pulses), or the note.
-    std::uint8_t firstKey;
-    std::uint8_t firstVelocity;
-    std::uint32_t firstLength;
     std::uint32_t onset;  // a strum delays it
     bool onEffects;       // it moves the pitch and plays on the effects channel
 };
 
-// Starts the beat's notes (plain ones at start, the sendable attacks at their
-// onsets) in onset order, each onset's wheels planned before its note-ons.
+// What a beat starts: its plain notes (no effect, no accent, not slurred
+// into: most are), each with its key and velocity, and its other notes as
+// attacks.
+struct BeatNotes {
+    std::uint32_t plainStrings;  // slot bits of the plain notes
+    std::uint8_t keyOf[noteSlotCount];       // by slot
+    std::uint8_t velocityOf[noteSlotCount];  // by slot
+    Attack attacks[noteSlotCount];
+    std::uint32_t attackCount;
+    std::uint32_t graceStrings;  // slot bits of the attacks with a grace note
+};
+
+bool IsPlainNote(const TrackPlayer &player, const Note &note, std::uint32_t string, bool plainBeat) {
+    return note.effect == nullptr && note.noteType == 1 && plainBeat &&
+           (note.flags & (NoteHasTypeAndFret | NoteGhost | NoteAccent | NoteHeavyAccent)) == NoteHasTypeAndFret &&
+           (player.slurred & (1u << string)) == 0;
+}
+
+// Reads the notes of a beat that sounds: ties continue their notes, strings
+// played again are cut at the beat's start, and the notes that start are
+// sorted into plain notes and attacks.
+void ReadBeatNotes(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                   std::uint32_t end, bool plainBeat, BeatNotes *notes) {
+    notes->plainStrings = 0;
+    notes->attackCount = 0;
+    notes->graceStrings = 0;
+    // The sounding voices that may ring past the beat's start, and are cut
+    // there when their string plays again.
+    const std::uint32_t ringing = player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
+    for (std::uint32_t bits = beat.stringFlags & player->trackStrings; bits != 0;) {
+        const std::uint32_t string = TakeFirstString(&bits);
+        const std::uint32_t bit = 1u << string;
+        const Note &note = beat.notes[string];
+        if (IsPlainNote(*player, note, string, plainBeat)) {
+            if (ringing & bit) CutVoice(player, string, start);
+            const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
+            if (!IsSendableKey(key)) continue;
+            notes->keyOf[string] = static_cast<std::uint8_t>(key);
+            notes->velocityOf[string] = GetPlainVelocity(performance, note);
+            notes->plainStrings |= bit;
+            continue;
+        }
+        if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType < 1 || note.noteType > 3) continue;
+        if (note.noteType == 2 && (player->sounding & bit)) {
+            ContinueTie(performance, player, beat, string, start, end);
+            continue;
+        }
+        if (ringing & bit) CutVoice(player, string, start);
+        Attack &attack = notes->attacks[notes->attackCount++];
+        attack.string = string;
+        attack.sound = GetNoteSound(performance, *player, note, string, start, end);
+        if (HasGrace(note)) notes->graceStrings |= bit;
+    }
+}
+
+// The plain notes' voices: one segment each, to the beat's end.
+void StartPlainVoices(TrackPlayer *player, const BeatNotes &notes, std::uint32_t end) {
+    for (std::uint32_t bits = notes.plainStrings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        Voice &voice = player->voices[string];
+        voice.key = notes.keyOf[string];
+        voice.offTick = end;
+        voice.endTick = end;
+        voice.period = 0;
+        voice.onEffects = false;
+    }
+    player->sounding |= notes.plainStrings;
+}
+
+// Each sendable attack's onset (a strum delays it, never past half of what it
+// sounds) and channel; drops the attacks whose keys are no MIDI keys. Returns
+// whether the beat's pitch is planned: a note moves it, or the wheel is off centre.
+bool PrepareAttacks(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                    std::uint32_t end, bool plainBeat, BeatNotes *notes, bool *delayed) {
+    std::uint32_t delays[noteSlotCount] = {};
+    if (!plainBeat && notes->attackCount != 0) {
+        std::uint32_t attackedStrings = 0;
+        for (std::uint32_t index = 0; index < notes->attackCount; ++index)
+            attackedStrings |= 1u << notes->attacks[index].string;
+        GetStrumDelays(beat, attackedStrings, end - start, performance->pulsesPerSixtyFourth, delays);
+        PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
+    }
+    bool planPitch = player->effects.bends && IsWheelBusy(&player->effects);
+    *delayed = false;
+    std::uint32_t kept = 0;
+    for (std::uint32_t index = 0; index < notes->attackCount; ++index) {
+        Attack attack = notes->attacks[index];
+        const std::uint32_t string = attack.string;
+        if (!IsSendableKey(attack.sound.key) || !IsSendableKey(attack.sound.otherKey)) {
+            player->slurred &= ~(1u << string);
+            continue;
+        }
+        const std::uint32_t noteEnd = attack.sound.endTick < end ? attack.sound.endTick : end;
+        const std::uint32_t delay = delays[string] < (noteEnd - start) / 2 ? delays[string] : (noteEnd - start) / 2;
+        attack.onset = start + delay;
+        *delayed = *delayed || delay != 0;
+        const bool moves = player->effects.bends && HasPitchEffects(beat.notes[string], beat);
+        attack.onEffects = moves && player->channels.hasEffects;
+        planPitch = planPitch || moves;
+        notes->attacks[kept++] = attack;
+    }
+    notes->attackCount = kept;
+    return planPitch;
+}
+
+// Starts the beat's notes (plain ones at start, the attacks at their onsets)
+// in onset order, each onset's wheels planned before its note-ons.
 void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
-                std::uint32_t end, std::uint32_t plainStrings, const std::uint8_t *plainKeys,
-                const std::uint8_t *plainVelocities, std::uint32_t plainCount, const Attack *attacks,
-                std::uint32_t attackCount, bool planPitch) {
+                std::uint32_t end, BeatNotes *notes, bool planPitch) {
     struct Onset {
         std::uint32_t string;
         std::uint32_t onset;
         const Attack *attack;  // null for a plain note
-        std::uint8_t key;
-        std::uint8_t velocity;
-        bool onEffects;
     };
     Onset onsets[noteSlotCount];
     std::uint32_t onsetCount = 0;
-    for (std::uint32_t index = 0; index < plainCount; ++index) {
-        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
-        plainStrings &= plainStrings - 1;
-        onsets[onsetCount++] = {string, start, nullptr, plainKeys[index], plainVelocities[index], false};
-    }
-    for (std::uint32_t index = 0; index < attackCount; ++index) {
-        const Attack &attack = attacks[index];
-        if (!attack.sendable) continue;
-        onsets[onsetCount++] = {attack.string, attack.onset, &attack, attack.firstKey, attack.firstVelocity,
-                                attack.onEffects};
-    }
+    for (std::uint32_t bits = notes->plainStrings; bits != 0; bits &= bits - 1)
+        onsets[onsetCount++] = {static_cast<std::uint32_t>(__builtin_ctz(bits)), start, nullptr};
+    for (std::uint32_t index = 0; index < notes->attackCount; ++index)
+        onsets[onsetCount++] = {notes->attacks[index].string, notes->attacks[index].onset, &notes->attacks[index]};
     for (std::uint32_t index = 1; index < onsetCount; ++index) {
         const Onset moved = onsets[index];
         std::uint32_t place = index;
@@ -669,175 +871,78 @@ void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat,
         const std::uint32_t onset = onsets[first].onset;
         for (last = first; last < onsetCount && onsets[last].onset == onset;) ++last;
         if (onset != start) SoundUntil(performance, player, onset);
-        std::uint8_t keys[noteSlotCount];
-        std::uint8_t velocities[noteSlotCount];
-        bool onEffects[noteSlotCount];
         PitchNote pitches[noteSlotCount];
+        std::uint32_t strings = 0;
         for (std::uint32_t index = first; index < last; ++index) {
             const Onset &note = onsets[index];
             std::uint32_t curveEnd = end;
+            bool onEffects = false;
             if (note.attack != nullptr) {
-                StartVoice(player, note.string, onset, end, note.attack->sound, note.key, note.attack->firstLength);
-                player->voices[note.string].onEffects = note.onEffects;
+                StartVoice(player, note.string, onset, end, note.attack->sound, note.attack->onEffects);
+                notes->velocityOf[note.string] = note.attack->sound.velocity;
+                onEffects = note.attack->onEffects;
                 if (note.attack->sound.endTick < end) curveEnd = note.attack->sound.endTick;
             }
             if (planPitch) {
                 const Note &played = beat.notes[note.string];
                 pitches[index - first] = {&played,  note.string, onset, curveEnd,
-                                          GetSlideTarget(played, note.string, player->nextBeat), note.onEffects,
+                                          GetSlideTarget(played, note.string, player->nextBeat), onEffects,
                                           IsTiedOn(note.string, player->nextBeat)};
             }
-            keys[index - first] = note.key;
-            velocities[index - first] = note.velocity;
-            onEffects[index - first] = note.onEffects;
+            strings |= 1u << note.string;
         }
         if (planPitch) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
-        MoveTo(player, onset);
-        SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
+        SendVoiceOnsets(performance, player, strings, notes->velocityOf, onset);
     }
 }
 
-// One beat of the track from start to end (end >= start). Ties first (a tie
-// continues the note its string sounds, which then lasts to the tie's end),
-// then the strings played again are cut, grace notes before the beat sound,
-// the notes that end by the beat's start end, the mix-table change applies,
-// and the beat's notes start.
+// One beat of the track from start to end (end >= start), in steps: notes
+// that a later tie continues are held, the beat's notes are read (ties
+// continue, strings played again are cut), grace notes sound before the
+// beat, the notes that end by the beat's start end, the mix-table change
+// applies, and the beat's notes start.
 void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, const Beat &beat,
               std::uint32_t start, std::uint32_t end) {
     const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
-    if (!sounds) player->slurred = 0;  // a rest ends every slur
     // A beat with beat effects (strums, the tremolo bar, vibrato, fade-in) plays each note as an attack.
     const bool plainBeat = (beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr;
-    Attack attacks[noteSlotCount];
-    std::uint32_t attackCount = 0;
-    // Plain notes (most are): no effect, no accent, not slurred into.
-    std::uint8_t keys[noteSlotCount];
-    std::uint8_t velocities[noteSlotCount];
-    std::uint32_t plainStrings = 0;  // slot bits of the plain notes that start
-    std::uint32_t count = 0;
-    std::uint32_t graceBits = 0;  // string-flag bits of the attacked notes with a grace note
-    // The sounding voices that may ring past the beat's start, and are cut
-    // there when their string plays again.
-    const std::uint32_t ringing =
-        player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
-    for (std::uint32_t bits = sounds ? (beat.stringFlags & player->trackStrings) : 0; bits != 0;) {
-        const std::uint32_t string = TakeFirstString(&bits);
-        const std::uint32_t bit = 1u << string;
-        const Note &note = beat.notes[string];
-        if (note.effect == nullptr && note.noteType == 1 && plainBeat &&
-            (note.flags & (NoteHasTypeAndFret | NoteGhost | NoteAccent | NoteHeavyAccent)) == NoteHasTypeAndFret &&
-            (player->slurred & bit) == 0) {
-            if (ringing & bit) CutVoice(player, string, start);
-            const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
-            if (!IsSendableKey(key)) continue;
-            keys[count] = static_cast<std::uint8_t>(key);
-            velocities[count++] = GetPlainVelocity(performance, note);
-            plainStrings |= bit;
-            continue;
-        }
-        if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType < 1 || note.noteType > 3) continue;
-        if (note.noteType == 2 && (player->sounding & bit)) {
-            Voice &voice = player->voices[string];
-            const std::uint32_t tieEnd = GetNoteEnd(performance, note, start, end);
-            const bool lastSegment =
-                voice.period == 0 || voice.offTick == voice.endTick || voice.offTick >= voice.repeatUntil;
-            voice.endTick = tieEnd;
-            if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
-            player->uniformVoices = 0;
-            // A tie with a curve of its own (a bend's release, say) moves the wheel of the note it continues.
-            if (player->effects.bends && HasPitchEffects(note, beat)) {
-                const PitchNote pitch = {&note, string, start, tieEnd < end ? tieEnd : end, 0, voice.onEffects,
-                                         IsTiedOn(string, player->nextBeat)};
-                PlanPitch(&player->effects, beat, &pitch, 1, performance->pulsesPerSixtyFourth);
-            }
-            continue;
-        }
-        if (ringing & bit) CutVoice(player, string, start);
-        attacks[attackCount].string = string;
-        attacks[attackCount++].sound = GetNoteSound(performance, *player, note, string, start, end);
-        if (HasGrace(note)) graceBits |= 0x40u >> string;
+    BeatNotes notes;
+    notes.plainStrings = 0;
+    notes.attackCount = 0;
+    notes.graceStrings = 0;
+    if (sounds) {
+        HoldNotesTiedLater(player, beat, start);
+        ReadBeatNotes(performance, player, beat, start, end, plainBeat, &notes);
+    } else {
+        player->slurred = 0;  // a rest ends every slur
     }
-    if (graceBits != 0) {
+    if (notes.graceStrings != 0) {
         player->uniformVoices = 0;
-        SoundGracesBefore(performance, player, beat, graceBits, start);
+        SoundGracesBefore(performance, player, beat, notes.graceStrings, start);
     }
     SoundUntil(performance, player, start);
     if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
         ApplyMixTable(performance, player, trackIndex, start, *beat.mixTableEvent);
-    if (attackCount == 0 && count == 0) return;
+    if (notes.attackCount == 0 && notes.plainStrings == 0) return;
 
-    const std::uint32_t startedPlain = plainStrings;
-    for (std::uint32_t index = 0; index < count; ++index) {
-        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
-        plainStrings &= plainStrings - 1;
-        Voice &voice = player->voices[string];
-        voice.key = keys[index];
-        voice.offTick = end;
-        voice.endTick = end;
-        voice.period = 0;
-        voice.onEffects = false;
-        player->sounding |= 1u << string;
-    }
-    // The attacks' first segments (a grace note on the beat, or the note) and onsets.
-    std::uint32_t delays[noteSlotCount] = {};
-    if (!plainBeat && attackCount != 0) {
-        std::uint32_t attackedStrings = 0;
-        for (std::uint32_t index = 0; index < attackCount; ++index) attackedStrings |= 1u << attacks[index].string;
-        GetStrumDelays(beat, attackedStrings, end - start, performance->pulsesPerSixtyFourth, delays);
-        PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
-    }
-    bool planPitch = player->effects.bends && IsWheelBusy(&player->effects);
+    StartPlainVoices(player, notes, end);
     bool delayed = false;
-    for (std::uint32_t index = 0; index < attackCount; ++index) {
-        Attack &attack = attacks[index];
-        const std::uint32_t string = attack.string;
-        const NoteSound &sound = attack.sound;
-        attack.sendable = IsSendableKey(sound.key) && IsSendableKey(sound.otherKey);
-        if (!attack.sendable) {
-            player->slurred &= ~(1u << string);
-            continue;
-        }
-        attack.firstKey = static_cast<std::uint8_t>(sound.key);
-        attack.firstVelocity = sound.velocity;
-        attack.firstLength = 0;
-        const Note &note = beat.notes[string];
-        const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
-        if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
-            const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
-            const std::uint32_t length =
-                GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
-            if (IsSendableKey(graceKey) && length < noteEnd - start) {
-                attack.firstKey = static_cast<std::uint8_t>(graceKey);
-                attack.firstVelocity = GetGraceVelocity(performance, note);
-                attack.firstLength = length;
-            }
-        }
-        // A strum never delays a note past half of what it sounds.
-        const std::uint32_t delay = delays[string] < (noteEnd - start) / 2 ? delays[string] : (noteEnd - start) / 2;
-        attack.onset = start + delay;
-        delayed = delayed || delay != 0;
-        const bool moves = player->effects.bends && HasPitchEffects(note, beat);
-        attack.onEffects = moves && player->channels.hasEffects;
-        planPitch = planPitch || moves;
-    }
+    const bool planPitch = PrepareAttacks(performance, player, beat, start, end, plainBeat, &notes, &delayed);
     if (!planPitch && !delayed) {
         // Every note at the beat's start on the note channel, as most beats are.
-        for (std::uint32_t index = 0; index < attackCount; ++index) {
-            const Attack &attack = attacks[index];
-            if (!attack.sendable) continue;
-            StartVoice(player, attack.string, start, end, attack.sound, attack.firstKey, attack.firstLength);
-            player->voices[attack.string].onEffects = false;
-            keys[count] = attack.firstKey;
-            velocities[count++] = attack.firstVelocity;
+        std::uint32_t strings = notes.plainStrings;
+        for (std::uint32_t index = 0; index < notes.attackCount; ++index) {
+            const Attack &attack = notes.attacks[index];
+            StartVoice(player, attack.string, start, end, attack.sound, false);
+            notes.velocityOf[attack.string] = attack.sound.velocity;
+            strings |= 1u << attack.string;
         }
-        MoveTo(player, start);
-        SendNotes(performance, player, 0x90, keys, velocities, count);
+        SendVoiceOnsets(performance, player, strings, notes.velocityOf, start);
     } else {
-        PlayOnsets(performance, player, beat, start, end, startedPlain, keys, velocities, count, attacks, attackCount,
-                   planPitch);
+        PlayOnsets(performance, player, beat, start, end, &notes, planPitch);
     }
-    if (player->sounding == startedPlain) {
-        player->uniformVoices = startedPlain;
+    if (player->sounding == notes.plainStrings) {
+        player->uniformVoices = notes.plainStrings;
         player->uniformTick = end;
     }
 }
@@ -845,14 +950,17 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
 // One track through one measure of pulseCount pulses starting at tick
 // measureStart: beats in order, each to the next one's start, the last cut at
 // the measure's end; beats that would start at or after the end do not play,
-// and a beat of no pulses idles the track to the end.
+// and a beat of no pulses idles the track to the end. upcomingPair is the
+// track's pair in the measure played next, or null.
 void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
-                      const MeasureTrackPair &pair, const MeasureTrackPair *nextPair, std::uint32_t measureStart,
-                      std::uint32_t pulseCount) {
+                      const MeasureTrackPair &pair, const MeasureTrackPair *nextPair,
+                      const MeasureTrackPair *upcomingPair, std::uint32_t measureStart, std::uint32_t pulseCount) {
     if (pulseCount == 0) return;
     const bool swung = performance->file->headers.tabInfo.tripletFeel == 1;
     std::uint32_t pulse = 0;
     std::uint32_t position = 0;  // sixty-fourths, for the triplet feel
+    player->pair = &pair;
+    player->upcomingPair = upcomingPair;
     for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && pulse < pulseCount && !performance->failed;
          ++beatIndex) {
         const Beat &beat = pair.beats[beatIndex];
@@ -869,6 +977,7 @@ void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32
         } else {
             player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
         }
+        player->beatIndex = beatIndex;
         PlayBeat(performance, player, trackIndex, beat, measureStart + pulse, measureStart + end);
         if (length == 0) break;
         pulse = end;
@@ -1125,13 +1234,15 @@ void StartConductorMeasure(Performance *performance, std::uint32_t measureIndex,
 
 // One measure of the playing order, from tick: the conductor's events, every
 // track's beats, then the measure's tempo changes and tempo steps.
-void PlayMeasure(Performance *performance, std::uint32_t measureIndex, std::uint32_t tick,
+void PlayMeasure(Performance *performance, std::uint32_t measureIndex, std::uint32_t upcoming, std::uint32_t tick,
                  std::uint32_t pulseCount) {
     const FileStruct *file = performance->file;
     const std::uint32_t trackCount = performance->trackCount;
     StartConductorMeasure(performance, measureIndex, tick);
     if (trackCount != 0) {
         const MeasureTrackPair *row = file->body.measureTrackPairs[measureIndex];
+        const MeasureTrackPair *upcomingRow =
+            upcoming < file->headers.pieceInfo.measureCount ? file->body.measureTrackPairs[upcoming] : nullptr;
         const MeasureTrackPair *nextRow = measureIndex + 1 < file->headers.pieceInfo.measureCount
                                               ? file->body.measureTrackPairs[measureIndex + 1]
                                               : nullptr;
@@ -1139,7 +1250,8 @@ void PlayMeasure(Performance *performance, std::uint32_t measureIndex, std::uint
             PlanSharedChanges(performance, row, tick, pulseCount);
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex)
             PlayTrackMeasure(performance, &performance->players[trackIndex], trackIndex, row[trackIndex],
-                             nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);
+                             nextRow == nullptr ? nullptr : &nextRow[trackIndex],
+                             upcomingRow == nullptr ? nullptr : &upcomingRow[trackIndex], tick, pulseCount);
     }
     std::uint32_t stepTick = 0;
     std::uint32_t stepTrack = 0;
@@ -1210,11 +1322,13 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
     std::uint32_t tick = 0;
     PlayingOrder *order = &performance.order;
     RestartPlayingOrder(order);
-    for (std::uint32_t index = NextPlayedMeasure(order); index < order->measureCount && !performance.failed;
-         index = NextPlayedMeasure(order)) {
+    std::uint32_t upcoming = NextPlayedMeasure(order);
+    while (upcoming < order->measureCount && !performance.failed) {
+        const std::uint32_t index = upcoming;
+        upcoming = NextPlayedMeasure(order);
         if (performance.events > largestEvents) performance.failed = true;
         const std::uint32_t pulseCount = GetPlayedMeasurePulses(order, index, performance.pulsesPerSixtyFourth);
-        PlayMeasure(&performance, index, tick, pulseCount);
+        PlayMeasure(&performance, index, upcoming, tick, pulseCount);
         tick += pulseCount;
     }
     EndSong(&performance, midi, tick);
