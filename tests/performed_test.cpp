@@ -253,6 +253,54 @@ TEST(PerformedNotes, HammerOnIsSlurred) {
 }
 
 // ---------------------------------------------------------------------------
+// Where the beats lie.
+
+TEST(PerformedTiming, OverfullMeasurePlaysEveryBeatAndTheNextStartsOnTime) {
+    // Five quarters in a 4/4 measure, the fifth on string 2; then a measure of one quarter.
+    const gp4::Song song = SongOf({{gp4::QuarterNote(1, 0), gp4::QuarterNote(1, 1), gp4::QuarterNote(1, 2),
+                                    gp4::QuarterNote(1, 3), gp4::QuarterNote(2, 0)},
+                                   {gp4::QuarterNote(1, 7), gp4::QuarterNote(1, 8)}});
+    const std::vector<PlayedNote> notes = RenderNotes(song);
+    ASSERT_EQ(notes.size(), 7u);
+    EXPECT_EQ(notes[4].key, 59u);
+    EXPECT_EQ(notes[4].onset, 1920u);
+    EXPECT_EQ(notes[4].length, 480u);
+    EXPECT_EQ(notes[5].key, 71u);
+    EXPECT_EQ(notes[5].onset, 1920u);
+    EXPECT_EQ(notes[6].onset, 2400u);
+}
+
+TEST(PerformedTiming, TripletFeelSwingsEighthsTwoToOneWhereTheyReallyLie) {
+    gp4::Beat dotted = gp4::QuarterNote(1, 0);
+    dotted.flags |= gp4::BeatBits::Dotted;
+    const gp4::Beat eighth = gp4::NoteBeat(gp4::Duration::Eighth, {{1, 2}});
+    gp4::Song song = SongOf({{eighth, eighth, dotted, eighth, gp4::QuarterNote(1, 3)}});
+    song.tripletFeel = 1;
+    const std::vector<PlayedNote> notes = RenderNotes(song);
+    ASSERT_EQ(notes.size(), 5u);
+    const std::uint64_t onsets[] = {0, 320, 480, 1280, 1440};
+    const std::uint64_t lengths[] = {320, 160, 720, 160, 480};
+    for (std::size_t index = 0; index < notes.size(); ++index) {
+        EXPECT_EQ(notes[index].onset, onsets[index]) << "note " << index;
+        EXPECT_EQ(notes[index].length, lengths[index]) << "note " << index;
+    }
+}
+
+TEST(PerformedTiming, TupletOnsetsAreExactAndEndOnTheBeat) {
+    gp4::Beat nonuplet = gp4::NoteBeat(gp4::Duration::Sixteenth, {{1, 0}});
+    nonuplet.flags |= gp4::BeatBits::Tuplet;
+    nonuplet.tuplet = 9;
+    std::vector<gp4::Beat> beats(9, nonuplet);
+    beats.push_back(gp4::NoteBeat(gp4::Duration::Half, {{1, 5}}));
+    const std::vector<PlayedNote> notes = RenderNotes(SongOf({beats}));
+    ASSERT_EQ(notes.size(), 10u);
+    for (std::uint64_t index = 0; index < 9; ++index)
+        EXPECT_EQ(notes[index].onset, (index * 960 + 4) / 9) << "note " << index;  // 106 2/3 each, rounded
+    EXPECT_EQ(notes[8].onset + notes[8].length, 960u);
+    EXPECT_EQ(notes[9].onset, 960u);
+}
+
+// ---------------------------------------------------------------------------
 // Notes that ornaments add.
 
 TEST(PerformedOrnaments, GraceNoteSoundsBeforeItsBeatWhateverItsTransition) {

@@ -159,6 +159,18 @@ struct Voice {
     bool onEffects;             // plays on the track's effects channel
 };
 
+// The beats of one measure-track pair still to play, and where they lie.
+struct BeatRun {
+    const MeasureTrackPair *pair;      // null: none left
+    const MeasureTrackPair *nextPair;  // the track's pair in the file's next measure, or null
+    std::uint32_t beatIndex;           // the next beat
+    std::uint32_t measureStart;        // the tick its measure starts at
+    BeatClock clock;
+    std::uint32_t start;  // the next beat's span in ticks, while pending
+    std::uint32_t end;
+    bool pending;
+};
+
 // One song track as the rendering plays it.
 struct TrackPlayer {
     const Track *track;
@@ -183,6 +195,8 @@ struct TrackPlayer {
     const MeasureTrackPair *pair;
     const MeasureTrackPair *upcomingPair;
     std::uint32_t beatIndex;
+    BeatRun overflow;           // beats of the last measure that lie past its bar line
+    std::uint32_t lastBeatEnd;  // the latest end of a beat played
     PlayerEffects effects;
 };
 
@@ -947,41 +961,70 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
     }
 }
 
+// Finds the run's next beat, if one plays, and its span in ticks.
+bool PeekBeat(BeatRun *run) {
+    if (run->pending) return true;
+    if (run->pair == nullptr || run->beatIndex >= run->pair->beatCount) return false;
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    if (!NextBeatSpan(&run->clock, run->pair->beats[run->beatIndex], &start, &end)) {
+        run->pair = nullptr;
+        return false;
+    }
+    run->start = run->measureStart + start;
+    run->end = run->measureStart + end;
+    run->pending = true;
+    return true;
+}
+
+// Plays the run's beat that PeekBeat found.
+void PlayRunBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, BeatRun *run) {
+    const MeasureTrackPair &pair = *run->pair;
+    const std::uint32_t beatIndex = run->beatIndex;
+    if (beatIndex + 1 < pair.beatCount) {
+        player->nextBeat = &pair.beats[beatIndex + 1];
+    } else {
+        player->nextBeat =
+            run->nextPair != nullptr && run->nextPair->beatCount != 0 ? &run->nextPair->beats[0] : nullptr;
+    }
+    player->pair = &pair;
+    player->beatIndex = beatIndex;
+    PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], run->start, run->end);
+    if (run->end > player->lastBeatEnd) player->lastBeatEnd = run->end;
+    run->pending = false;
+    ++run->beatIndex;
+}
+
 // One track through one measure of pulseCount pulses starting at tick
-// measureStart: beats in order, each to the next one's start, the last cut at
-// the measure's end; beats that would start at or after the end do not play,
-// and a beat of no pulses idles the track to the end. upcomingPair is the
-// track's pair in the measure played next, or null.
+// measureStart: its beats in time order, each for its own length, together
+// with the beats of the measure before that lay past its bar line. Beats of
+// this measure that start past its bar line wait for the next measure; a
+// measure of no pulses plays nothing. nextPair is the track's pair in the
+// next measure of the file (for slides), upcomingPair the one in the measure
+// played next (for ties), either null.
 void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
                       const MeasureTrackPair &pair, const MeasureTrackPair *nextPair,
                       const MeasureTrackPair *upcomingPair, std::uint32_t measureStart, std::uint32_t pulseCount) {
-    if (pulseCount == 0) return;
-    const bool swung = performance->file->headers.tabInfo.tripletFeel == 1;
-    std::uint32_t pulse = 0;
-    std::uint32_t position = 0;  // sixty-fourths, for the triplet feel
-    player->pair = &pair;
-    player->upcomingPair = upcomingPair;
-    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && pulse < pulseCount && !performance->failed;
-         ++beatIndex) {
-        const Beat &beat = pair.beats[beatIndex];
-        std::uint32_t length;
-        if (swung) {
-            length = GetBeatPulseCountAt(beat, 1, position, performance->pulsesPerSixtyFourth);
-            position += PlainSixtyFourths(beat);
-        } else {
-            length = GetUnswungBeatPulseCount(beat, performance->pulsesPerSixtyFourth);
-        }
-        const std::uint32_t end = (length == 0 || length > pulseCount - pulse) ? pulseCount : pulse + length;
-        if (beatIndex + 1 < pair.beatCount) {
-            player->nextBeat = &pair.beats[beatIndex + 1];
-        } else {
-            player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
-        }
-        player->beatIndex = beatIndex;
-        PlayBeat(performance, player, trackIndex, beat, measureStart + pulse, measureStart + end);
-        if (length == 0) break;
-        pulse = end;
+    BeatRun *overflow = &player->overflow;
+    if (pulseCount == 0) {
+        overflow->pair = nullptr;
+        return;
     }
+    BeatRun run = {};
+    run.pair = &pair;
+    run.nextPair = nextPair;
+    run.measureStart = measureStart;
+    run.clock = StartBeatClock(performance->file, performance->pulsesPerSixtyFourth, pulseCount);
+    const std::uint32_t measureEnd = measureStart + pulseCount;
+    player->upcomingPair = upcomingPair;
+    while (!performance->failed) {
+        const bool own = PeekBeat(&run) && run.start < measureEnd;
+        const bool carried = PeekBeat(overflow) && overflow->start < measureEnd;
+        if (!own && !carried) break;
+        BeatRun *chosen = carried && (!own || overflow->start <= run.start) ? overflow : &run;
+        PlayRunBeat(performance, player, trackIndex, chosen);
+    }
+    *overflow = run;
 }
 
 // Changes flagged for all tracks, planned on every other track before any
@@ -1009,6 +1052,13 @@ void PlanSharedChanges(Performance *performance, const MeasureTrackPair *row, st
     }
 }
 
+// The conductor never goes back in time either.
+void MoveConductorTo(Performance *performance, std::uint32_t tick) {
+    if (tick < performance->conductorTick) tick = performance->conductorTick;
+    performance->conductor->pendingDelta = tick - performance->conductorTick;
+    performance->conductorTick = tick;
+}
+
 bool IsEarlierTempoChange(const TempoChange &first, const TempoChange &second) {
     if (first.tick != second.tick) return first.tick < second.tick;
     return first.track < second.track;
@@ -1028,16 +1078,10 @@ void SendTempoChanges(Performance *performance) {
         changes[place] = change;
     }
     for (std::uint32_t index = 0; index < count && !performance->failed; ++index) {
-        performance->conductor->pendingDelta = changes[index].tick - performance->conductorTick;
-        performance->conductorTick = changes[index].tick;
+        MoveConductorTo(performance, changes[index].tick);
         Appended(performance, AddMetaEventSetTempo(performance->conductor, changes[index].value));
     }
     performance->tempoChangeCount = 0;
-}
-
-void MoveConductorTo(Performance *performance, std::uint32_t tick) {
-    performance->conductor->pendingDelta = tick - performance->conductorTick;
-    performance->conductorTick = tick;
 }
 
 // ---------------------------------------------------------------------------
@@ -1266,9 +1310,14 @@ void EndSong(Performance *performance, MidiFileStruct *midi, std::uint32_t tick)
     const std::uint32_t trackCount = performance->trackCount;
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex) {
         TrackPlayer *player = &performance->players[trackIndex];
-        for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
-        SoundUntil(performance, player, tick);
-        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
+        // The beats of the last measure past its bar line still sound.
+        player->upcomingPair = nullptr;
+        while (!performance->failed && PeekBeat(&player->overflow))
+            PlayRunBeat(performance, player, trackIndex, &player->overflow);
+        const std::uint32_t end = player->lastBeatEnd > tick ? player->lastBeatEnd : tick;
+        for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, end);
+        SoundUntil(performance, player, end);
+        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, end);
     }
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex)
         if (performance->players[trackIndex].effects.failed) performance->failed = true;

@@ -153,4 +153,61 @@ std::uint32_t GetPlayedMeasurePulses(const PlayingOrder *order, std::uint32_t me
     return GetMeasurePulseCount(measure, pulsesPerSixtyFourth, signature.numerator, signature.denominator);
 }
 
+// ---------------------------------------------------------------------------
+// Where the beats lie.
+
+namespace {
+
+// n notes of a tuplet take the time of the greatest power of two below n
+// (3 in 2, 5 to 7 in 4, 9 to 13 in 8); other counts are not scaled.
+std::uint64_t TupletUnits(std::uint64_t units, std::int32_t tuplet) {
+    switch (tuplet) {
+        case 3: return units * 2 / 3;
+        case 5: case 6: case 7: return units * 4 / static_cast<std::uint64_t>(tuplet);
+        case 9: case 10: case 11: case 12: case 13: return units * 8 / static_cast<std::uint64_t>(tuplet);
+        default: return units;
+    }
+}
+
+std::uint32_t RoundedPulses(std::uint64_t units) {
+    return static_cast<std::uint32_t>((units + unitsPerPulse / 2) / unitsPerPulse);
+}
+
+}  // namespace
+
+BeatClock StartBeatClock(const FileStruct *file, std::uint8_t pulsesPerSixtyFourth, std::uint32_t pulseCount) {
+    BeatClock clock = {};
+    clock.quarter = std::uint64_t{16} * pulsesPerSixtyFourth * unitsPerPulse;
+    clock.lastStart = std::uint64_t{2} * pulseCount * unitsPerPulse;
+    clock.pulsesPerSixtyFourth = pulsesPerSixtyFourth;
+    clock.swung = file->headers.tabInfo.tripletFeel == 1;
+    return clock;
+}
+
+bool NextBeatSpan(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end) {
+    if (clock->position >= clock->lastStart) return false;
+    std::uint64_t length = (std::uint64_t{clock->pulsesPerSixtyFourth} * unitsPerPulse)
+                           << (4 - ClampedDurationCode(beat.duration));
+    if (beat.flags & BeatDotted) length += length / 2;
+    if (beat.flags & BeatHasTuplet) length = TupletUnits(length, beat.tuplet);
+    std::uint64_t onset = clock->position;
+    std::uint64_t sounding = length;
+    // The triplet feel plays a plain eighth on a quarter two thirds of the
+    // quarter long, and one half-way through a quarter from two thirds of it
+    // to its end.
+    if (clock->swung && beat.duration == 1 && (beat.flags & (BeatDotted | BeatHasTuplet)) == 0) {
+        const std::uint64_t intoQuarter = clock->position % clock->quarter;
+        if (intoQuarter == 0) {
+            sounding = clock->quarter * 2 / 3;
+        } else if (intoQuarter == clock->quarter / 2) {
+            onset += clock->quarter / 6;
+            sounding = clock->quarter / 3;
+        }
+    }
+    *start = RoundedPulses(onset);
+    *end = RoundedPulses(onset + sounding);
+    clock->position += length;
+    return true;
+}
+
 }  // namespace Talvoren

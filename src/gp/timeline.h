@@ -75,6 +75,30 @@ inline TimeSignature GetSignatureInForce(const PlayingOrder *order, std::uint32_
 std::uint32_t GetPlayedMeasurePulses(const PlayingOrder *order, std::uint32_t measureIndex,
                                      std::uint8_t pulsesPerSixtyFourth);
 
+// --- Where the beats of a measure lie ----------------------------------------
+
+// Positions are kept exactly, in units of 1/180180 pulse (180180 divides by
+// every tuplet's count and by the thirds and sixths of the triplet feel), and
+// rounded to the nearest pulse once, so tuplets never drift.
+constexpr std::uint64_t unitsPerPulse = 180180;
+
+// Walks the beats of one track in one measure of pulseCount pulses. Each beat
+// lasts its own length, the triplet feel included: beats run past the bar line
+// when the measure is overfull, up to one measure's length past it.
+struct BeatClock {
+    std::uint64_t position;  // where the next beat starts, unswung, in units
+    std::uint64_t quarter;   // a quarter note in units
+    std::uint64_t lastStart;  // no beat starts at or after this, in units
+    std::uint8_t pulsesPerSixtyFourth;
+    bool swung;
+};
+
+BeatClock StartBeatClock(const FileStruct *file, std::uint8_t pulsesPerSixtyFourth, std::uint32_t pulseCount);
+// The next beat's start and end in pulses from the measure's start; false,
+// with the clock unchanged, when it does not play (it would start more than
+// a measure past the bar line).
+bool NextBeatSpan(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end);
+
 }  // namespace Talvoren
 
 #endif  // TALVOREN_GP_TIMELINE_H
