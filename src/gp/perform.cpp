@@ -55,6 +55,7 @@ namespace Performed {
 
 constexpr std::uint32_t deadNoteSixtyFourths = 2;
 constexpr std::uint32_t velocityStep = 16;  // one dynamic step
+constexpr std::uint8_t defaultVelocity = 95;  // of a note without a dynamic
 constexpr std::int32_t ghostVelocityChange = -2 * static_cast<std::int32_t>(velocityStep);
 constexpr std::int32_t accentVelocityChange = static_cast<std::int32_t>(velocityStep);
 constexpr std::int32_t heavyAccentVelocityChange = 2 * static_cast<std::int32_t>(velocityStep);
@@ -197,6 +198,10 @@ struct TrackPlayer {
     std::uint32_t beatIndex;
     BeatRun overflow;           // beats of the last measure that lie past its bar line
     std::uint32_t lastBeatEnd;  // the latest end of a beat played
+    // Whether the track's pairs of the measure played before, this one and
+    // the one played next hold a tie: only then can a note wait for one.
+    bool tiesNear;
+    bool lastPairTies;
     PlayerEffects effects;
 };
 
@@ -222,6 +227,7 @@ struct Performance {
     PlayingOrder order;
     TimeSignature signatureSent;  // the last time signature on the conductor
     bool sharedChanges;           // a mix table changes something for all tracks
+    std::uint8_t *pairTies;       // [measure * trackCount + track]: the pair holds a tied note
 };
 
 void Appended(Performance *performance, int appended) {
@@ -332,23 +338,61 @@ std::uint32_t ClearSameKeys(Performance *performance, TrackPlayer *player, std::
     return strings;
 }
 
+// Whether a key repeats among the voices `strings`, or one of them is the
+// key of a voice of `others`: the one check of ClearSameKeys that most onsets need.
+bool HasSameKeys(const Voice *voices, std::uint32_t strings, std::uint32_t others) {
+    std::uint64_t seen[2] = {0, 0};
+    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t key = voices[__builtin_ctz(bits)].key & largestDataByte;
+        const std::uint64_t bit = std::uint64_t{1} << (key & 63);
+        if (seen[key >> 6] & bit) return true;
+        seen[key >> 6] |= bit;
+    }
+    for (std::uint32_t bits = others; bits != 0; bits &= bits - 1) {
+        const std::uint32_t key = voices[__builtin_ctz(bits)].key & largestDataByte;
+        if (seen[key >> 6] & (std::uint64_t{1} << (key & 63))) return true;
+    }
+    return false;
+}
+
+// Whether a key comes twice among count keys (all MIDI keys).
+bool RepeatsKey(const std::uint8_t *keys, std::uint32_t count) {
+    if (count < 2) return false;
+    std::uint64_t seen[2] = {0, 0};
+    for (std::uint32_t index = 0; index < count; ++index) {
+        const std::uint32_t key = keys[index] & largestDataByte;
+        const std::uint64_t bit = std::uint64_t{1} << (key & 63);
+        if (seen[key >> 6] & bit) return true;
+        seen[key >> 6] |= bit;
+    }
+    return false;
+}
+
 // Sends the note-ons of the voices `strings` (set up and sounding) at tick,
 // string by string, once ClearSameKeys has cleared their keys.
 void SendVoiceOnsets(Performance *performance, TrackPlayer *player, std::uint32_t strings,
                      std::uint8_t *velocityOf, std::uint32_t tick) {
-    strings = ClearSameKeys(performance, player, strings, velocityOf, tick);
+    const std::uint32_t others = player->sounding & ~strings;
+    if (((strings & (strings - 1)) != 0 || others != 0) && HasSameKeys(player->voices, strings, others))
+        strings = ClearSameKeys(performance, player, strings, velocityOf, tick);
     std::uint8_t keys[noteSlotCount];
     std::uint8_t velocities[noteSlotCount];
     bool onEffects[noteSlotCount];
     std::uint32_t count = 0;
+    bool anyEffects = false;
     for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
-        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
-        keys[count] = player->voices[string].key;
-        velocities[count] = velocityOf[string];
-        onEffects[count++] = player->voices[string].onEffects;
+        const Voice &voice = player->voices[__builtin_ctz(bits)];
+        keys[count] = voice.key;
+        velocities[count] = velocityOf[__builtin_ctz(bits)];
+        anyEffects = anyEffects || voice.onEffects;
+        onEffects[count++] = voice.onEffects;
     }
     MoveTo(player, tick);
-    SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, count);
+    if (anyEffects) {
+        SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, count);
+    } else {
+        SendNotes(performance, player, 0x90, keys, velocities, count);
+    }
 }
 
 // SoundUntil for voices that do not all end together.
@@ -456,14 +500,17 @@ std::uint16_t GetHarmonicKey(const TrackPlayer &player, const Note &note, std::u
     return static_cast<std::uint16_t>(base + pitch.semitones);
 }
 
-// The note's velocity from its dynamic.
-std::uint8_t GetPlainVelocity(const Performance *, const Note &note) { return GetNoteVelocity(note); }
-
+// The velocity of a dynamic, as GetNoteVelocity gives it: dynamic x 16 - 1
+// within 1 to 127.
 std::uint8_t GetDynamicVelocity(std::uint8_t dynamic) {
-    Note note = {};
-    note.flags = NoteHasDynamic;
-    note.dynamic = dynamic;
-    return GetNoteVelocity(note);
+    const std::uint32_t velocity = dynamic * velocityStep;
+    if (velocity <= 1) return 1;
+    return velocity > largestDataByte + 1 ? largestDataByte : static_cast<std::uint8_t>(velocity - 1);
+}
+
+// The note's velocity from its dynamic, 95 without one.
+std::uint8_t GetPlainVelocity(const Performance *, const Note &note) {
+    return (note.flags & NoteHasDynamic) ? GetDynamicVelocity(note.dynamic) : defaultVelocity;
 }
 
 std::uint8_t GetAttackVelocity(const Performance *performance, const Note &note, bool slurred) {
@@ -718,6 +765,7 @@ bool IsTieAhead(const TrackPlayer &player, std::uint32_t string) {
 // beat does not play is held on when the next note on its string is a tie:
 // a tie never strikes, it continues the string's last note.
 void HoldNotesTiedLater(TrackPlayer *player, const Beat &beat, std::uint32_t start) {
+    if (!player->tiesNear) return;
     const std::uint32_t played = beat.stringFlags & player->trackStrings;
     for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1) {
         const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
@@ -760,8 +808,10 @@ struct Attack {
 // attacks.
 struct BeatNotes {
     std::uint32_t plainStrings;  // slot bits of the plain notes
-    std::uint8_t keyOf[noteSlotCount];       // by slot
-    std::uint8_t velocityOf[noteSlotCount];  // by slot
+    std::uint32_t plainCount;
+    std::uint8_t keys[noteSlotCount];        // of the plain notes, in string order
+    std::uint8_t velocities[noteSlotCount];
+    std::uint8_t velocityOf[noteSlotCount];  // by slot, of every note that starts
     Attack attacks[noteSlotCount];
     std::uint32_t attackCount;
     std::uint32_t graceStrings;  // slot bits of the attacks with a grace note
@@ -778,9 +828,6 @@ bool IsPlainNote(const TrackPlayer &player, const Note &note, std::uint32_t stri
 // sorted into plain notes and attacks.
 void ReadBeatNotes(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
                    std::uint32_t end, bool plainBeat, BeatNotes *notes) {
-    notes->plainStrings = 0;
-    notes->attackCount = 0;
-    notes->graceStrings = 0;
     // The sounding voices that may ring past the beat's start, and are cut
     // there when their string plays again.
     const std::uint32_t ringing = player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
@@ -792,8 +839,10 @@ void ReadBeatNotes(Performance *performance, TrackPlayer *player, const Beat &be
             if (ringing & bit) CutVoice(player, string, start);
             const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
             if (!IsSendableKey(key)) continue;
-            notes->keyOf[string] = static_cast<std::uint8_t>(key);
-            notes->velocityOf[string] = GetPlainVelocity(performance, note);
+            const std::uint8_t velocity = GetPlainVelocity(performance, note);
+            notes->keys[notes->plainCount] = static_cast<std::uint8_t>(key);
+            notes->velocities[notes->plainCount++] = velocity;
+            notes->velocityOf[string] = velocity;
             notes->plainStrings |= bit;
             continue;
         }
@@ -812,10 +861,11 @@ void ReadBeatNotes(Performance *performance, TrackPlayer *player, const Beat &be
 
 // The plain notes' voices: one segment each, to the beat's end.
 void StartPlainVoices(TrackPlayer *player, const BeatNotes &notes, std::uint32_t end) {
+    std::uint32_t index = 0;
     for (std::uint32_t bits = notes.plainStrings; bits != 0; bits &= bits - 1) {
         const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
         Voice &voice = player->voices[string];
-        voice.key = notes.keyOf[string];
+        voice.key = notes.keys[index++];
         voice.offTick = end;
         voice.endTick = end;
         voice.period = 0;
@@ -922,6 +972,7 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
     const bool plainBeat = (beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr;
     BeatNotes notes;
     notes.plainStrings = 0;
+    notes.plainCount = 0;
     notes.attackCount = 0;
     notes.graceStrings = 0;
     if (sounds) {
@@ -942,8 +993,13 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
     StartPlainVoices(player, notes, end);
     bool delayed = false;
     const bool planPitch = PrepareAttacks(performance, player, beat, start, end, plainBeat, &notes, &delayed);
-    if (!planPitch && !delayed) {
-        // Every note at the beat's start on the note channel, as most beats are.
+    if (!planPitch && !delayed && notes.attackCount == 0 && (player->sounding & ~notes.plainStrings) == 0 &&
+        !RepeatsKey(notes.keys, notes.plainCount)) {
+        // Plain notes of distinct keys at the beat's start, nothing else sounding: most beats.
+        MoveTo(player, start);
+        SendNotes(performance, player, 0x90, notes.keys, notes.velocities, notes.plainCount);
+    } else if (!planPitch && !delayed) {
+        // Every note at the beat's start on the note channel.
         std::uint32_t strings = notes.plainStrings;
         for (std::uint32_t index = 0; index < notes.attackCount; ++index) {
             const Attack &attack = notes.attacks[index];
@@ -962,7 +1018,7 @@ void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t track
 }
 
 // Finds the run's next beat, if one plays, and its span in ticks.
-bool PeekBeat(BeatRun *run) {
+[[gnu::always_inline]] inline bool PeekBeat(BeatRun *run) {
     if (run->pending) return true;
     if (run->pair == nullptr || run->beatIndex >= run->pair->beatCount) return false;
     std::uint32_t start = 0;
@@ -1017,13 +1073,44 @@ void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32
     run.clock = StartBeatClock(performance->file, performance->pulsesPerSixtyFourth, pulseCount);
     const std::uint32_t measureEnd = measureStart + pulseCount;
     player->upcomingPair = upcomingPair;
+    player->pair = &pair;
+    if (overflow->pair == nullptr) {
+        // Nothing lies over the bar line from the measure before, as in most measures.
+        for (; run.beatIndex < pair.beatCount && !performance->failed; ++run.beatIndex) {
+            std::uint32_t start = 0;
+            std::uint32_t end = 0;
+            if (!NextBeatSpan(&run.clock, pair.beats[run.beatIndex], &start, &end)) {
+                run.pair = nullptr;
+                break;
+            }
+            if (start >= pulseCount) {  // past the bar line: waits for the next measure
+                run.start = measureStart + start;
+                run.end = measureStart + end;
+                run.pending = true;
+                break;
+            }
+            const std::uint32_t beatIndex = run.beatIndex;
+            if (beatIndex + 1 < pair.beatCount) {
+                player->nextBeat = &pair.beats[beatIndex + 1];
+            } else {
+                player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
+            }
+            player->beatIndex = beatIndex;
+            PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], measureStart + start, measureStart + end);
+            if (measureStart + end > player->lastBeatEnd) player->lastBeatEnd = measureStart + end;
+        }
+        if (!run.pending) run.pair = nullptr;
+        *overflow = run;
+        return;
+    }
     while (!performance->failed) {
         const bool own = PeekBeat(&run) && run.start < measureEnd;
-        const bool carried = PeekBeat(overflow) && overflow->start < measureEnd;
+        const bool carried = overflow->pair != nullptr && PeekBeat(overflow) && overflow->start < measureEnd;
         if (!own && !carried) break;
         BeatRun *chosen = carried && (!own || overflow->start <= run.start) ? overflow : &run;
         PlayRunBeat(performance, player, trackIndex, chosen);
     }
+    if (!PeekBeat(&run)) run.pair = nullptr;
     *overflow = run;
 }
 
@@ -1204,16 +1291,26 @@ void SetUpPlayers(Performance *performance, MidiFileStruct *midi) {
     }
 }
 
-// One pass over the beats that carry effects, in the order they lie in
-// memory: what each track's notes ask of the wheel, and whether a mix table
-// changes something for all tracks.
-void GatherEffectNeeds(Performance *performance) {
+bool HasTies(const MeasureTrackPair &pair, std::uint32_t trackStrings) {
+    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount; ++beatIndex) {
+        const Beat &beat = pair.beats[beatIndex];
+        for (std::uint32_t bits = beat.stringFlags & trackStrings; bits != 0;)
+            if (beat.notes[TakeFirstString(&bits)].noteType == 2) return true;
+    }
+    return false;
+}
+
+// One pass over the pairs in the order they lie in memory: which hold ties,
+// what each track's notes ask of the wheel (from the beats that carry
+// effects), and whether a mix table changes something for all tracks.
+void GatherPairNeeds(Performance *performance) {
     const FileStruct *file = performance->file;
     const std::uint32_t trackCount = performance->trackCount;
     for (std::uint32_t measure = 0; measure < file->headers.pieceInfo.measureCount && trackCount != 0; ++measure) {
         const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
             TrackPlayer *player = &performance->players[trackIndex];
+            performance->pairTies[std::size_t{measure} * trackCount + trackIndex] = HasTies(row[trackIndex], player->trackStrings);
             if (!player->percussion && player->channels.sends)
                 AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &performance->sharedChanges);
         }
@@ -1292,10 +1389,17 @@ void PlayMeasure(Performance *performance, std::uint32_t measureIndex, std::uint
                                               : nullptr;
         if (performance->sharedChanges && trackCount > 1 && pulseCount != 0)
             PlanSharedChanges(performance, row, tick, pulseCount);
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex)
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex) {
+            TrackPlayer *player = &performance->players[trackIndex];
+            const bool pairTies = performance->pairTies[std::size_t{measureIndex} * trackCount + trackIndex] != 0;
+            const bool upcomingTies =
+                upcomingRow != nullptr && performance->pairTies[std::size_t{upcoming} * trackCount + trackIndex] != 0;
+            player->tiesNear = player->lastPairTies || pairTies || upcomingTies;
+            player->lastPairTies = pairTies;
             PlayTrackMeasure(performance, &performance->players[trackIndex], trackIndex, row[trackIndex],
                              nextRow == nullptr ? nullptr : &nextRow[trackIndex],
                              upcomingRow == nullptr ? nullptr : &upcomingRow[trackIndex], tick, pulseCount);
+        }
     }
     std::uint32_t stepTick = 0;
     std::uint32_t stepTrack = 0;
@@ -1334,6 +1438,7 @@ void FreePerformance(Performance *performance) {
         ReleasePlayerEffects(&performance->players[trackIndex].effects);
     MemFree(performance->tempoChanges);
     MemFree(performance->players);
+    MemFree(performance->pairTies);
     FreePlayingOrder(&performance->order);
 }
 
@@ -1356,12 +1461,14 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         !IsWithinLimits(file, &performance.order, performance.pulsesPerSixtyFourth, &cost) ||
         !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
         (performance.players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) ==
-            nullptr) {
+            nullptr ||
+        (performance.pairTies = static_cast<std::uint8_t *>(
+             MemCalloc(std::uint64_t{performance.order.measureCount} * trackCount + 1u, 1))) == nullptr) {
         FreePerformance(&performance);
         return 0;
     }
     SetUpPlayers(&performance, midi);
-    GatherEffectNeeds(&performance);
+    GatherPairNeeds(&performance);
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
     Appended(&performance, AddMetaEventTrackName(performance.conductor, TextOrEmpty(file->headers.tabInfo.title)));
     performance.song.tempo = file->headers.pieceInfo.tempo;

@@ -352,7 +352,8 @@ void SendEffectsUntil(PlayerEffects *effects, MidiTrackChunk *chunk, std::uint32
     for (;;) {
         std::uint32_t chosen = effectLaneCount;
         std::uint32_t chosenTick = 0;
-        for (std::uint32_t laneIndex = 0; laneIndex < effectLaneCount; ++laneIndex) {
+        for (std::uint32_t bits = effects->waiting; bits != 0; bits &= bits - 1) {
+            const std::uint32_t laneIndex = static_cast<std::uint32_t>(__builtin_ctz(bits));
             const EffectLane &lane = effects->lanes[laneIndex];
             if (lane.head == lane.count) continue;
             const std::uint32_t eventTick = lane.events[lane.head].tick;

@@ -169,44 +169,79 @@ std::uint64_t TupletUnits(std::uint64_t units, std::int32_t tuplet) {
     }
 }
 
-std::uint32_t RoundedPulses(std::uint64_t units) {
-    return static_cast<std::uint32_t>((units + unitsPerPulse / 2) / unitsPerPulse);
+// A length or a place in time: whole pulses and units beyond them.
+struct Span {
+    std::uint32_t pulses;
+    std::uint32_t fraction;  // below unitsPerPulse
+};
+
+Span SpanOfUnits(std::uint64_t units) {
+    return {static_cast<std::uint32_t>(units / unitsPerPulse), static_cast<std::uint32_t>(units % unitsPerPulse)};
+}
+
+Span Sum(Span first, Span second) {
+    Span sum = {first.pulses + second.pulses, first.fraction + second.fraction};
+    if (sum.fraction >= unitsPerPulse) {
+        sum.fraction -= static_cast<std::uint32_t>(unitsPerPulse);
+        ++sum.pulses;
+    }
+    return sum;
+}
+
+// The nearest pulse, a half rounded up.
+std::uint32_t Rounded(Span span) { return span.pulses + (span.fraction >= unitsPerPulse / 2 ? 1u : 0u); }
+
+// The beat's length from its note value, dot and tuplet: whole pulses unless
+// a tuplet (or a dotted sixty-fourth at an odd grain) leaves units over.
+Span GetBeatLength(const Beat &beat, std::uint8_t pulsesPerSixtyFourth) {
+    // Duration codes outside whole (-2) to sixty-fourth (4) are timed as the nearest.
+    const std::int32_t code = beat.duration < -2 ? -2 : (beat.duration > 4 ? 4 : beat.duration);
+    Span length = {static_cast<std::uint32_t>(pulsesPerSixtyFourth) << (4 - code), 0};
+    if (beat.flags & BeatDotted) {
+        length.fraction = (length.pulses & 1) ? static_cast<std::uint32_t>(unitsPerPulse / 2) : 0;
+        length.pulses += length.pulses / 2;
+    }
+    if (beat.flags & BeatHasTuplet)
+        length = SpanOfUnits(TupletUnits(std::uint64_t{length.pulses} * unitsPerPulse + length.fraction, beat.tuplet));
+    return length;
 }
 
 }  // namespace
 
 BeatClock StartBeatClock(const FileStruct *file, std::uint8_t pulsesPerSixtyFourth, std::uint32_t pulseCount) {
     BeatClock clock = {};
-    clock.quarter = std::uint64_t{16} * pulsesPerSixtyFourth * unitsPerPulse;
-    clock.lastStart = std::uint64_t{2} * pulseCount * unitsPerPulse;
+    clock.lastStart = 2 * pulseCount;
     clock.pulsesPerSixtyFourth = pulsesPerSixtyFourth;
     clock.swung = file->headers.tabInfo.tripletFeel == 1;
     return clock;
 }
 
-bool NextBeatSpan(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end) {
-    if (clock->position >= clock->lastStart) return false;
-    std::uint64_t length = (std::uint64_t{clock->pulsesPerSixtyFourth} * unitsPerPulse)
-                           << (4 - ClampedDurationCode(beat.duration));
-    if (beat.flags & BeatDotted) length += length / 2;
-    if (beat.flags & BeatHasTuplet) length = TupletUnits(length, beat.tuplet);
-    std::uint64_t onset = clock->position;
-    std::uint64_t sounding = length;
+bool NextBeatSpanExactly(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end) {
+    if (clock->pulse >= clock->lastStart) return false;
+    const Span position = {clock->pulse, clock->fraction};
+    const Span length = GetBeatLength(beat, clock->pulsesPerSixtyFourth);
+    Span onset = position;
+    Span sounding = length;
     // The triplet feel plays a plain eighth on a quarter two thirds of the
     // quarter long, and one half-way through a quarter from two thirds of it
     // to its end.
-    if (clock->swung && beat.duration == 1 && (beat.flags & (BeatDotted | BeatHasTuplet)) == 0) {
-        const std::uint64_t intoQuarter = clock->position % clock->quarter;
+    if (clock->swung && beat.duration == 1 && (beat.flags & (BeatDotted | BeatHasTuplet)) == 0 &&
+        position.fraction == 0) {
+        const std::uint32_t quarter = 16u * clock->pulsesPerSixtyFourth;
+        const std::uint64_t quarterUnits = std::uint64_t{quarter} * unitsPerPulse;
+        const std::uint32_t intoQuarter = quarter == 0 ? 0 : position.pulses % quarter;
         if (intoQuarter == 0) {
-            sounding = clock->quarter * 2 / 3;
-        } else if (intoQuarter == clock->quarter / 2) {
-            onset += clock->quarter / 6;
-            sounding = clock->quarter / 3;
+            sounding = SpanOfUnits(quarterUnits * 2 / 3);
+        } else if (intoQuarter == quarter / 2) {
+            onset = Sum(position, SpanOfUnits(quarterUnits / 6));
+            sounding = SpanOfUnits(quarterUnits / 3);
         }
     }
-    *start = RoundedPulses(onset);
-    *end = RoundedPulses(onset + sounding);
-    clock->position += length;
+    *start = Rounded(onset);
+    *end = Rounded(Sum(onset, sounding));
+    const Span next = Sum(position, length);
+    clock->pulse = next.pulses;
+    clock->fraction = next.fraction;
     return true;
 }
 

@@ -86,9 +86,9 @@ constexpr std::uint64_t unitsPerPulse = 180180;
 // lasts its own length, the triplet feel included: beats run past the bar line
 // when the measure is overfull, up to one measure's length past it.
 struct BeatClock {
-    std::uint64_t position;  // where the next beat starts, unswung, in units
-    std::uint64_t quarter;   // a quarter note in units
-    std::uint64_t lastStart;  // no beat starts at or after this, in units
+    std::uint32_t pulse;      // where the next beat starts, unswung: whole pulses
+    std::uint32_t fraction;   // and units beyond them, below unitsPerPulse
+    std::uint32_t lastStart;  // no beat starts at or after this pulse
     std::uint8_t pulsesPerSixtyFourth;
     bool swung;
 };
@@ -97,7 +97,23 @@ BeatClock StartBeatClock(const FileStruct *file, std::uint8_t pulsesPerSixtyFour
 // The next beat's start and end in pulses from the measure's start; false,
 // with the clock unchanged, when it does not play (it would start more than
 // a measure past the bar line).
-bool NextBeatSpan(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end);
+bool NextBeatSpanExactly(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end);
+// The same, with the beats that most songs hold (no tuplet, no triplet feel,
+// on a whole pulse) timed at once.
+inline bool NextBeatSpan(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end) {
+    if (clock->fraction != 0 || clock->swung || (beat.flags & BeatHasTuplet) || clock->pulse >= clock->lastStart)
+        return NextBeatSpanExactly(clock, beat, start, end);
+    const std::int32_t code = beat.duration < -2 ? -2 : (beat.duration > 4 ? 4 : beat.duration);
+    std::uint32_t length = static_cast<std::uint32_t>(clock->pulsesPerSixtyFourth) << (4 - code);
+    if (beat.flags & BeatDotted) {
+        if (length & 1) return NextBeatSpanExactly(clock, beat, start, end);
+        length += length / 2;
+    }
+    *start = clock->pulse;
+    *end = clock->pulse + length;
+    clock->pulse = *end;
+    return true;
+}
 
 }  // namespace Talvoren
 
