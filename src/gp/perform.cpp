@@ -1,6 +1,8 @@
-// perform.cpp - the performed rendering: the song walked in playing order
-// with alternative endings honoured, and every string of every track played
-// as a voice that holds its note across beats and bar lines (ties, let ring),
+// perform.cpp - the performed rendering: the song walked along its timeline
+// (timeline.h: the playing order with alternative endings honoured, the
+// signature in force, the beats where their exact lengths put them), and
+// every string of every track played as a voice that holds its note across
+// beats and bar lines (ties, let ring), never strikes a key that sounds,
 // shortens it (dead notes, staccato, palm mute), colours its attack (accents,
 // ghost notes, hammer-ons) and adds the notes that ornaments make (grace
 // notes, tremolo picking, trills). Events are written straight into the
@@ -145,9 +147,9 @@ std::uint8_t ClampedVelocity(std::int32_t velocity) {
 // Voices: what one string of a track sounds.
 
 // A voice sounds one segment at a time: its key from its onset to offTick.
-// A note of one segment ends at endTick; tremolo picking, trills and grace
-// notes on the beat start another segment every period while the segment
-// ends before repeatUntil, with the next of their two keys.
+// A note of one segment ends at endTick; tremolo picking and trills start
+// another segment every period while the segment ends before repeatUntil,
+// with the next of their two keys.
 struct Voice {
     std::uint32_t offTick;
     std::uint32_t endTick;      // noTick while the note rings on
@@ -1423,6 +1425,7 @@ void EndSong(Performance *performance, MidiFileStruct *midi, std::uint32_t tick)
         SoundUntil(performance, player, end);
         SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, end);
     }
+    SendTempoChanges(performance);  // of the beats past the last bar line
     for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex)
         if (performance->players[trackIndex].effects.failed) performance->failed = true;
     for (std::uint32_t chunk = 0; chunk <= trackCount && !performance->failed; ++chunk) {
