@@ -357,9 +357,13 @@ bool HasSameKeys(const Voice *voices, std::uint32_t strings, std::uint32_t other
     return false;
 }
 
-// Whether a key comes twice among count keys (all MIDI keys).
-bool RepeatsKey(const std::uint8_t *keys, std::uint32_t count) {
-    if (count < 2) return false;
+// Whether a key comes twice among count keys (all MIDI keys). The keys of a
+// chord, string by string, mostly fall from string to string: no key of
+// those comes twice.
+[[gnu::always_inline]] inline bool RepeatsKey(const std::uint8_t *keys, std::uint32_t count) {
+    bool falling = true;
+    for (std::uint32_t index = 1; index < count; ++index) falling = falling && keys[index] < keys[index - 1];
+    if (falling) return false;
     std::uint64_t seen[2] = {0, 0};
     for (std::uint32_t index = 0; index < count; ++index) {
         const std::uint32_t key = keys[index] & largestDataByte;
@@ -962,6 +966,68 @@ void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat,
     }
 }
 
+// A beat of plain notes only (no beat effect, mix table or status, no note
+// with an effect, accent or slur) on a track whose wheel is at centre, as
+// most beats are: PlayBeat's steps that such a beat takes, at once. False,
+// with nothing done, for any other beat.
+bool PlayPlainBeat(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                   std::uint32_t end) {
+    if ((beat.flags & (BeatHasEffects | BeatHasMixTable | BeatHasStatus)) != 0 || !player->channels.sends ||
+        (player->effects.bends && IsWheelBusy(&player->effects)))
+        return false;
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
+    std::uint32_t count = 0;
+    std::uint32_t plainStrings = 0;
+    std::uint32_t unsendable = 0;  // slot bits of the notes whose keys are no MIDI keys
+    for (std::uint32_t bits = beat.stringFlags & player->trackStrings; bits != 0;) {
+        const std::uint32_t string = TakeFirstString(&bits);
+        const Note &note = beat.notes[string];
+        if (!IsPlainNote(*player, note, string, true)) return false;
+        const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
+        if (!IsSendableKey(key)) {
+            unsendable |= 1u << string;
+            continue;
+        }
+        keys[count] = static_cast<std::uint8_t>(key);
+        velocities[count++] = GetPlainVelocity(performance, note);
+        plainStrings |= 1u << string;
+    }
+    const std::uint32_t played = plainStrings | unsendable;
+    HoldNotesTiedLater(player, beat, start);
+    // The strings played again cut what still rings on them.
+    const std::uint32_t ringing = player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
+    for (std::uint32_t bits = ringing & played; bits != 0; bits &= bits - 1)
+        CutVoice(player, static_cast<std::uint32_t>(__builtin_ctz(bits)), start);
+    SoundUntil(performance, player, start);
+    if (count == 0) return true;
+    std::uint32_t index = 0;
+    for (std::uint32_t bits = plainStrings; bits != 0; bits &= bits - 1) {
+        Voice &voice = player->voices[__builtin_ctz(bits)];
+        voice.key = keys[index++];
+        voice.offTick = end;
+        voice.endTick = end;
+        voice.period = 0;
+        voice.onEffects = false;
+    }
+    player->sounding |= plainStrings;
+    if ((player->sounding & ~plainStrings) == 0 && !RepeatsKey(keys, count)) {
+        MoveTo(player, start);
+        SendNotes(performance, player, 0x90, keys, velocities, count);
+    } else {
+        std::uint8_t velocityOf[noteSlotCount];
+        index = 0;
+        for (std::uint32_t bits = plainStrings; bits != 0; bits &= bits - 1)
+            velocityOf[__builtin_ctz(bits)] = velocities[index++];
+        SendVoiceOnsets(performance, player, plainStrings, velocityOf, start);
+    }
+    if (player->sounding == plainStrings) {
+        player->uniformVoices = plainStrings;
+        player->uniformTick = end;
+    }
+    return true;
+}
+
 // One beat of the track from start to end (end >= start), in steps: notes
 // that a later tie continues are held, the beat's notes are read (ties
 // continue, strings played again are cut), grace notes sound before the
@@ -1047,7 +1113,8 @@ void PlayRunBeat(Performance *performance, TrackPlayer *player, std::uint32_t tr
     }
     player->pair = &pair;
     player->beatIndex = beatIndex;
-    PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], run->start, run->end);
+    if (!PlayPlainBeat(performance, player, pair.beats[beatIndex], run->start, run->end))
+        PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], run->start, run->end);
     if (run->end > player->lastBeatEnd) player->lastBeatEnd = run->end;
     run->pending = false;
     ++run->beatIndex;
@@ -1098,7 +1165,9 @@ void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32
                 player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
             }
             player->beatIndex = beatIndex;
-            PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], measureStart + start, measureStart + end);
+            if (!PlayPlainBeat(performance, player, pair.beats[beatIndex], measureStart + start, measureStart + end))
+                PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], measureStart + start,
+                         measureStart + end);
             if (measureStart + end > player->lastBeatEnd) player->lastBeatEnd = measureStart + end;
         }
         if (!run.pending) run.pair = nullptr;
