@@ -229,7 +229,9 @@ struct Performance {
     PlayingOrder order;
     TimeSignature signatureSent;  // the last time signature on the conductor
     bool sharedChanges;           // a mix table changes something for all tracks
-    std::uint8_t *pairTies;       // [measure * trackCount + track]: the pair holds a tied note
+    // [measure * trackCount + track]: 0 not looked at yet, 1 the pair holds no
+    // tied note, 2 it holds one.
+    std::uint8_t *pairTies;
 };
 
 void Appended(Performance *performance, int appended) {
@@ -1362,30 +1364,41 @@ void SetUpPlayers(Performance *performance, MidiFileStruct *midi) {
     }
 }
 
-bool HasTies(const MeasureTrackPair &pair, std::uint32_t trackStrings) {
+// Whether a beat of the pair holds a tied note. Every slot is looked at,
+// present or not (a slot without a note is cleared), so that the look takes
+// no branch per note.
+bool HasTies(const MeasureTrackPair &pair) {
+    std::uint32_t ties = 0;
     for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount; ++beatIndex) {
-        const Beat &beat = pair.beats[beatIndex];
-        for (std::uint32_t bits = beat.stringFlags & trackStrings; bits != 0;)
-            if (beat.notes[TakeFirstString(&bits)].noteType == 2) return true;
+        const Note *notes = pair.beats[beatIndex].notes;
+        for (std::uint32_t string = 0; string < noteSlotCount; ++string) ties |= notes[string].noteType == 2;
     }
-    return false;
+    return ties != 0;
 }
 
-// One pass over the pairs in the order they lie in memory: which hold ties,
-// what each track's notes ask of the wheel (from the beats that carry
-// effects), and whether a mix table changes something for all tracks.
-void GatherPairNeeds(Performance *performance) {
+// One pass over the beats that carry effects, in the order they lie in
+// memory: what each track's notes ask of the wheel, and whether a mix table
+// changes something for all tracks.
+void GatherEffectNeeds(Performance *performance) {
     const FileStruct *file = performance->file;
     const std::uint32_t trackCount = performance->trackCount;
     for (std::uint32_t measure = 0; measure < file->headers.pieceInfo.measureCount && trackCount != 0; ++measure) {
         const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
             TrackPlayer *player = &performance->players[trackIndex];
-            performance->pairTies[std::size_t{measure} * trackCount + trackIndex] = HasTies(row[trackIndex], player->trackStrings);
             if (!player->percussion && player->channels.sends)
                 AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &performance->sharedChanges);
         }
     }
+}
+
+// Whether the track's pair in the measure holds a tied note, found once per
+// pair when the playing order first comes near it (just before its beats are
+// played, so that they are read while they are at hand).
+bool PairHasTies(Performance *performance, std::uint32_t measureIndex, std::uint32_t trackIndex) {
+    std::uint8_t &known = performance->pairTies[std::size_t{measureIndex} * performance->trackCount + trackIndex];
+    if (known == 0) known = HasTies(performance->file->body.measureTrackPairs[measureIndex][trackIndex]) ? 2 : 1;
+    return known == 2;
 }
 
 // Each track's effects state, with the wheel's range of each channel covering
@@ -1462,9 +1475,8 @@ void PlayMeasure(Performance *performance, std::uint32_t measureIndex, std::uint
             PlanSharedChanges(performance, row, tick, pulseCount);
         for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex) {
             TrackPlayer *player = &performance->players[trackIndex];
-            const bool pairTies = performance->pairTies[std::size_t{measureIndex} * trackCount + trackIndex] != 0;
-            const bool upcomingTies =
-                upcomingRow != nullptr && performance->pairTies[std::size_t{upcoming} * trackCount + trackIndex] != 0;
+            const bool pairTies = PairHasTies(performance, measureIndex, trackIndex);
+            const bool upcomingTies = upcomingRow != nullptr && PairHasTies(performance, upcoming, trackIndex);
             player->tiesNear = player->lastPairTies || pairTies || upcomingTies;
             player->lastPairTies = pairTies;
             PlayTrackMeasure(performance, &performance->players[trackIndex], trackIndex, row[trackIndex],
@@ -1540,7 +1552,7 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
         return 0;
     }
     SetUpPlayers(&performance, midi);
-    GatherPairNeeds(&performance);
+    GatherEffectNeeds(&performance);
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
     Appended(&performance, AddMetaEventTrackName(performance.conductor, TextOrEmpty(file->headers.tabInfo.title)));
     performance.song.tempo = file->headers.pieceInfo.tempo;
