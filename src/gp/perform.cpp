@@ -363,9 +363,9 @@ bool HasSameKeys(const Voice *voices, std::uint32_t strings, std::uint32_t other
 // chord, string by string, mostly fall from string to string: no key of
 // those comes twice.
 [[gnu::always_inline]] inline bool RepeatsKey(const std::uint8_t *keys, std::uint32_t count) {
-    bool falling = true;
-    for (std::uint32_t index = 1; index < count; ++index) falling = falling && keys[index] < keys[index - 1];
-    if (falling) return false;
+    std::uint32_t rising = 0;
+    for (std::uint32_t index = 1; index < count; ++index) rising |= keys[index] >= keys[index - 1];
+    if (rising == 0) return false;
     std::uint64_t seen[2] = {0, 0};
     for (std::uint32_t index = 0; index < count; ++index) {
         const std::uint32_t key = keys[index] & largestDataByte;
