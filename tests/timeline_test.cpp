@@ -168,4 +168,30 @@ TEST(PlayingOrder, SignatureInForceComesFromFileOrder) {
     Talvoren::FreePlayingOrder(&order);
 }
 
+TEST(BeatClock, HalfPulsesRoundOnceAndBeatsPlayUpToAMeasurePastTheBarLine) {
+    LoadedSong loaded(Measures(1));
+    Talvoren::Beat dotted = {};
+    dotted.flags = Talvoren::BeatDotted;
+    dotted.duration = 4;  // a dotted sixty-fourth: 22.5 pulses at 15 a sixty-fourth
+    Talvoren::BeatClock clock = Talvoren::StartBeatClock(&loaded.file, 15, 240);
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    ASSERT_TRUE(Talvoren::NextBeatSpan(&clock, dotted, &start, &end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 23u);
+    ASSERT_TRUE(Talvoren::NextBeatSpan(&clock, dotted, &start, &end));
+    EXPECT_EQ(start, 23u);
+    EXPECT_EQ(end, 45u);
+
+    // A measure of one quarter holding three: the second lies past the bar
+    // line and plays, the third would start a whole measure past it.
+    Talvoren::Beat quarter = {};
+    clock = Talvoren::StartBeatClock(&loaded.file, 30, 480);
+    ASSERT_TRUE(Talvoren::NextBeatSpan(&clock, quarter, &start, &end));
+    ASSERT_TRUE(Talvoren::NextBeatSpan(&clock, quarter, &start, &end));
+    EXPECT_EQ(start, 480u);
+    EXPECT_EQ(end, 960u);
+    EXPECT_FALSE(Talvoren::NextBeatSpan(&clock, quarter, &start, &end));
+}
+
 }  // namespace
