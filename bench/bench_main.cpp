@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "batch_bench.h"
 #include "handle_bench.h"
 #include "song_bench.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char **argv) {
     if (argc == 4 && std::strcmp(argv[1], "--write-song") == 0) return bench::WriteSongFile(argv[2], argv[3]);
     bench::RegisterSongBenchmarks();
     bench::RegisterHandleBenchmarks();
+    bench::RegisterBatchBenchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

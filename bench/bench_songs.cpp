@@ -3,6 +3,7 @@
 // from a fixed-seed generator and written straight into the file bytes.
 #include "bench_songs.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ enum class Role {
     Sparse,     // four whole notes or whole rests, whatever the measure's length
     TempoLead,  // quarters, each with a tempo change
     MixLead,    // eighths, every other one with an instrument or volume change
+    EffectLead,   // a lead line that bends, slides, picks tremolo, ties and mutes now and then
+    EffectRhythm, // strummed chords, palm-muted and dead notes, let-ring arpeggios
 };
 
 // Beat lengths in pulses at 30 pulses per sixty-fourth note.
@@ -85,6 +88,42 @@ gp4::Beat LeadNote(std::int8_t duration, Dice &dice) {
         note.flags |= gp4::NoteBits::Effects;
         note.effects.flags1 = 0x02;  // hammer-on: no data
         if (dice.Chance(50)) note.effects.flags2 = gp4::NoteEffectBits::Slide;
+    }
+    return beat;
+}
+
+// A lead note with what real lead lines carry: bends and releases, slides,
+// vibrato, tremolo picking, hammer-ons, palm mutes, let ring and ties.
+gp4::Beat EffectLeadNote(std::int8_t duration, Dice &dice, int *lastString, int *lastFret) {
+    if (*lastString != 0 && dice.Chance(6)) {  // a tie on the last note's string
+        gp4::Beat beat = EmptyBeat(duration);
+        beat.stringFlags = gp4::StringBit(*lastString);
+        gp4::Note &note = beat.notes[static_cast<std::size_t>(*lastString - 1)];
+        note.type = 2;
+        note.fret = static_cast<std::uint8_t>(*lastFret);
+        return beat;
+    }
+    gp4::Beat beat = LeadNote(duration, dice);
+    int string = 1;
+    while ((beat.stringFlags & gp4::StringBit(string)) == 0) ++string;
+    *lastString = string;
+    *lastFret = beat.notes[static_cast<std::size_t>(string - 1)].fret;
+    const std::uint32_t choice = dice.Below(100);
+    if (choice < 8) {
+        beat = gp4::WithBend(beat, string, {{0, 0, 0}, {6, 4, 0}, {12, 4, 0}});
+    } else if (choice < 11) {
+        beat = gp4::WithBend(beat, string, {{0, 0, 0}, {3, 4, 0}, {6, 4, 0}, {9, 0, 0}, {12, 0, 0}});
+    } else if (choice < 18) {
+        beat = gp4::WithSlide(beat, string, static_cast<std::int8_t>(1 + dice.Below(2)));
+    } else if (choice < 22) {
+        beat = gp4::WithNoteEffects(beat, string, 0, 0x40);  // vibrato
+    } else if (choice < 25) {
+        beat = gp4::WithNoteEffects(beat, string, 0, gp4::NoteEffectBits::TremoloPicking);
+        beat.notes[static_cast<std::size_t>(string - 1)].effects.tremoloPicking = 3;
+    } else if (choice < 32) {
+        beat = gp4::WithNoteEffects(beat, string, 0, 0x02);  // palm mute
+    } else if (choice < 35) {
+        beat = gp4::WithNoteEffects(beat, string, 0x08, 0);  // let ring
     }
     return beat;
 }
@@ -214,6 +253,54 @@ void FillMeasure(Role role, std::uint32_t pulses, std::uint32_t measureIndex, Di
                 take(quarterPulses);
             }
             break;
+        case Role::EffectLead: {
+            int lastString = 0;
+            int lastFret = 0;
+            while (left != 0) {
+                const std::uint32_t choice = dice.Below(10);
+                if (left >= quarterPulses && choice == 0) {
+                    beats.push_back(EffectLeadNote(gp4::Duration::Quarter, dice, &lastString, &lastFret));
+                    take(quarterPulses);
+                } else if (left >= eighthPulses && choice == 1) {
+                    beats.push_back(Rest(gp4::Duration::Eighth));
+                    lastString = 0;
+                    take(eighthPulses);
+                } else if (left >= eighthPulses && choice < 6) {
+                    beats.push_back(EffectLeadNote(gp4::Duration::Eighth, dice, &lastString, &lastFret));
+                    take(eighthPulses);
+                } else {
+                    beats.push_back(EffectLeadNote(gp4::Duration::Sixteenth, dice, &lastString, &lastFret));
+                    take(sixteenthPulses);
+                }
+            }
+            break;
+        }
+        case Role::EffectRhythm:
+            while (left >= eighthPulses) {
+                const std::uint32_t choice = dice.Below(10);
+                if (left >= quarterPulses && choice < 4) {  // a strummed chord, down or up
+                    gp4::Beat beat = Chord(gp4::Duration::Quarter, 1, 5 + static_cast<int>(dice.Below(2)), dice);
+                    beat = gp4::WithBeatEffects(beat, gp4::BeatEffectBits::Stroke, 0);
+                    beat.effects.strokeSpeeds = dice.Chance(50) ? std::array<std::uint8_t, 2>{0, 3}
+                                                                : std::array<std::uint8_t, 2>{3, 0};
+                    beats.push_back(beat);
+                    take(quarterPulses);
+                } else if (choice < 7) {  // palm-muted power chords, a dead note now and then
+                    gp4::Beat beat = Chord(gp4::Duration::Eighth, 4, 3, dice);
+                    for (int string = 4; string <= 6; ++string) beat = gp4::WithNoteEffects(beat, string, 0, 0x02);
+                    if (dice.Chance(20)) beat.notes[3].type = 3;
+                    beats.push_back(beat);
+                    take(eighthPulses);
+                } else {  // a let-ring arpeggio note
+                    gp4::Beat beat = EmptyBeat(gp4::Duration::Eighth);
+                    const int string = 1 + static_cast<int>(dice.Below(5));
+                    AddNote(beat, string, static_cast<int>(dice.Below(5)), dice);
+                    beats.push_back(gp4::WithNoteEffects(beat, string, 0x08, 0));
+                    take(eighthPulses);
+                }
+            }
+            if (left != 0) beats.push_back(Rest(gp4::Duration::Sixteenth));
+            break;
         case Role::MixLead: {
             bool change = true;
             while (left >= eighthPulses) {
@@ -310,6 +397,41 @@ void AddRepeat(std::vector<MeasurePlan> &measures, std::size_t first, std::size_
 }
 
 }  // namespace
+
+gp4::Bytes EffectSong(std::uint32_t measureCount, std::uint32_t seed) {
+    const std::vector<TrackPlan> tracks = Tracks({Role::EffectLead, Role::EffectRhythm, Role::Bass, Role::Drums,
+                                                  seed % 2 == 0 ? Role::Pad : Role::EffectLead});
+    std::vector<MeasurePlan> measures;
+    for (std::uint32_t index = 0; index < measureCount; ++index) {
+        MeasurePlan measure = index == 0 ? SignatureMeasure(4, 4) : PlainMeasure();
+        if (index % 8 == 0) AddMarker(measure, "Part " + std::to_string(index / 8 + 1));
+        measures.push_back(measure);
+    }
+    // A chorus played twice with two endings, as songs have.
+    for (std::size_t block = 0; block + 16 <= measures.size(); block += 32) {
+        AddRepeat(measures, block + 8, block + 14);
+        measures[block + 14].header.flags |= gp4::MeasureBits::AltEnding;
+        measures[block + 14].header.altEnding = 1;
+        measures[block + 15].header.flags |= gp4::MeasureBits::AltEnding;
+        measures[block + 15].header.altEnding = 2;
+    }
+    return Compose(tracks, measures, seed);
+}
+
+std::vector<gp4::Bytes> EffectSongBatch() {
+    std::vector<gp4::Bytes> songs;
+    for (std::uint32_t index = 0; index < 12; ++index)
+        songs.push_back(EffectSong(24 + 12 * index, 0x7F4A7C15u + 977u * index));
+    return songs;
+}
+
+gp4::Bytes SmallSong() {
+    const std::vector<TrackPlan> tracks = Tracks({Role::Lead, Role::Bass});
+    std::vector<MeasurePlan> measures;
+    for (std::uint32_t index = 0; index < 8; ++index)
+        measures.push_back(index == 0 ? SignatureMeasure(4, 4) : PlainMeasure());
+    return Compose(tracks, measures, 0x27D4EB2Fu);
+}
 
 gp4::Bytes TypicalSong(std::uint32_t measureCount) {
     const std::vector<TrackPlan> tracks =

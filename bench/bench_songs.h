@@ -4,6 +4,7 @@
 #define ZELTO_BENCH_BENCH_SONGS_H
 
 #include <cstdint>
+#include <vector>
 
 #include "gp4_writer.h"
 
@@ -31,6 +32,19 @@ gp4::Bytes TempoChangeSong();
 // 1,000 measures over 8 tracks, about 740 KB: the size of song that hosts
 // convert by the collection.
 gp4::Bytes CollectionSong();
+
+// A song of measureCount 4/4 measures over five tracks as real songs have
+// them: a lead that bends, slides, picks tremolo, ties and mutes now and then,
+// strummed and palm-muted rhythm chords, bass, drums, and a pad or second
+// lead; a chorus in every 32 measures played twice with two endings. 24 to
+// 156 measures give 10 to 100 KB.
+gp4::Bytes EffectSong(std::uint32_t measureCount, std::uint32_t seed);
+
+// Twelve effect songs of 24 to 156 measures: a batch of real-world-like songs.
+std::vector<gp4::Bytes> EffectSongBatch();
+
+// Eight measures over two tracks, about 2 KB: the smallest songs hosts meet.
+gp4::Bytes SmallSong();
 
 }  // namespace bench
 

@@ -29,6 +29,8 @@ const std::vector<SongMaker> &SongMakers() {
         {"sparse_long", [] { return SparseSong(32); }},
         {"tempo_mix", [] { return TempoChangeSong(); }},
         {"collection", [] { return CollectionSong(); }},
+        {"effects", [] { return EffectSong(96, 0x7F4A7C15u); }},
+        {"small", [] { return SmallSong(); }},
     };
     return makers;
 }

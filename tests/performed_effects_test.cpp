@@ -29,6 +29,8 @@ smf::File Render(const gp4::Song &song, int *result = nullptr) {
     if (buffer != nullptr) {
         std::string error;
         EXPECT_TRUE(smf::Parse(smf::Bytes(buffer, buffer + size), &file, &error)) << error;
+        for (const smf::Track &track : file.tracks)
+            EXPECT_EQ(smf::FindKeyStruckWhileSounding(track), "") << "a key struck while it sounds";
     }
     ZELTO_DestroyMidiBuffer(buffer);
     ZELTO_Unload();

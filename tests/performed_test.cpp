@@ -54,6 +54,8 @@ Performed RenderPerformed(const gp4::Song &song) {
     if (performed.hadBuffer) {
         std::string error;
         EXPECT_TRUE(smf::Parse(performed.bytes, &performed.file, &error)) << error;
+        for (const smf::Track &track : performed.file.tracks)
+            EXPECT_EQ(smf::FindKeyStruckWhileSounding(track), "") << "a key struck while it sounds";
     }
     return performed;
 }
@@ -120,6 +122,64 @@ TEST(PerformedNotes, TieWithNothingToContinueSoundsAsANote) {
     EXPECT_EQ(notes[0].onset, 480u);
     EXPECT_EQ(notes[0].key, 67u);
     EXPECT_EQ(notes[0].length, 480u);
+}
+
+TEST(PerformedNotes, TieNeverStrikesItContinuesTheStringsLastNote) {
+    // A palm-muted note, a beat on another string, then the tie: one note to the tie's end.
+    const gp4::Beat muted = WithNoteEffects(gp4::QuarterNote(1, 5), 1, 0, 0x02);
+    std::vector<PlayedNote> notes =
+        RenderNotes(SongOf({{muted, gp4::QuarterNote(2, 0), TiedQuarter(1, 5), gp4::QuarterNote(1, 7)}}));
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].key, 69u);
+    EXPECT_EQ(notes[0].length, 1440u);
+    EXPECT_EQ(notes[1].key, 59u);
+    EXPECT_EQ(notes[2].onset, 1440u);
+
+    // A dead note tied straight on, and a tie in the next measure after a beat on another string.
+    gp4::Beat dead = gp4::QuarterNote(1, 5);
+    dead.notes[0].type = 3;
+    notes = RenderNotes(SongOf({{dead, TiedQuarter(1, 5), gp4::QuarterNote(1, 2), gp4::QuarterNote(2, 0)},
+                                {TiedQuarter(1, 2)}}));
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].length, 960u);
+    EXPECT_EQ(notes[1].onset, 960u);
+    EXPECT_EQ(notes[1].length, 1440u);  // to the end of the tie in the next measure
+
+    // A rest ends the string: the tie after it sounds.
+    notes = RenderNotes(SongOf({{gp4::QuarterNote(1, 5), gp4::RestBeat(0), TiedQuarter(1, 5)}}));
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].length, 480u);
+    EXPECT_EQ(notes[1].onset, 960u);
+}
+
+TEST(PerformedNotes, OneKeySoundsOnceAtATimeOnItsChannel) {
+    // A unison of strings 1 (open, staccato, dynamic 8) and 2 (fret 5): one note-on,
+    // the louder velocity and the longer length.
+    gp4::Beat unison = WithNoteEffects(gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 5}}), 1, 0, 0x01);
+    unison.notes[0].flags |= gp4::NoteBits::Dynamic;
+    unison.notes[0].dynamic = 8;
+    std::vector<PlayedNote> notes = RenderNotes(SongOf({{unison}}));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].key, 64u);
+    EXPECT_EQ(notes[0].velocity, 127u);
+    EXPECT_EQ(notes[0].length, 480u);
+
+    // A let-ring note ends where another string strikes its key.
+    const gp4::Beat ringing = WithNoteEffects(gp4::QuarterNote(1, 0), 1, 0x08, 0);
+    notes = RenderNotes(SongOf({{ringing, gp4::QuarterNote(2, 5), gp4::QuarterNote(2, 7)}}));
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].length, 480u);
+    EXPECT_EQ(notes[1].onset, 480u);
+    EXPECT_EQ(notes[1].key, 64u);
+}
+
+TEST(PerformedNotes, DeadNoteOffTheNeckIsMutedOnTheOpenString) {
+    gp4::Beat dead = gp4::QuarterNote(1, 255);
+    dead.notes[0].type = 3;
+    const std::vector<PlayedNote> notes = RenderNotes(SongOf({{dead}}));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].key, 64u);
+    EXPECT_EQ(notes[0].length, 60u);
 }
 
 TEST(PerformedNotes, CapoMovesTheKeyAndPercussionIgnoresIt) {
@@ -193,9 +253,57 @@ TEST(PerformedNotes, HammerOnIsSlurred) {
 }
 
 // ---------------------------------------------------------------------------
+// Where the beats lie.
+
+TEST(PerformedTiming, OverfullMeasurePlaysEveryBeatAndTheNextStartsOnTime) {
+    // Five quarters in a 4/4 measure, the fifth on string 2; then a measure of one quarter.
+    const gp4::Song song = SongOf({{gp4::QuarterNote(1, 0), gp4::QuarterNote(1, 1), gp4::QuarterNote(1, 2),
+                                    gp4::QuarterNote(1, 3), gp4::QuarterNote(2, 0)},
+                                   {gp4::QuarterNote(1, 7), gp4::QuarterNote(1, 8)}});
+    const std::vector<PlayedNote> notes = RenderNotes(song);
+    ASSERT_EQ(notes.size(), 7u);
+    EXPECT_EQ(notes[4].key, 59u);
+    EXPECT_EQ(notes[4].onset, 1920u);
+    EXPECT_EQ(notes[4].length, 480u);
+    EXPECT_EQ(notes[5].key, 71u);
+    EXPECT_EQ(notes[5].onset, 1920u);
+    EXPECT_EQ(notes[6].onset, 2400u);
+}
+
+TEST(PerformedTiming, TripletFeelSwingsEighthsTwoToOneWhereTheyReallyLie) {
+    gp4::Beat dotted = gp4::QuarterNote(1, 0);
+    dotted.flags |= gp4::BeatBits::Dotted;
+    const gp4::Beat eighth = gp4::NoteBeat(gp4::Duration::Eighth, {{1, 2}});
+    gp4::Song song = SongOf({{eighth, eighth, dotted, eighth, gp4::QuarterNote(1, 3)}});
+    song.tripletFeel = 1;
+    const std::vector<PlayedNote> notes = RenderNotes(song);
+    ASSERT_EQ(notes.size(), 5u);
+    const std::uint64_t onsets[] = {0, 320, 480, 1280, 1440};
+    const std::uint64_t lengths[] = {320, 160, 720, 160, 480};
+    for (std::size_t index = 0; index < notes.size(); ++index) {
+        EXPECT_EQ(notes[index].onset, onsets[index]) << "note " << index;
+        EXPECT_EQ(notes[index].length, lengths[index]) << "note " << index;
+    }
+}
+
+TEST(PerformedTiming, TupletOnsetsAreExactAndEndOnTheBeat) {
+    gp4::Beat nonuplet = gp4::NoteBeat(gp4::Duration::Sixteenth, {{1, 0}});
+    nonuplet.flags |= gp4::BeatBits::Tuplet;
+    nonuplet.tuplet = 9;
+    std::vector<gp4::Beat> beats(9, nonuplet);
+    beats.push_back(gp4::NoteBeat(gp4::Duration::Half, {{1, 5}}));
+    const std::vector<PlayedNote> notes = RenderNotes(SongOf({beats}));
+    ASSERT_EQ(notes.size(), 10u);
+    for (std::uint64_t index = 0; index < 9; ++index)
+        EXPECT_EQ(notes[index].onset, (index * 960 + 4) / 9) << "note " << index;  // 106 2/3 each, rounded
+    EXPECT_EQ(notes[8].onset + notes[8].length, 960u);
+    EXPECT_EQ(notes[9].onset, 960u);
+}
+
+// ---------------------------------------------------------------------------
 // Notes that ornaments add.
 
-TEST(PerformedOrnaments, GraceNoteSoundsBeforeOrOnItsBeat) {
+TEST(PerformedOrnaments, GraceNoteSoundsBeforeItsBeatWhateverItsTransition) {
     gp4::Beat graced = WithNoteEffects(gp4::QuarterNote(1, 7), 1, 0x10, 0);
     graced.notes[0].effects.graceFret = 5;
     graced.notes[0].effects.graceDuration = 3;  // a sixteenth
@@ -210,13 +318,17 @@ TEST(PerformedOrnaments, GraceNoteSoundsBeforeOrOnItsBeat) {
     EXPECT_EQ(before[2].onset, 480u);
     EXPECT_EQ(before[2].key, 71u);
 
-    graced.notes[0].effects.graceTransition = 1;  // a slide into the note: on the beat
-    const std::vector<PlayedNote> onBeat = RenderNotes(SongOf({{gp4::QuarterNote(2, 0), graced}}));
-    ASSERT_EQ(onBeat.size(), 3u);
-    EXPECT_EQ(onBeat[1].onset, 480u);
-    EXPECT_EQ(onBeat[1].key, 69u);
-    EXPECT_EQ(onBeat[2].onset, 600u);
-    EXPECT_EQ(onBeat[2].length, 360u);
+    // A slide or bend into the note, or a hammer from the grace note: still before the beat.
+    for (const std::uint8_t transition : {1, 2, 3}) {
+        graced.notes[0].effects.graceTransition = transition;
+        const std::vector<PlayedNote> notes = RenderNotes(SongOf({{gp4::QuarterNote(2, 0), graced}}));
+        ASSERT_EQ(notes.size(), 3u);
+        EXPECT_EQ(notes[1].onset, 480u - 120u);
+        EXPECT_EQ(notes[1].key, 69u);
+        EXPECT_EQ(notes[2].onset, 480u);
+        EXPECT_EQ(notes[2].length, 480u);
+        EXPECT_EQ(notes[2].velocity, transition == 3 ? 95u - 16u : 95u);
+    }
 }
 
 TEST(PerformedOrnaments, TremoloPickingAndTrillRepeatAtTheirSpeed) {
@@ -278,31 +390,81 @@ TEST(PerformedOrder, EachPassPlaysItsEnding) {
     song.measures[3].altEnding = 0x02;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 3, 4}));
 
-    // Three passes, the first two through an ending of two measures.
+    // Three passes, the first two through an ending of two measures: an
+    // ending numbered 2 with none before it takes passes 1 and 2.
     // |: 0 [1.2. 1 2 :| [3. 3
     song.measures[2].flags = gp4::MeasureBits::EndRepeat;
     song.measures[2].repeatCount = 2;
     song.measures[1].flags |= gp4::MeasureBits::AltEnding;
-    song.measures[1].altEnding = 0x03;
-    song.measures[3].altEnding = 0x04;
+    song.measures[1].altEnding = 2;
+    song.measures[3].altEnding = 3;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 2, 0, 3, 4}));
 }
 
 TEST(PerformedOrder, NonsenseEndingsPlayEveryMeasureOnce) {
     gp4::Song song = NumberedMeasures(4);
     song.measures[1].flags |= gp4::MeasureBits::AltEnding;  // outside any repeat
-    song.measures[1].altEnding = 0x04;
-    song.measures[3].flags |= gp4::MeasureBits::AltEnding;  // no pass names it
+    song.measures[1].altEnding = 4;
+    song.measures[3].flags |= gp4::MeasureBits::AltEnding;  // takes no pass
     song.measures[3].altEnding = 0;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 2, 3}));
 
-    // Bits for passes that never come, inside a repeat played twice.
+    // Inside a repeat played twice: a number above the passes takes them all,
+    // an ending numbered 0 plays once.
     song = NumberedMeasures(3);
     song.measures[0].flags |= gp4::MeasureBits::BeginRepeat;
     song.measures[1].flags |= gp4::MeasureBits::AltEnding | gp4::MeasureBits::EndRepeat;
-    song.measures[1].altEnding = 0x80;
+    song.measures[1].altEnding = 5;
     song.measures[1].repeatCount = 1;
+    EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 0, 1, 2}));
+    song.measures[1].altEnding = 0;
     EXPECT_EQ(PlayedMeasures(song), (std::vector<std::uint32_t>{0, 1, 0, 2}));
+}
+
+// Measures of one quarter note each, numbered by their fret.
+gp4::Song NumberedQuarters(std::size_t count) {
+    std::vector<std::vector<gp4::Beat>> measures;
+    for (std::size_t measure = 0; measure < count; ++measure)
+        measures.push_back({gp4::QuarterNote(1, static_cast<int>(measure))});
+    return SongOf(measures);
+}
+
+// The onsets of the notes played, one a measure.
+std::vector<std::uint64_t> MeasureOnsets(const gp4::Song &song) {
+    std::vector<std::uint64_t> onsets;
+    for (const PlayedNote &note : RenderNotes(song)) onsets.push_back(note.onset);
+    return onsets;
+}
+
+TEST(PerformedOrder, EveryMeasurePlaysInTheSignatureInForceInFileOrder) {
+    // 4/4 |: 0 [1. 1 (2/4) :| [2. 2 | 3: the second ending keeps 2/4 on its pass.
+    gp4::Song song = NumberedQuarters(4);
+    song.measures[0].flags |= gp4::MeasureBits::BeginRepeat;
+    song.measures[1].flags |= gp4::MeasureBits::Numerator | gp4::MeasureBits::Denominator |
+                              gp4::MeasureBits::AltEnding | gp4::MeasureBits::EndRepeat;
+    song.measures[1].numerator = 2;
+    song.measures[1].altEnding = 1;
+    song.measures[1].repeatCount = 1;
+    song.measures[2].flags |= gp4::MeasureBits::AltEnding;
+    song.measures[2].altEnding = 2;
+    EXPECT_EQ(MeasureOnsets(song), (std::vector<std::uint64_t>{0, 1920, 2880, 4800, 5760}));
+
+    // 3/4 0 |: 1 2 (2/4) :| 3: the jump back plays measure 1 in 3/4 again.
+    song = NumberedQuarters(4);
+    song.measures[0].numerator = 3;
+    song.measures[1].flags |= gp4::MeasureBits::BeginRepeat;
+    song.measures[2].flags |= gp4::MeasureBits::Numerator | gp4::MeasureBits::EndRepeat;
+    song.measures[2].numerator = 2;
+    song.measures[2].repeatCount = 1;
+    const Performed performed = RenderPerformed(song);
+    ASSERT_EQ(performed.result, 1);
+    EXPECT_EQ(MeasureOnsets(song), (std::vector<std::uint64_t>{0, 1440, 2880, 3840, 5280, 6240}));
+    // The conductor says so at every change.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> numerators;
+    for (const smf::Event *event : smf::MetaEvents(performed.file.tracks[0], 0x58))
+        numerators.push_back({event->tick, event->metaData[0]});
+    EXPECT_EQ(numerators, (std::vector<std::pair<std::uint64_t, std::uint32_t>>{
+                              {0, 3}, {2880, 2}, {3840, 3}, {5280, 2}}));
 }
 
 TEST(PerformedOrder, RepeatsWithoutEndingsPlayAsInThePlainExport) {

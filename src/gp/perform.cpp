@@ -1,6 +1,8 @@
-// perform.cpp - the performed rendering: the song walked in playing order
-// with alternative endings honoured, and every string of every track played
-// as a voice that holds its note across beats and bar lines (ties, let ring),
+// perform.cpp - the performed rendering: the song walked along its timeline
+// (timeline.h: the playing order with alternative endings honoured, the
+// signature in force, the beats where their exact lengths put them), and
+// every string of every track played as a voice that holds its note across
+// beats and bar lines (ties, let ring), never strikes a key that sounds,
 // shortens it (dead notes, staccato, palm mute), colours its attack (accents,
 // ghost notes, hammer-ons) and adds the notes that ornaments make (grace
 // notes, tremolo picking, trills). Events are written straight into the
@@ -12,9 +14,10 @@
 // | What                         | Length                                   | Velocity                 |
 // |------------------------------|------------------------------------------|--------------------------|
 // | normal note                  | to the end of its beat                   | its dynamic              |
-// | tied note (type 2)           | no attack: the note it continues lasts   |                          |
+// | tied note (type 2)           | no attack: the string's last note lasts  |                          |
 // |                              | to the end of the tie chain              |                          |
-// | dead note (type 3)           | 2 (a thirty-second), at most its beat    | its dynamic              |
+// | dead note (type 3)           | 2 (a thirty-second), at most its beat;   | its dynamic              |
+// |                              | above the fret count, the open string    |                          |
 // | ghost note                   |                                          | - 32                     |
 // | accented note                |                                          | + 16                     |
 // | heavily accented note        |                                          | + 32                     |
@@ -23,8 +26,8 @@
 // | let ring                     | until its string plays again, or the end |                          |
 // | hammer-on / pull-off         | full length, and the next note on the    | next note: - 16          |
 // |                              | string follows without a new pick        |                          |
-// | grace note                   | 1, 2 or 4 (duration 1, 2, 3); before the | its own dynamic; after a |
-// |                              | beat, or on it for a slide or bend       | hammer, the note - 16    |
+// | grace note                   | 1, 2 or 4 (duration 1, 2, 3), before the | its own dynamic; after a |
+// |                              | beat whatever its transition             | hammer, the note - 16    |
 // | tremolo picking              | the note again every 8, 4 or 2 (speed    | its dynamic              |
 // |                              | 1, 2, 3) for its beat                    |                          |
 // | trill                        | note and trill fret in turn every 4, 2   | its dynamic              |
@@ -38,6 +41,7 @@
 #include "gp/convert.h"
 #include "gp/perform_effects.h"
 #include "gp/song.h"
+#include "gp/timeline.h"
 #include "heap.h"
 #include "mid/midi.h"
 
@@ -53,6 +57,7 @@ namespace Performed {
 
 constexpr std::uint32_t deadNoteSixtyFourths = 2;
 constexpr std::uint32_t velocityStep = 16;  // one dynamic step
+constexpr std::uint8_t defaultVelocity = 95;  // of a note without a dynamic
 constexpr std::int32_t ghostVelocityChange = -2 * static_cast<std::int32_t>(velocityStep);
 constexpr std::int32_t accentVelocityChange = static_cast<std::int32_t>(velocityStep);
 constexpr std::int32_t heavyAccentVelocityChange = 2 * static_cast<std::int32_t>(velocityStep);
@@ -61,9 +66,6 @@ constexpr std::int32_t slurredVelocityChange = -static_cast<std::int32_t>(veloci
 constexpr std::uint8_t trackPercussion = 0x01;  // track flag: a drum track
 constexpr std::uint8_t percussionChannel = 9;   // the tenth channel, 0-based
 
-// Grace transitions that glide into the note play the grace on the beat.
-constexpr std::uint8_t graceSlide = 1;
-constexpr std::uint8_t graceBend = 2;
 constexpr std::uint8_t graceHammer = 3;  // the note is hammered from its grace note
 
 // Controllers besides Volume that the channel table and mix tables set.
@@ -84,6 +86,9 @@ constexpr std::uint64_t largestTextBytes = std::uint64_t{1} << 26;
 constexpr std::uint64_t mixTableEvents = 1 + 2 * 7;
 // Events at a track's start: program and six controllers on two channels.
 constexpr std::uint64_t trackStartEvents = 2 * 7;
+
+// The longest beat, a dotted whole note, in pulses.
+std::uint64_t LongestBeatPulses(std::uint8_t pulsesPerSixtyFourth) { return std::uint64_t{96} * pulsesPerSixtyFourth; }
 
 // Sixty-fourths of a grace note of duration code 1 to 3 (others are the nearest).
 std::uint32_t GraceSixtyFourths(std::uint8_t duration) {
@@ -139,92 +144,12 @@ std::uint8_t ClampedVelocity(std::int32_t velocity) {
 }
 
 // ---------------------------------------------------------------------------
-// Playing order with alternative endings honoured.
-
-// The walk's state: its own pass counters, so the song is only read.
-struct Walk {
-    const FileStruct *file;
-    std::uint8_t *jumps;     // per measure: jumps back already made from its end of repeat
-    std::uint8_t *played;    // per measure: played at least once
-    std::uint32_t *closing;  // per measure: the nearest end of repeat at or after it, or measureCount
-    std::uint32_t *opening;  // per measure: the nearest begin of repeat at or before it, or 0
-    std::uint32_t pass;      // 1-based pass through the section being repeated
-    bool skipping;           // inside an alternative ending that this pass does not play
-    std::uint32_t next;      // the measure to consider next
-    bool arrivedByJump;
-};
-
-void StartWalk(Walk *walk) {
-    const std::uint32_t measureCount = walk->file->headers.pieceInfo.measureCount;
-    std::memset(walk->jumps, 0, measureCount);
-    std::memset(walk->played, 0, measureCount);
-    walk->pass = 1;
-    walk->skipping = false;
-    walk->next = 0;
-    walk->arrivedByJump = false;
-}
-
-// Whether an alternative ending plays on this pass: when its bits name the
-// pass; else not when it has played already or a later pass that its bits
-// name can still come (its section's close still jumps back over it). An
-// ending whose bits name no pass that comes plays, so that every measure
-// plays once.
-bool PlaysEndingNow(const Walk *walk, std::uint32_t measureIndex) {
-    const Measure *measures = walk->file->body.measures;
-    const std::uint32_t bits = measures[measureIndex].altEndingCount;
-    const std::uint32_t pass = walk->pass;
-    if (pass <= 8 && (bits & (1u << (pass - 1)))) return true;
-    if (walk->played[measureIndex]) return false;
-    const std::uint32_t close = walk->closing[measureIndex];
-    if (close == walk->file->headers.pieceInfo.measureCount) return true;
-    if (walk->opening[close] > measureIndex) return true;
-    const std::uint32_t jumpsLeft =
-        measures[close].repeatCount > walk->jumps[close] ? measures[close].repeatCount - walk->jumps[close] : 0;
-    for (std::uint32_t later = pass + 1; later <= pass + jumpsLeft && later <= 8; ++later)
-        if (bits & (1u << (later - 1))) return false;
-    return true;
-}
-
-// The next measure that plays, or measureCount at the end. Every jump back
-// spends one of its end of repeat's passes, and between jumps the walk only
-// moves forward, so every walk ends.
-std::uint32_t NextPlayedMeasure(Walk *walk) {
-    const std::uint32_t measureCount = walk->file->headers.pieceInfo.measureCount;
-    const Measure *measures = walk->file->body.measures;
-    while (walk->next < measureCount) {
-        const std::uint32_t index = walk->next;
-        const Measure &measure = measures[index];
-        if ((measure.flags & MeasureBeginRepeat) && !walk->arrivedByJump) {
-            walk->pass = 1;
-            walk->skipping = false;
-        }
-        walk->arrivedByJump = false;
-        if (measure.flags & MeasureAltEnding) walk->skipping = !PlaysEndingNow(walk, index);
-        walk->next = index + 1;
-        if (walk->skipping) {
-            // A skipped ending runs to its section's close.
-            if (measure.flags & MeasureEndRepeat) walk->skipping = false;
-            continue;
-        }
-        walk->played[index] = 1;
-        if ((measure.flags & MeasureEndRepeat) && walk->jumps[index] < measure.repeatCount) {
-            ++walk->jumps[index];
-            ++walk->pass;
-            walk->next = walk->opening[index];
-            walk->arrivedByJump = true;
-        }
-        return index;
-    }
-    return measureCount;
-}
-
-// ---------------------------------------------------------------------------
 // Voices: what one string of a track sounds.
 
 // A voice sounds one segment at a time: its key from its onset to offTick.
-// A note of one segment ends at endTick; tremolo picking, trills and grace
-// notes on the beat start another segment every period while the segment
-// ends before repeatUntil, with the next of their two keys.
+// A note of one segment ends at endTick; tremolo picking and trills start
+// another segment every period while the segment ends before repeatUntil,
+// with the next of their two keys.
 struct Voice {
     std::uint32_t offTick;
     std::uint32_t endTick;      // noTick while the note rings on
@@ -235,6 +160,18 @@ struct Voice {
     std::uint8_t velocities[2];
     std::uint8_t nextSegment;   // index into keys of the next segment
     bool onEffects;             // plays on the track's effects channel
+};
+
+// The beats of one measure-track pair still to play, and where they lie.
+struct BeatRun {
+    const MeasureTrackPair *pair;      // null: none left
+    const MeasureTrackPair *nextPair;  // the track's pair in the file's next measure, or null
+    std::uint32_t beatIndex;           // the next beat
+    std::uint32_t measureStart;        // the tick its measure starts at
+    BeatClock clock;
+    std::uint32_t start;  // the next beat's span in ticks, while pending
+    std::uint32_t end;
+    bool pending;
 };
 
 // One song track as the rendering plays it.
@@ -256,6 +193,17 @@ struct TrackPlayer {
     std::uint32_t slurred;       // bit s: the next note on string s is slurred
     Voice voices[noteSlotCount];
     const Beat *nextBeat;        // the beat after the one playing, for slides
+    // The beat playing, as beat beatIndex of pair, and the track's pair in
+    // the measure played next (null at the end), for ties ahead.
+    const MeasureTrackPair *pair;
+    const MeasureTrackPair *upcomingPair;
+    std::uint32_t beatIndex;
+    BeatRun overflow;           // beats of the last measure that lie past its bar line
+    std::uint32_t lastBeatEnd;  // the latest end of a beat played
+    // Whether the track's pairs of the measure played before, this one and
+    // the one played next hold a tie: only then can a note wait for one.
+    bool tiesNear;
+    bool lastPairTies;
     PlayerEffects effects;
 };
 
@@ -267,15 +215,10 @@ struct TempoChange {
 
 struct Performance {
     FileStruct *file;
+    std::uint32_t trackCount;
     std::uint8_t pulsesPerSixtyFourth;
     bool failed;  // an event could not be appended or kept, or the events passed their limit
     std::uint64_t events;  // channel events appended
-    // A beat's length without tuplet or triplet feel, by its dot (0 or 1) and
-    // its duration code as a byte.
-    std::uint32_t plainBeatPulses[2][0x100];
-    // GetNoteVelocity of a note with each dynamic, and of one without.
-    std::uint8_t dynamicVelocities[0x100];
-    std::uint8_t defaultVelocity;
     MidiTrackChunk *conductor;
     std::uint32_t conductorTick;
     TrackPlayer *players;
@@ -283,6 +226,12 @@ struct Performance {
     std::uint32_t tempoChangeCount;
     std::uint32_t tempoChangeCapacity;
     SongEffects song;
+    PlayingOrder order;
+    TimeSignature signatureSent;  // the last time signature on the conductor
+    bool sharedChanges;           // a mix table changes something for all tracks
+    // [measure * trackCount + track]: 0 not looked at yet, 1 the pair holds no
+    // tied note, 2 it holds one.
+    std::uint8_t *pairTies;
 };
 
 void Appended(Performance *performance, int appended) {
@@ -339,10 +288,120 @@ void SendVoiceNotes(Performance *performance, TrackPlayer *player, std::uint8_t 
                                         effectCount));
 }
 
+const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
+
 // Emits the ends (and the next segments) of every voice segment that ends
 // at or before tick, in time order: at one instant all note-offs come before
 // the note-ons of the segments that follow.
-const std::uint8_t offVelocities[noteSlotCount] = {80, 80, 80, 80, 80, 80, 80};
+
+// Before the note-ons of the voices `strings` (bit s: voice s, set up and
+// sounding) at tick, the track's chunk at tick or before: voices of one key on
+// one channel become one, with the louder velocity and the longer length (a
+// unison); a voice that still sounds the key of one of them on its channel
+// ends here first (a let-ring note, an overlapping voice), so that no key is
+// struck while it sounds. velocityOf[s] is voice s's velocity. Returns the
+// voices whose note-ons go out.
+std::uint32_t ClearSameKeys(Performance *performance, TrackPlayer *player, std::uint32_t strings,
+                            std::uint8_t *velocityOf, std::uint32_t tick) {
+    Voice *voices = player->voices;
+    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        for (std::uint32_t later = bits & (bits - 1); later != 0; later &= later - 1) {
+            const std::uint32_t other = static_cast<std::uint32_t>(__builtin_ctz(later));
+            if (voices[other].key != voices[string].key || voices[other].onEffects != voices[string].onEffects)
+                continue;
+            const std::uint8_t louder = velocityOf[other] > velocityOf[string] ? velocityOf[other] : velocityOf[string];
+            if (voices[other].endTick > voices[string].endTick) voices[string] = voices[other];
+            velocityOf[string] = louder;
+            strings &= ~(1u << other);
+            bits &= ~(1u << other);
+            player->sounding &= ~(1u << other);
+        }
+    }
+    const std::uint32_t others = player->sounding & ~strings;
+    if (others == 0) return strings;
+    std::uint8_t offKeys[noteSlotCount];
+    bool offEffects[noteSlotCount];
+    std::uint32_t offCount = 0;
+    for (std::uint32_t bits = others; bits != 0; bits &= bits - 1) {
+        const std::uint32_t other = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        for (std::uint32_t starting = strings; starting != 0; starting &= starting - 1) {
+            const Voice &voice = voices[__builtin_ctz(starting)];
+            if (voice.key != voices[other].key || voice.onEffects != voices[other].onEffects) continue;
+            offKeys[offCount] = voices[other].key;
+            offEffects[offCount++] = voices[other].onEffects;
+            player->sounding &= ~(1u << other);
+            break;
+        }
+    }
+    if (offCount != 0) {
+        player->uniformVoices = 0;
+        MoveTo(player, tick);
+        SendVoiceNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
+    }
+    return strings;
+}
+
+// Whether a key repeats among the voices `strings`, or one of them is the
+// key of a voice of `others`: the one check of ClearSameKeys that most onsets need.
+bool HasSameKeys(const Voice *voices, std::uint32_t strings, std::uint32_t others) {
+    std::uint64_t seen[2] = {0, 0};
+    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t key = voices[__builtin_ctz(bits)].key & largestDataByte;
+        const std::uint64_t bit = std::uint64_t{1} << (key & 63);
+        if (seen[key >> 6] & bit) return true;
+        seen[key >> 6] |= bit;
+    }
+    for (std::uint32_t bits = others; bits != 0; bits &= bits - 1) {
+        const std::uint32_t key = voices[__builtin_ctz(bits)].key & largestDataByte;
+        if (seen[key >> 6] & (std::uint64_t{1} << (key & 63))) return true;
+    }
+    return false;
+}
+
+// Whether a key comes twice among count keys (all MIDI keys). The keys of a
+// chord, string by string, mostly fall from string to string: no key of
+// those comes twice.
+[[gnu::always_inline]] inline bool RepeatsKey(const std::uint8_t *keys, std::uint32_t count) {
+    std::uint32_t rising = 0;
+    for (std::uint32_t index = 1; index < count; ++index) rising |= keys[index] >= keys[index - 1];
+    if (rising == 0) return false;
+    std::uint64_t seen[2] = {0, 0};
+    for (std::uint32_t index = 0; index < count; ++index) {
+        const std::uint32_t key = keys[index] & largestDataByte;
+        const std::uint64_t bit = std::uint64_t{1} << (key & 63);
+        if (seen[key >> 6] & bit) return true;
+        seen[key >> 6] |= bit;
+    }
+    return false;
+}
+
+// Sends the note-ons of the voices `strings` (set up and sounding) at tick,
+// string by string, once ClearSameKeys has cleared their keys.
+void SendVoiceOnsets(Performance *performance, TrackPlayer *player, std::uint32_t strings,
+                     std::uint8_t *velocityOf, std::uint32_t tick) {
+    const std::uint32_t others = player->sounding & ~strings;
+    if (((strings & (strings - 1)) != 0 || others != 0) && HasSameKeys(player->voices, strings, others))
+        strings = ClearSameKeys(performance, player, strings, velocityOf, tick);
+    std::uint8_t keys[noteSlotCount];
+    std::uint8_t velocities[noteSlotCount];
+    bool onEffects[noteSlotCount];
+    std::uint32_t count = 0;
+    bool anyEffects = false;
+    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
+        const Voice &voice = player->voices[__builtin_ctz(bits)];
+        keys[count] = voice.key;
+        velocities[count] = velocityOf[__builtin_ctz(bits)];
+        anyEffects = anyEffects || voice.onEffects;
+        onEffects[count++] = voice.onEffects;
+    }
+    MoveTo(player, tick);
+    if (anyEffects) {
+        SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, count);
+    } else {
+        SendNotes(performance, player, 0x90, keys, velocities, count);
+    }
+}
 
 // SoundUntil for voices that do not all end together.
 void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32_t tick) {
@@ -362,12 +421,10 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
         }
         if (earliest > tick) return;
         std::uint8_t offKeys[noteSlotCount];
-        std::uint8_t onKeys[noteSlotCount];
-        std::uint8_t onVelocities[noteSlotCount];
         bool offEffects[noteSlotCount];
-        bool onEffects[noteSlotCount];
+        std::uint8_t onVelocities[noteSlotCount];  // by string
         std::uint32_t offCount = 0;
-        std::uint32_t onCount = 0;
+        std::uint32_t starting = 0;  // the voices whose next segment starts
         for (std::uint32_t bits = due; bits != 0; bits &= bits - 1) {
             const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
             Voice &voice = player->voices[string];
@@ -375,9 +432,8 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
             offKeys[offCount++] = voice.key;
             if (voice.period != 0 && earliest < voice.repeatUntil && earliest < voice.endTick) {
                 voice.key = voice.keys[voice.nextSegment];
-                onEffects[onCount] = voice.onEffects;
-                onKeys[onCount] = voice.key;
-                onVelocities[onCount++] = voice.velocities[voice.nextSegment];
+                onVelocities[string] = voice.velocities[voice.nextSegment];
+                starting |= 1u << string;
                 voice.nextSegment = static_cast<std::uint8_t>(voice.nextSegment ^ 1);
                 const std::uint32_t nextOnset = earliest + voice.period;
                 voice.offTick = nextOnset < voice.repeatUntil && nextOnset < voice.endTick ? nextOnset : voice.endTick;
@@ -387,7 +443,7 @@ void SoundVoicesUntil(Performance *performance, TrackPlayer *player, std::uint32
         }
         MoveTo(player, earliest);
         SendVoiceNotes(performance, player, 0x80, offKeys, offVelocities, offEffects, offCount);
-        if (onCount != 0) SendVoiceNotes(performance, player, 0x90, onKeys, onVelocities, onEffects, onCount);
+        if (starting != 0) SendVoiceOnsets(performance, player, starting, onVelocities, earliest);
     }
 }
 
@@ -452,9 +508,17 @@ std::uint16_t GetHarmonicKey(const TrackPlayer &player, const Note &note, std::u
     return static_cast<std::uint16_t>(base + pitch.semitones);
 }
 
-// The note's velocity from its dynamic (GetNoteVelocity, looked up).
-std::uint8_t GetPlainVelocity(const Performance *performance, const Note &note) {
-    return (note.flags & NoteHasDynamic) ? performance->dynamicVelocities[note.dynamic] : performance->defaultVelocity;
+// The velocity of a dynamic, as GetNoteVelocity gives it: dynamic x 16 - 1
+// within 1 to 127.
+std::uint8_t GetDynamicVelocity(std::uint8_t dynamic) {
+    const std::uint32_t velocity = dynamic * velocityStep;
+    if (velocity <= 1) return 1;
+    return velocity > largestDataByte + 1 ? largestDataByte : static_cast<std::uint8_t>(velocity - 1);
+}
+
+// The note's velocity from its dynamic, 95 without one.
+std::uint8_t GetPlainVelocity(const Performance *, const Note &note) {
+    return (note.flags & NoteHasDynamic) ? GetDynamicVelocity(note.dynamic) : defaultVelocity;
 }
 
 std::uint8_t GetAttackVelocity(const Performance *performance, const Note &note, bool slurred) {
@@ -495,7 +559,9 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
         sound.endTick = end;
         return sound;
     }
-    sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, note.fret));
+    // A dead note on a fret the track does not have (a stored 255, say) is muted on the open string.
+    const bool offTheNeck = note.noteType == 3 && note.fret > player.track->fretCount;
+    sound.key = GetHarmonicKey(player, note, string, GetSoundingKey(player, note, string, offTheNeck ? 0 : note.fret));
     const bool hammeredFromGrace =
         effect != nullptr && (effect->flags1 & NoteEffectGrace) && effect->graceTransition == graceHammer;
     sound.velocity = GetAttackVelocity(performance, note, (player.slurred & (1u << string)) != 0 || hammeredFromGrace);
@@ -517,8 +583,8 @@ NoteSound GetNoteSound(const Performance *performance, const TrackPlayer &player
 bool IsSendableKey(std::uint32_t key) { return key <= largestDataByte; }
 
 // A grace note's velocity comes from its own dynamic.
-std::uint8_t GetGraceVelocity(const Performance *performance, const Note &note) {
-    return performance->dynamicVelocities[static_cast<std::uint8_t>(note.effect->graceDynamic)];
+std::uint8_t GetGraceVelocity(const Performance *, const Note &note) {
+    return GetDynamicVelocity(note.effect->graceDynamic);
 }
 
 // Whether a note of the beat has a grace note, and where it sounds.
@@ -526,9 +592,6 @@ bool HasGrace(const Note &note) {
     return note.effect != nullptr && (note.effect->flags1 & NoteEffectGrace) != 0 && note.noteType != 2;
 }
 
-bool IsGraceOnBeat(const Note &note) {
-    return note.effect->graceTransition == graceSlide || note.effect->graceTransition == graceBend;
-}
 
 // ---------------------------------------------------------------------------
 // Channel settings.
@@ -613,27 +676,21 @@ void ApplyMixTable(Performance *performance, TrackPlayer *player, std::uint32_t 
 // ---------------------------------------------------------------------------
 // Beats.
 
-// Starts a voice's note at start. Its first segment is the note itself, or
-// a grace note on the beat (firstLength pulses long, then the note); tremolo
-// picking and trills add a segment every period until the beat's end.
+// Starts a voice's note at start: tremolo picking and trills add a segment
+// every period until the beat's end.
 void StartVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t start, std::uint32_t beatEnd,
-                const NoteSound &sound, std::uint8_t firstKey, std::uint32_t firstLength) {
+                const NoteSound &sound, bool onEffects) {
     Voice &voice = player->voices[string];
-    voice.key = firstKey;
+    voice.key = static_cast<std::uint8_t>(sound.key);
     voice.endTick = sound.endTick;
     voice.nextSegment = 0;
+    voice.keys[0] = static_cast<std::uint8_t>(sound.otherKey);
     voice.keys[1] = static_cast<std::uint8_t>(sound.key);
     voice.velocities[0] = sound.velocity;
     voice.velocities[1] = sound.velocity;
-    if (firstLength != 0) {
-        voice.period = firstLength;
-        voice.repeatUntil = start + firstLength + 1;
-        voice.keys[0] = static_cast<std::uint8_t>(sound.key);
-    } else {
-        voice.period = sound.period;
-        voice.repeatUntil = beatEnd;
-        voice.keys[0] = static_cast<std::uint8_t>(sound.otherKey);
-    }
+    voice.period = sound.period;
+    voice.repeatUntil = beatEnd;
+    voice.onEffects = onEffects;
     const std::uint32_t firstEnd = start + voice.period;
     const bool repeats = voice.period != 0 && firstEnd < voice.repeatUntil && firstEnd < voice.endTick;
     voice.offTick = repeats ? firstEnd : voice.endTick;
@@ -647,21 +704,19 @@ void StartVoice(TrackPlayer *player, std::uint32_t string, std::uint32_t start, 
 
 // Grace notes sounded before the beat at start, earliest first: each takes
 // its time from what sounds before it, but never starts before the track's
-// last event.
-void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t strings,
+// last event. Whatever its transition, a grace note leaves its note's onset
+// alone.
+void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t graceStrings,
                        std::uint32_t start) {
-    std::uint32_t graceStrings = 0;
     std::uint32_t graceStarts[noteSlotCount] = {};
-    for (std::uint32_t bits = strings; bits != 0; bits &= bits - 1) {
-        const std::uint32_t string = 6u - static_cast<std::uint32_t>(__builtin_ctz(bits));
+    for (std::uint32_t bits = graceStrings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
         const Note &note = beat.notes[string];
-        if (!HasGrace(note) || IsGraceOnBeat(note)) continue;
         const std::uint32_t length = GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
         std::uint32_t graceStart = start > length ? start - length : 0;
         if (graceStart < player->lastTick) graceStart = player->lastTick;
-        if (graceStart >= start) continue;
+        if (graceStart >= start) graceStrings &= ~(1u << string);
         graceStarts[string] = graceStart;
-        graceStrings |= 1u << string;
     }
     while (graceStrings != 0 && !performance->failed) {
         std::uint32_t first = 0;
@@ -679,16 +734,72 @@ void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat
         CutVoice(player, first, firstStart);
         SoundUntil(performance, player, firstStart);
         if (!IsSendableKey(key)) continue;
-        const std::uint8_t velocity = GetGraceVelocity(performance, note);
+        std::uint8_t velocityOf[noteSlotCount];
+        velocityOf[first] = GetGraceVelocity(performance, note);
         Voice &voice = player->voices[first];
         voice = {};
         voice.key = static_cast<std::uint8_t>(key);
         voice.offTick = start;
         voice.endTick = start;
         player->sounding |= 1u << first;
-        MoveTo(player, firstStart);
-        const std::uint8_t keyByte = static_cast<std::uint8_t>(key);
-        SendNotes(performance, player, 0x90, &keyByte, &velocity, 1);
+        SendVoiceOnsets(performance, player, 1u << first, velocityOf, firstStart);
+    }
+}
+
+// Whether the next note that the track plays on the string, after the beat
+// playing, is a tie with no rest before it: looked for in the rest of the
+// measure, then in the measure played next.
+bool IsTieAhead(const TrackPlayer &player, std::uint32_t string) {
+    const std::uint32_t bit = StringBit(string) & player.trackStrings;
+    const MeasureTrackPair *pair = player.pair;
+    std::uint32_t beatIndex = player.beatIndex + 1;
+    for (std::uint32_t measure = 0; measure < 2 && pair != nullptr; ++measure) {
+        for (; beatIndex < pair->beatCount; ++beatIndex) {
+            const Beat &beat = pair->beats[beatIndex];
+            if ((beat.flags & BeatHasStatus) && IsBeatSilent(beat)) return false;
+            if (beat.stringFlags & bit) {
+                const Note &note = beat.notes[string];
+                return (note.flags & NoteHasTypeAndFret) && note.noteType == 2;
+            }
+        }
+        pair = player.upcomingPair;
+        beatIndex = 0;
+    }
+    return false;
+}
+
+// A note that has ended by the beat's start (cut short by palm mute,
+// staccato or a dead note's length, or ended with its beat) on a string the
+// beat does not play is held on when the next note on its string is a tie:
+// a tie never strikes, it continues the string's last note.
+void HoldNotesTiedLater(TrackPlayer *player, const Beat &beat, std::uint32_t start) {
+    if (!player->tiesNear) return;
+    const std::uint32_t played = beat.stringFlags & player->trackStrings;
+    for (std::uint32_t bits = player->sounding; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        Voice &voice = player->voices[string];
+        if (voice.endTick > start || (played & StringBit(string)) || !IsTieAhead(*player, string)) continue;
+        if (voice.period == 0 || voice.offTick == voice.endTick) voice.offTick = noTick;
+        voice.endTick = noTick;
+        player->uniformVoices = 0;
+    }
+}
+
+// A tie continues the note its string sounds, which then lasts to the tie's end.
+void ContinueTie(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t string,
+                 std::uint32_t start, std::uint32_t end) {
+    const Note &note = beat.notes[string];
+    Voice &voice = player->voices[string];
+    const std::uint32_t tieEnd = GetNoteEnd(performance, note, start, end);
+    const bool lastSegment = voice.period == 0 || voice.offTick == voice.endTick || voice.offTick >= voice.repeatUntil;
+    voice.endTick = tieEnd;
+    if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
+    player->uniformVoices = 0;
+    // A tie with a curve of its own (a bend's release, say) moves the wheel of the note it continues.
+    if (player->effects.bends && HasPitchEffects(note, beat)) {
+        const PitchNote pitch = {&note, string, start, tieEnd < end ? tieEnd : end, 0, voice.onEffects,
+                                 IsTiedOn(string, player->nextBeat)};
+        PlanPitch(&player->effects, beat, &pitch, 1, performance->pulsesPerSixtyFourth);
     }
 }
 
@@ -696,42 +807,132 @@ void SoundGracesBefore(Performance *performance, TrackPlayer *player, const Beat
 struct Attack {
     std::uint32_t string;
     NoteSound sound;
-    bool sendable;  // its keys are MIDI keys
-    // Its first segment: a grace note on the beat (firstLength pulses), or the note.
-    std::uint8_t firstKey;
-    std::uint8_t firstVelocity;
-    std::uint32_t firstLength;
     std::uint32_t onset;  // a strum delays it
     bool onEffects;       // it moves the pitch and plays on the effects channel
 };
 
-// Starts the beat's notes (plain ones at start, the sendable attacks at their
-// onsets) in onset order, each onset's wheels planned before its note-ons.
+// What a beat starts: its plain notes (no effect, no accent, not slurred
+// into: most are), each with its key and velocity, and its other notes as
+// attacks.
+struct BeatNotes {
+    std::uint32_t plainStrings;  // slot bits of the plain notes
+    std::uint32_t plainCount;
+    std::uint8_t keys[noteSlotCount];        // of the plain notes, in string order
+    std::uint8_t velocities[noteSlotCount];
+    std::uint8_t velocityOf[noteSlotCount];  // by slot, of every note that starts
+    Attack attacks[noteSlotCount];
+    std::uint32_t attackCount;
+    std::uint32_t graceStrings;  // slot bits of the attacks with a grace note
+};
+
+bool IsPlainNote(const TrackPlayer &player, const Note &note, std::uint32_t string, bool plainBeat) {
+    return note.effect == nullptr && note.noteType == 1 && plainBeat &&
+           (note.flags & (NoteHasTypeAndFret | NoteGhost | NoteAccent | NoteHeavyAccent)) == NoteHasTypeAndFret &&
+           (player.slurred & (1u << string)) == 0;
+}
+
+// Reads the notes of a beat that sounds: ties continue their notes, strings
+// played again are cut at the beat's start, and the notes that start are
+// sorted into plain notes and attacks.
+void ReadBeatNotes(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                   std::uint32_t end, bool plainBeat, BeatNotes *notes) {
+    // The sounding voices that may ring past the beat's start, and are cut
+    // there when their string plays again.
+    const std::uint32_t ringing = player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
+    for (std::uint32_t bits = beat.stringFlags & player->trackStrings; bits != 0;) {
+        const std::uint32_t string = TakeFirstString(&bits);
+        const std::uint32_t bit = 1u << string;
+        const Note &note = beat.notes[string];
+        if (IsPlainNote(*player, note, string, plainBeat)) {
+            if (ringing & bit) CutVoice(player, string, start);
+            const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
+            if (!IsSendableKey(key)) continue;
+            const std::uint8_t velocity = GetPlainVelocity(performance, note);
+            notes->keys[notes->plainCount] = static_cast<std::uint8_t>(key);
+            notes->velocities[notes->plainCount++] = velocity;
+            notes->velocityOf[string] = velocity;
+            notes->plainStrings |= bit;
+            continue;
+        }
+        if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType < 1 || note.noteType > 3) continue;
+        if (note.noteType == 2 && (player->sounding & bit)) {
+            ContinueTie(performance, player, beat, string, start, end);
+            continue;
+        }
+        if (ringing & bit) CutVoice(player, string, start);
+        Attack &attack = notes->attacks[notes->attackCount++];
+        attack.string = string;
+        attack.sound = GetNoteSound(performance, *player, note, string, start, end);
+        if (HasGrace(note)) notes->graceStrings |= bit;
+    }
+}
+
+// The plain notes' voices: one segment each, to the beat's end.
+void StartPlainVoices(TrackPlayer *player, const BeatNotes &notes, std::uint32_t end) {
+    std::uint32_t index = 0;
+    for (std::uint32_t bits = notes.plainStrings; bits != 0; bits &= bits - 1) {
+        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(bits));
+        Voice &voice = player->voices[string];
+        voice.key = notes.keys[index++];
+        voice.offTick = end;
+        voice.endTick = end;
+        voice.period = 0;
+        voice.onEffects = false;
+    }
+    player->sounding |= notes.plainStrings;
+}
+
+// Each sendable attack's onset (a strum delays it, never past half of what it
+// sounds) and channel; drops the attacks whose keys are no MIDI keys. Returns
+// whether the beat's pitch is planned: a note moves it, or the wheel is off centre.
+bool PrepareAttacks(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                    std::uint32_t end, bool plainBeat, BeatNotes *notes, bool *delayed) {
+    std::uint32_t delays[noteSlotCount] = {};
+    if (!plainBeat && notes->attackCount != 0) {
+        std::uint32_t attackedStrings = 0;
+        for (std::uint32_t index = 0; index < notes->attackCount; ++index)
+            attackedStrings |= 1u << notes->attacks[index].string;
+        GetStrumDelays(beat, attackedStrings, end - start, performance->pulsesPerSixtyFourth, delays);
+        PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
+    }
+    bool planPitch = player->effects.bends && IsWheelBusy(&player->effects);
+    *delayed = false;
+    std::uint32_t kept = 0;
+    for (std::uint32_t index = 0; index < notes->attackCount; ++index) {
+        Attack attack = notes->attacks[index];
+        const std::uint32_t string = attack.string;
+        if (!IsSendableKey(attack.sound.key) || !IsSendableKey(attack.sound.otherKey)) {
+            player->slurred &= ~(1u << string);
+            continue;
+        }
+        const std::uint32_t noteEnd = attack.sound.endTick < end ? attack.sound.endTick : end;
+        const std::uint32_t delay = delays[string] < (noteEnd - start) / 2 ? delays[string] : (noteEnd - start) / 2;
+        attack.onset = start + delay;
+        *delayed = *delayed || delay != 0;
+        const bool moves = player->effects.bends && HasPitchEffects(beat.notes[string], beat);
+        attack.onEffects = moves && player->channels.hasEffects;
+        planPitch = planPitch || moves;
+        notes->attacks[kept++] = attack;
+    }
+    notes->attackCount = kept;
+    return planPitch;
+}
+
+// Starts the beat's notes (plain ones at start, the attacks at their onsets)
+// in onset order, each onset's wheels planned before its note-ons.
 void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
-                std::uint32_t end, std::uint32_t plainStrings, const std::uint8_t *plainKeys,
-                const std::uint8_t *plainVelocities, std::uint32_t plainCount, const Attack *attacks,
-                std::uint32_t attackCount, bool planPitch) {
+                std::uint32_t end, BeatNotes *notes, bool planPitch) {
     struct Onset {
         std::uint32_t string;
         std::uint32_t onset;
         const Attack *attack;  // null for a plain note
-        std::uint8_t key;
-        std::uint8_t velocity;
-        bool onEffects;
     };
     Onset onsets[noteSlotCount];
     std::uint32_t onsetCount = 0;
-    for (std::uint32_t index = 0; index < plainCount; ++index) {
-        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
-        plainStrings &= plainStrings - 1;
-        onsets[onsetCount++] = {string, start, nullptr, plainKeys[index], plainVelocities[index], false};
-    }
-    for (std::uint32_t index = 0; index < attackCount; ++index) {
-        const Attack &attack = attacks[index];
-        if (!attack.sendable) continue;
-        onsets[onsetCount++] = {attack.string, attack.onset, &attack, attack.firstKey, attack.firstVelocity,
-                                attack.onEffects};
-    }
+    for (std::uint32_t bits = notes->plainStrings; bits != 0; bits &= bits - 1)
+        onsets[onsetCount++] = {static_cast<std::uint32_t>(__builtin_ctz(bits)), start, nullptr};
+    for (std::uint32_t index = 0; index < notes->attackCount; ++index)
+        onsets[onsetCount++] = {notes->attacks[index].string, notes->attacks[index].onset, &notes->attacks[index]};
     for (std::uint32_t index = 1; index < onsetCount; ++index) {
         const Onset moved = onsets[index];
         std::uint32_t place = index;
@@ -742,212 +943,248 @@ void PlayOnsets(Performance *performance, TrackPlayer *player, const Beat &beat,
         const std::uint32_t onset = onsets[first].onset;
         for (last = first; last < onsetCount && onsets[last].onset == onset;) ++last;
         if (onset != start) SoundUntil(performance, player, onset);
-        std::uint8_t keys[noteSlotCount];
-        std::uint8_t velocities[noteSlotCount];
-        bool onEffects[noteSlotCount];
         PitchNote pitches[noteSlotCount];
+        std::uint32_t strings = 0;
         for (std::uint32_t index = first; index < last; ++index) {
             const Onset &note = onsets[index];
             std::uint32_t curveEnd = end;
+            bool onEffects = false;
             if (note.attack != nullptr) {
-                StartVoice(player, note.string, onset, end, note.attack->sound, note.key, note.attack->firstLength);
-                player->voices[note.string].onEffects = note.onEffects;
+                StartVoice(player, note.string, onset, end, note.attack->sound, note.attack->onEffects);
+                notes->velocityOf[note.string] = note.attack->sound.velocity;
+                onEffects = note.attack->onEffects;
                 if (note.attack->sound.endTick < end) curveEnd = note.attack->sound.endTick;
             }
             if (planPitch) {
                 const Note &played = beat.notes[note.string];
                 pitches[index - first] = {&played,  note.string, onset, curveEnd,
-                                          GetSlideTarget(played, note.string, player->nextBeat), note.onEffects,
+                                          GetSlideTarget(played, note.string, player->nextBeat), onEffects,
                                           IsTiedOn(note.string, player->nextBeat)};
             }
-            keys[index - first] = note.key;
-            velocities[index - first] = note.velocity;
-            onEffects[index - first] = note.onEffects;
+            strings |= 1u << note.string;
         }
         if (planPitch) PlanPitch(&player->effects, beat, pitches, last - first, performance->pulsesPerSixtyFourth);
-        MoveTo(player, onset);
-        SendVoiceNotes(performance, player, 0x90, keys, velocities, onEffects, last - first);
+        SendVoiceOnsets(performance, player, strings, notes->velocityOf, onset);
     }
 }
 
-// One beat of the track from start to end (end >= start). Ties first (a tie
-// continues the note its string sounds, which then lasts to the tie's end),
-// then the strings played again are cut, grace notes before the beat sound,
-// the notes that end by the beat's start end, the mix-table change applies,
-// and the beat's notes start.
-void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, const Beat &beat,
-              std::uint32_t start, std::uint32_t end) {
-    const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
-    if (!sounds) player->slurred = 0;  // a rest ends every slur
-    // A beat with beat effects (strums, the tremolo bar, vibrato, fade-in) plays each note as an attack.
-    const bool plainBeat = (beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr;
-    Attack attacks[noteSlotCount];
-    std::uint32_t attackCount = 0;
-    // Plain notes (most are): no effect, no accent, not slurred into.
+// A beat of plain notes only (no beat effect, mix table or status, no note
+// with an effect, accent or slur) on a track whose wheel is at centre, as
+// most beats are: PlayBeat's steps that such a beat takes, at once. False,
+// with nothing done, for any other beat.
+bool PlayPlainBeat(Performance *performance, TrackPlayer *player, const Beat &beat, std::uint32_t start,
+                   std::uint32_t end) {
+    if ((beat.flags & (BeatHasEffects | BeatHasMixTable | BeatHasStatus)) != 0 || !player->channels.sends ||
+        (player->effects.bends && IsWheelBusy(&player->effects)))
+        return false;
     std::uint8_t keys[noteSlotCount];
     std::uint8_t velocities[noteSlotCount];
-    std::uint32_t plainStrings = 0;  // slot bits of the plain notes that start
     std::uint32_t count = 0;
-    std::uint32_t graceBits = 0;  // string-flag bits of the attacked notes with a grace note
-    // The sounding voices that may ring past the beat's start, and are cut
-    // there when their string plays again.
-    const std::uint32_t ringing =
-        player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
-    for (std::uint32_t bits = sounds ? (beat.stringFlags & player->trackStrings) : 0; bits != 0;) {
+    std::uint32_t plainStrings = 0;
+    std::uint32_t unsendable = 0;  // slot bits of the notes whose keys are no MIDI keys
+    for (std::uint32_t bits = beat.stringFlags & player->trackStrings; bits != 0;) {
         const std::uint32_t string = TakeFirstString(&bits);
-        const std::uint32_t bit = 1u << string;
         const Note &note = beat.notes[string];
-        if (note.effect == nullptr && note.noteType == 1 && plainBeat &&
-            (note.flags & (NoteHasTypeAndFret | NoteGhost | NoteAccent | NoteHeavyAccent)) == NoteHasTypeAndFret &&
-            (player->slurred & bit) == 0) {
-            if (ringing & bit) CutVoice(player, string, start);
-            const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
-            if (!IsSendableKey(key)) continue;
-            keys[count] = static_cast<std::uint8_t>(key);
-            velocities[count++] = GetPlainVelocity(performance, note);
-            plainStrings |= bit;
+        if (!IsPlainNote(*player, note, string, true)) return false;
+        const std::uint16_t key = GetSoundingKey(*player, note, string, note.fret);
+        if (!IsSendableKey(key)) {
+            unsendable |= 1u << string;
             continue;
         }
-        if ((note.flags & NoteHasTypeAndFret) == 0 || note.noteType < 1 || note.noteType > 3) continue;
-        if (note.noteType == 2 && (player->sounding & bit)) {
-            Voice &voice = player->voices[string];
-            const std::uint32_t tieEnd = GetNoteEnd(performance, note, start, end);
-            const bool lastSegment =
-                voice.period == 0 || voice.offTick == voice.endTick || voice.offTick >= voice.repeatUntil;
-            voice.endTick = tieEnd;
-            if (lastSegment || voice.offTick > tieEnd) voice.offTick = tieEnd;
-            player->uniformVoices = 0;
-            // A tie with a curve of its own (a bend's release, say) moves the wheel of the note it continues.
-            if (player->effects.bends && HasPitchEffects(note, beat)) {
-                const PitchNote pitch = {&note, string, start, tieEnd < end ? tieEnd : end, 0, voice.onEffects,
-                                         IsTiedOn(string, player->nextBeat)};
-                PlanPitch(&player->effects, beat, &pitch, 1, performance->pulsesPerSixtyFourth);
-            }
-            continue;
-        }
-        if (ringing & bit) CutVoice(player, string, start);
-        attacks[attackCount].string = string;
-        attacks[attackCount++].sound = GetNoteSound(performance, *player, note, string, start, end);
-        if (HasGrace(note)) graceBits |= 0x40u >> string;
+        keys[count] = static_cast<std::uint8_t>(key);
+        velocities[count++] = GetPlainVelocity(performance, note);
+        plainStrings |= 1u << string;
     }
-    if (graceBits != 0) {
-        player->uniformVoices = 0;
-        SoundGracesBefore(performance, player, beat, graceBits, start);
-    }
+    const std::uint32_t played = plainStrings | unsendable;
+    HoldNotesTiedLater(player, beat, start);
+    // The strings played again cut what still rings on them.
+    const std::uint32_t ringing = player->sounding & ~(player->uniformTick <= start ? player->uniformVoices : 0u);
+    for (std::uint32_t bits = ringing & played; bits != 0; bits &= bits - 1)
+        CutVoice(player, static_cast<std::uint32_t>(__builtin_ctz(bits)), start);
     SoundUntil(performance, player, start);
-    if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
-        ApplyMixTable(performance, player, trackIndex, start, *beat.mixTableEvent);
-    if (attackCount == 0 && count == 0) return;
-
-    const std::uint32_t startedPlain = plainStrings;
-    for (std::uint32_t index = 0; index < count; ++index) {
-        const std::uint32_t string = static_cast<std::uint32_t>(__builtin_ctz(plainStrings));
-        plainStrings &= plainStrings - 1;
-        Voice &voice = player->voices[string];
-        voice.key = keys[index];
+    if (count == 0) return true;
+    std::uint32_t index = 0;
+    for (std::uint32_t bits = plainStrings; bits != 0; bits &= bits - 1) {
+        Voice &voice = player->voices[__builtin_ctz(bits)];
+        voice.key = keys[index++];
         voice.offTick = end;
         voice.endTick = end;
         voice.period = 0;
         voice.onEffects = false;
-        player->sounding |= 1u << string;
     }
-    // The attacks' first segments (a grace note on the beat, or the note) and onsets.
-    std::uint32_t delays[noteSlotCount] = {};
-    if (!plainBeat && attackCount != 0) {
-        std::uint32_t attackedStrings = 0;
-        for (std::uint32_t index = 0; index < attackCount; ++index) attackedStrings |= 1u << attacks[index].string;
-        GetStrumDelays(beat, attackedStrings, end - start, performance->pulsesPerSixtyFourth, delays);
-        PlanFadeIn(&player->effects, beat, start, end, performance->pulsesPerSixtyFourth);
-    }
-    bool planPitch = player->effects.bends && IsWheelBusy(&player->effects);
-    bool delayed = false;
-    for (std::uint32_t index = 0; index < attackCount; ++index) {
-        Attack &attack = attacks[index];
-        const std::uint32_t string = attack.string;
-        const NoteSound &sound = attack.sound;
-        attack.sendable = IsSendableKey(sound.key) && IsSendableKey(sound.otherKey);
-        if (!attack.sendable) {
-            player->slurred &= ~(1u << string);
-            continue;
-        }
-        attack.firstKey = static_cast<std::uint8_t>(sound.key);
-        attack.firstVelocity = sound.velocity;
-        attack.firstLength = 0;
-        const Note &note = beat.notes[string];
-        const std::uint32_t noteEnd = sound.endTick < end ? sound.endTick : end;
-        if ((graceBits & (0x40u >> string)) && IsGraceOnBeat(note)) {
-            const std::uint32_t graceKey = GetSoundingKey(*player, note, string, note.effect->graceFret);
-            const std::uint32_t length =
-                GraceSixtyFourths(note.effect->graceDuration) * performance->pulsesPerSixtyFourth;
-            if (IsSendableKey(graceKey) && length < noteEnd - start) {
-                attack.firstKey = static_cast<std::uint8_t>(graceKey);
-                attack.firstVelocity = GetGraceVelocity(performance, note);
-                attack.firstLength = length;
-            }
-        }
-        // A strum never delays a note past half of what it sounds.
-        const std::uint32_t delay = delays[string] < (noteEnd - start) / 2 ? delays[string] : (noteEnd - start) / 2;
-        attack.onset = start + delay;
-        delayed = delayed || delay != 0;
-        const bool moves = player->effects.bends && HasPitchEffects(note, beat);
-        attack.onEffects = moves && player->channels.hasEffects;
-        planPitch = planPitch || moves;
-    }
-    if (!planPitch && !delayed) {
-        // Every note at the beat's start on the note channel, as most beats are.
-        for (std::uint32_t index = 0; index < attackCount; ++index) {
-            const Attack &attack = attacks[index];
-            if (!attack.sendable) continue;
-            StartVoice(player, attack.string, start, end, attack.sound, attack.firstKey, attack.firstLength);
-            player->voices[attack.string].onEffects = false;
-            keys[count] = attack.firstKey;
-            velocities[count++] = attack.firstVelocity;
-        }
+    player->sounding |= plainStrings;
+    if ((player->sounding & ~plainStrings) == 0 && !RepeatsKey(keys, count)) {
         MoveTo(player, start);
         SendNotes(performance, player, 0x90, keys, velocities, count);
     } else {
-        PlayOnsets(performance, player, beat, start, end, startedPlain, keys, velocities, count, attacks, attackCount,
-                   planPitch);
+        std::uint8_t velocityOf[noteSlotCount];
+        index = 0;
+        for (std::uint32_t bits = plainStrings; bits != 0; bits &= bits - 1)
+            velocityOf[__builtin_ctz(bits)] = velocities[index++];
+        SendVoiceOnsets(performance, player, plainStrings, velocityOf, start);
     }
-    if (player->sounding == startedPlain) {
-        player->uniformVoices = startedPlain;
+    if (player->sounding == plainStrings) {
+        player->uniformVoices = plainStrings;
+        player->uniformTick = end;
+    }
+    return true;
+}
+
+// One beat of the track from start to end (end >= start), in steps: notes
+// that a later tie continues are held, the beat's notes are read (ties
+// continue, strings played again are cut), grace notes sound before the
+// beat, the notes that end by the beat's start end, the mix-table change
+// applies, and the beat's notes start.
+void PlayBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, const Beat &beat,
+              std::uint32_t start, std::uint32_t end) {
+    const bool sounds = player->channels.sends && !((beat.flags & BeatHasStatus) && IsBeatSilent(beat));
+    // A beat with beat effects (strums, the tremolo bar, vibrato, fade-in) plays each note as an attack.
+    const bool plainBeat = (beat.flags & BeatHasEffects) == 0 || beat.beatEffect == nullptr;
+    BeatNotes notes;
+    notes.plainStrings = 0;
+    notes.plainCount = 0;
+    notes.attackCount = 0;
+    notes.graceStrings = 0;
+    if (sounds) {
+        HoldNotesTiedLater(player, beat, start);
+        ReadBeatNotes(performance, player, beat, start, end, plainBeat, &notes);
+    } else {
+        player->slurred = 0;  // a rest ends every slur
+    }
+    if (notes.graceStrings != 0) {
+        player->uniformVoices = 0;
+        SoundGracesBefore(performance, player, beat, notes.graceStrings, start);
+    }
+    SoundUntil(performance, player, start);
+    if ((beat.flags & BeatHasMixTable) && beat.mixTableEvent != nullptr)
+        ApplyMixTable(performance, player, trackIndex, start, *beat.mixTableEvent);
+    if (notes.attackCount == 0 && notes.plainStrings == 0) return;
+
+    StartPlainVoices(player, notes, end);
+    bool delayed = false;
+    const bool planPitch = PrepareAttacks(performance, player, beat, start, end, plainBeat, &notes, &delayed);
+    if (!planPitch && !delayed && notes.attackCount == 0 && (player->sounding & ~notes.plainStrings) == 0 &&
+        !RepeatsKey(notes.keys, notes.plainCount)) {
+        // Plain notes of distinct keys at the beat's start, nothing else sounding: most beats.
+        MoveTo(player, start);
+        SendNotes(performance, player, 0x90, notes.keys, notes.velocities, notes.plainCount);
+    } else if (!planPitch && !delayed) {
+        // Every note at the beat's start on the note channel.
+        std::uint32_t strings = notes.plainStrings;
+        for (std::uint32_t index = 0; index < notes.attackCount; ++index) {
+            const Attack &attack = notes.attacks[index];
+            StartVoice(player, attack.string, start, end, attack.sound, false);
+            notes.velocityOf[attack.string] = attack.sound.velocity;
+            strings |= 1u << attack.string;
+        }
+        SendVoiceOnsets(performance, player, strings, notes.velocityOf, start);
+    } else {
+        PlayOnsets(performance, player, beat, start, end, &notes, planPitch);
+    }
+    if (player->sounding == notes.plainStrings) {
+        player->uniformVoices = notes.plainStrings;
         player->uniformTick = end;
     }
 }
 
-// One track through one measure of pulseCount pulses starting at tick
-// measureStart: beats in order, each to the next one's start, the last cut at
-// the measure's end; beats that would start at or after the end do not play,
-// and a beat of no pulses idles the track to the end.
-void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
-                      const MeasureTrackPair &pair, const MeasureTrackPair *nextPair, std::uint32_t measureStart,
-                      std::uint32_t pulseCount) {
-    if (pulseCount == 0) return;
-    const bool swung = performance->file->headers.tabInfo.tripletFeel == 1;
-    std::uint32_t pulse = 0;
-    std::uint32_t position = 0;  // sixty-fourths, for the triplet feel
-    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount && pulse < pulseCount && !performance->failed;
-         ++beatIndex) {
-        const Beat &beat = pair.beats[beatIndex];
-        std::uint32_t length;
-        if (swung) {
-            length = GetBeatPulseCountAt(beat, 1, position, performance->pulsesPerSixtyFourth);
-            position += PlainSixtyFourths(beat);
-        } else if (beat.flags & BeatHasTuplet) {
-            length = GetUnswungBeatPulseCount(beat, performance->pulsesPerSixtyFourth);
-        } else {
-            length = performance->plainBeatPulses[beat.flags & BeatDotted][static_cast<std::uint8_t>(beat.duration)];
-        }
-        const std::uint32_t end = (length == 0 || length > pulseCount - pulse) ? pulseCount : pulse + length;
-        if (beatIndex + 1 < pair.beatCount) {
-            player->nextBeat = &pair.beats[beatIndex + 1];
-        } else {
-            player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
-        }
-        PlayBeat(performance, player, trackIndex, beat, measureStart + pulse, measureStart + end);
-        if (length == 0) break;
-        pulse = end;
+// Finds the run's next beat, if one plays, and its span in ticks.
+[[gnu::always_inline]] inline bool PeekBeat(BeatRun *run) {
+    if (run->pending) return true;
+    if (run->pair == nullptr || run->beatIndex >= run->pair->beatCount) return false;
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    if (!NextBeatSpan(&run->clock, run->pair->beats[run->beatIndex], &start, &end)) {
+        run->pair = nullptr;
+        return false;
     }
+    run->start = run->measureStart + start;
+    run->end = run->measureStart + end;
+    run->pending = true;
+    return true;
+}
+
+// Plays the run's beat that PeekBeat found.
+void PlayRunBeat(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex, BeatRun *run) {
+    const MeasureTrackPair &pair = *run->pair;
+    const std::uint32_t beatIndex = run->beatIndex;
+    if (beatIndex + 1 < pair.beatCount) {
+        player->nextBeat = &pair.beats[beatIndex + 1];
+    } else {
+        player->nextBeat =
+            run->nextPair != nullptr && run->nextPair->beatCount != 0 ? &run->nextPair->beats[0] : nullptr;
+    }
+    player->pair = &pair;
+    player->beatIndex = beatIndex;
+    if (!PlayPlainBeat(performance, player, pair.beats[beatIndex], run->start, run->end))
+        PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], run->start, run->end);
+    if (run->end > player->lastBeatEnd) player->lastBeatEnd = run->end;
+    run->pending = false;
+    ++run->beatIndex;
+}
+
+// One track through one measure of pulseCount pulses starting at tick
+// measureStart: its beats in time order, each for its own length, together
+// with the beats of the measure before that lay past its bar line. Beats of
+// this measure that start past its bar line wait for the next measure; a
+// measure of no pulses plays nothing. nextPair is the track's pair in the
+// next measure of the file (for slides), upcomingPair the one in the measure
+// played next (for ties), either null.
+void PlayTrackMeasure(Performance *performance, TrackPlayer *player, std::uint32_t trackIndex,
+                      const MeasureTrackPair &pair, const MeasureTrackPair *nextPair,
+                      const MeasureTrackPair *upcomingPair, std::uint32_t measureStart, std::uint32_t pulseCount) {
+    BeatRun *overflow = &player->overflow;
+    if (pulseCount == 0) {
+        overflow->pair = nullptr;
+        return;
+    }
+    BeatRun run = {};
+    run.pair = &pair;
+    run.nextPair = nextPair;
+    run.measureStart = measureStart;
+    run.clock = StartBeatClock(performance->file, performance->pulsesPerSixtyFourth, pulseCount);
+    const std::uint32_t measureEnd = measureStart + pulseCount;
+    player->upcomingPair = upcomingPair;
+    player->pair = &pair;
+    if (overflow->pair == nullptr) {
+        // Nothing lies over the bar line from the measure before, as in most measures.
+        for (; run.beatIndex < pair.beatCount && !performance->failed; ++run.beatIndex) {
+            std::uint32_t start = 0;
+            std::uint32_t end = 0;
+            if (!NextBeatSpan(&run.clock, pair.beats[run.beatIndex], &start, &end)) {
+                run.pair = nullptr;
+                break;
+            }
+            if (start >= pulseCount) {  // past the bar line: waits for the next measure
+                run.start = measureStart + start;
+                run.end = measureStart + end;
+                run.pending = true;
+                break;
+            }
+            const std::uint32_t beatIndex = run.beatIndex;
+            if (beatIndex + 1 < pair.beatCount) {
+                player->nextBeat = &pair.beats[beatIndex + 1];
+            } else {
+                player->nextBeat = nextPair != nullptr && nextPair->beatCount != 0 ? &nextPair->beats[0] : nullptr;
+            }
+            player->beatIndex = beatIndex;
+            if (!PlayPlainBeat(performance, player, pair.beats[beatIndex], measureStart + start, measureStart + end))
+                PlayBeat(performance, player, trackIndex, pair.beats[beatIndex], measureStart + start,
+                         measureStart + end);
+            if (measureStart + end > player->lastBeatEnd) player->lastBeatEnd = measureStart + end;
+        }
+        if (!run.pending) run.pair = nullptr;
+        *overflow = run;
+        return;
+    }
+    while (!performance->failed) {
+        const bool own = PeekBeat(&run) && run.start < measureEnd;
+        const bool carried = overflow->pair != nullptr && PeekBeat(overflow) && overflow->start < measureEnd;
+        if (!own && !carried) break;
+        BeatRun *chosen = carried && (!own || overflow->start <= run.start) ? overflow : &run;
+        PlayRunBeat(performance, player, trackIndex, chosen);
+    }
+    if (!PeekBeat(&run)) run.pair = nullptr;
+    *overflow = run;
 }
 
 // Changes flagged for all tracks, planned on every other track before any
@@ -975,6 +1212,13 @@ void PlanSharedChanges(Performance *performance, const MeasureTrackPair *row, st
     }
 }
 
+// The conductor never goes back in time either.
+void MoveConductorTo(Performance *performance, std::uint32_t tick) {
+    if (tick < performance->conductorTick) tick = performance->conductorTick;
+    performance->conductor->pendingDelta = tick - performance->conductorTick;
+    performance->conductorTick = tick;
+}
+
 bool IsEarlierTempoChange(const TempoChange &first, const TempoChange &second) {
     if (first.tick != second.tick) return first.tick < second.tick;
     return first.track < second.track;
@@ -994,16 +1238,10 @@ void SendTempoChanges(Performance *performance) {
         changes[place] = change;
     }
     for (std::uint32_t index = 0; index < count && !performance->failed; ++index) {
-        performance->conductor->pendingDelta = changes[index].tick - performance->conductorTick;
-        performance->conductorTick = changes[index].tick;
+        MoveConductorTo(performance, changes[index].tick);
         Appended(performance, AddMetaEventSetTempo(performance->conductor, changes[index].value));
     }
     performance->tempoChangeCount = 0;
-}
-
-void MoveConductorTo(Performance *performance, std::uint32_t tick) {
-    performance->conductor->pendingDelta = tick - performance->conductorTick;
-    performance->conductorTick = tick;
 }
 
 // ---------------------------------------------------------------------------
@@ -1037,41 +1275,6 @@ std::uint64_t GetBeatEventBound(const Beat &beat, std::uint8_t pulsesPerSixtyFou
     return events;
 }
 
-// The walk's working memory, in one block.
-struct WalkMemory {
-    void *block;
-    Walk walk;
-};
-
-bool GetWalkMemory(const FileStruct *file, WalkMemory *memory) {
-    const std::uint64_t measureCount = file->headers.pieceInfo.measureCount;
-    const std::uint64_t bytes = measureCount * (2 * sizeof(std::uint32_t) + 2) + 1;
-    if (bytes > 0x7FFFFFFF) return false;
-    memory->block = MemCalloc(1, static_cast<std::size_t>(bytes));
-    if (memory->block == nullptr) return false;
-    auto *bytesAt = static_cast<unsigned char *>(memory->block);
-    memory->walk.closing = reinterpret_cast<std::uint32_t *>(bytesAt);
-    bytesAt += measureCount * sizeof(std::uint32_t);
-    memory->walk.opening = reinterpret_cast<std::uint32_t *>(bytesAt);
-    bytesAt += measureCount * sizeof(std::uint32_t);
-    memory->walk.jumps = bytesAt;
-    memory->walk.played = bytesAt + measureCount;
-    memory->walk.file = file;
-
-    const Measure *measures = file->body.measures;
-    std::uint32_t close = static_cast<std::uint32_t>(measureCount);
-    for (std::uint32_t index = static_cast<std::uint32_t>(measureCount); index-- > 0;) {
-        if (measures[index].flags & MeasureEndRepeat) close = index;
-        memory->walk.closing[index] = close;
-    }
-    std::uint32_t open = 0;
-    for (std::uint32_t index = 0; index < measureCount; ++index) {
-        if (measures[index].flags & MeasureBeginRepeat) open = index;
-        memory->walk.opening[index] = open;
-    }
-    return true;
-}
-
 // What walking the playing order finds: the measures played and an upper
 // bound of the events that are not notes.
 struct WalkCost {
@@ -1082,7 +1285,7 @@ struct WalkCost {
 // Walks the playing order, adding up ticks, measure visits and text bytes;
 // false as soon as a limit is passed, saying which in *refusal when it is not
 // null. The channel events are counted while the song plays.
-bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost,
+bool IsWithinLimits(const FileStruct *file, PlayingOrder *order, std::uint8_t pulsesPerSixtyFourth, WalkCost *cost,
                     RenderRefusal *refusal = nullptr) {
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
@@ -1093,21 +1296,25 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
     std::uint64_t ticks = 0;
     std::uint64_t visits = 0;
     std::uint64_t events = 2 + chunkCount * (trackStartEvents + trackStartEffectEvents + 2);
-    std::uint8_t numerator = 0;
-    std::uint8_t denominator = 0;
-    StartWalk(walk);
-    for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount; index = NextPlayedMeasure(walk)) {
+    TimeSignature sent = {0, 0};
+    RestartPlayingOrder(order);
+    for (std::uint32_t index = NextPlayedMeasure(order); index < measureCount; index = NextPlayedMeasure(order)) {
         const Measure *measure = &file->body.measures[index];
-        if (UpdateTimeSignature(measure, &numerator, &denominator)) events += 1;
-        ticks += GetMeasurePulseCount(measure, pulsesPerSixtyFourth, numerator, denominator);
+        const TimeSignature signature = GetSignatureInForce(order, index);
+        if (!IsSameSignature(signature, sent)) events += 1;
+        sent = signature;
+        const std::uint32_t pulseCount = GetPlayedMeasurePulses(order, index, pulsesPerSixtyFourth);
+        ticks += pulseCount;
         visits += chunkCount;
         if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
             events += 1;
             textBytes += std::strlen(TextOrEmpty(measure->marker->text));
         }
-        if (ticks > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes) {
+        // Beats past the bar line sound up to a measure's length (and their last beat) after it.
+        const std::uint64_t lastSound = ticks + pulseCount + LongestBeatPulses(pulsesPerSixtyFourth);
+        if (lastSound > largestSongTicks || visits > largestMeasureVisits || textBytes > largestTextBytes) {
             if (refusal != nullptr)
-                *refusal = ticks > largestSongTicks      ? RenderRefusal::Ticks
+                *refusal = lastSound > largestSongTicks    ? RenderRefusal::Ticks
                            : visits > largestMeasureVisits ? RenderRefusal::MeasureVisits
                                                            : RenderRefusal::Text;
             return false;
@@ -1120,18 +1327,18 @@ bool IsWithinLimits(const FileStruct *file, Walk *walk, std::uint8_t pulsesPerSi
 
 std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixtyFourth) {
     if (file == nullptr || !IsSongComplete(file)) return 0;
-    WalkMemory memory = {};
-    if (!GetWalkMemory(file, &memory)) return 0;
+    PlayingOrder order = {};
+    if (!InitPlayingOrder(&order, file)) return 0;
     const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
     const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
     WalkCost cost = {};
     std::uint64_t bound = largestEvents + 1;
-    if (IsWithinLimits(file, &memory.walk, pulses, &cost)) {
+    if (IsWithinLimits(file, &order, pulses, &cost)) {
         bound = cost.conductorEvents;
-        StartWalk(&memory.walk);
-        for (std::uint32_t index = NextPlayedMeasure(&memory.walk); index < measureCount && bound <= largestEvents;
-             index = NextPlayedMeasure(&memory.walk)) {
+        RestartPlayingOrder(&order);
+        for (std::uint32_t index = NextPlayedMeasure(&order); index < measureCount && bound <= largestEvents;
+             index = NextPlayedMeasure(&order)) {
             for (std::uint32_t track = 0; track < trackCount; ++track) {
                 const MeasureTrackPair &pair = file->body.measureTrackPairs[index][track];
                 for (std::uint32_t beat = 0; beat < pair.beatCount; ++beat)
@@ -1139,8 +1346,190 @@ std::uint64_t GetEventBound(const FileStruct *file, std::uint32_t pulsesPerSixty
             }
         }
     }
-    MemFree(memory.block);
+    FreePlayingOrder(&order);
     return bound;
+}
+
+// ---------------------------------------------------------------------------
+// The rendering, step by step.
+
+// Fills each track's player: its chunk, channels, capo and strings.
+void SetUpPlayers(Performance *performance, MidiFileStruct *midi) {
+    const FileStruct *file = performance->file;
+    for (std::uint32_t trackIndex = 0; trackIndex < performance->trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        const Track &track = file->body.tracks[trackIndex];
+        player->track = &track;
+        player->chunk = &midi->tracks[trackIndex + 1];
+        player->percussion = (track.flags & trackPercussion) != 0 || track.midiChannel == percussionChannel + 1u;
+        player->channels = GetPlayerChannels(track, player->percussion);
+        player->noteChannel = player->channels.main;
+        // Any capo above 256 frets makes every key unsendable, as 256 does.
+        player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
+        player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
+    }
+}
+
+// Whether a beat of the pair holds a tied note. Every slot is looked at,
+// present or not (a slot without a note is cleared), so that the look takes
+// no branch per note.
+bool HasTies(const MeasureTrackPair &pair) {
+    std::uint32_t ties = 0;
+    for (std::uint32_t beatIndex = 0; beatIndex < pair.beatCount; ++beatIndex) {
+        const Note *notes = pair.beats[beatIndex].notes;
+        for (std::uint32_t string = 0; string < noteSlotCount; ++string) ties |= notes[string].noteType == 2;
+    }
+    return ties != 0;
+}
+
+// One pass over the beats that carry effects, in the order they lie in
+// memory: what each track's notes ask of the wheel, and whether a mix table
+// changes something for all tracks.
+void GatherEffectNeeds(Performance *performance) {
+    const FileStruct *file = performance->file;
+    const std::uint32_t trackCount = performance->trackCount;
+    for (std::uint32_t measure = 0; measure < file->headers.pieceInfo.measureCount && trackCount != 0; ++measure) {
+        const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+            TrackPlayer *player = &performance->players[trackIndex];
+            if (!player->percussion && player->channels.sends)
+                AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &performance->sharedChanges);
+        }
+    }
+}
+
+// Whether the track's pair in the measure holds a tied note, found once per
+// pair when the playing order first comes near it (just before its beats are
+// played, so that they are read while they are at hand).
+bool PairHasTies(Performance *performance, std::uint32_t measureIndex, std::uint32_t trackIndex) {
+    std::uint8_t &known = performance->pairTies[std::size_t{measureIndex} * performance->trackCount + trackIndex];
+    if (known == 0) known = HasTies(performance->file->body.measureTrackPairs[measureIndex][trackIndex]) ? 2 : 1;
+    return known == 2;
+}
+
+// Each track's effects state, with the wheel's range of each channel covering
+// the largest offset any track asks for on it, then the track's start: its
+// name, channel settings and pitch-bend range.
+void StartTracks(Performance *performance) {
+    const std::uint32_t trackCount = performance->trackCount;
+    std::uint32_t channelCents[midiChannelCount] = {};
+    std::uint32_t channelBenders[midiChannelCount] = {};
+    std::uint32_t channelPlayers[midiChannelCount] = {};  // tracks whose notes play on the channel
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        if (player->channels.sends) ++channelPlayers[player->channels.main];
+        player->effects.pitchCents = GetPitchCents(player->effects.needs);
+        if (player->effects.pitchCents == 0) continue;
+        const std::uint8_t channel = GetPitchChannel(player->channels);
+        if (player->effects.pitchCents > channelCents[channel]) channelCents[channel] = player->effects.pitchCents;
+        ++channelBenders[channel];
+    }
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
+        // Another track plays or bends on the channel this one bends on.
+        const bool sharedWheel = channelBenders[pitchChannel] > 1 ||
+                                 channelPlayers[pitchChannel] > (player->channels.main == pitchChannel ? 1u : 0u);
+        std::uint8_t levels[6] = {};
+        if (const MidiChannelInfo *entry = GetTrackChannelEntry(performance->file, *player->track)) {
+            const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
+                                            entry->reverb, entry->phaser,  entry->tremolo};
+            for (std::uint32_t index = 0; index < 6; ++index) levels[index] = GetVolumeValue(values[index]);
+        }
+        StartPlayerEffects(&player->effects, player->channels, player->percussion,
+                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels, &performance->events);
+        StartTrack(performance, player);
+        Appended(performance, SendBendRange(&player->effects, player->chunk));
+    }
+}
+
+// The conductor's events at a measure's start: its time signature when the
+// one in force changes, then its marker.
+void StartConductorMeasure(Performance *performance, std::uint32_t measureIndex, std::uint32_t tick) {
+    const Measure *measure = &performance->file->body.measures[measureIndex];
+    const TimeSignature signature = GetSignatureInForce(&performance->order, measureIndex);
+    if (!IsSameSignature(signature, performance->signatureSent)) {
+        performance->signatureSent = signature;
+        const std::uint8_t denominator = UsableDenominator(signature.denominator);
+        MoveConductorTo(performance, tick);
+        Appended(performance,
+                 AddMetaEventTimeSignature(performance->conductor, signature.numerator,
+                                           GetDenominatorPower(denominator),
+                                           static_cast<std::uint8_t>(96 / denominator), 8));
+    }
+    if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
+        MoveConductorTo(performance, tick);
+        Appended(performance, AddMetaEventMarker(performance->conductor, TextOrEmpty(measure->marker->text)));
+    }
+}
+
+// One measure of the playing order, from tick: the conductor's events, every
+// track's beats, then the measure's tempo changes and tempo steps.
+void PlayMeasure(Performance *performance, std::uint32_t measureIndex, std::uint32_t upcoming, std::uint32_t tick,
+                 std::uint32_t pulseCount) {
+    const FileStruct *file = performance->file;
+    const std::uint32_t trackCount = performance->trackCount;
+    StartConductorMeasure(performance, measureIndex, tick);
+    if (trackCount != 0) {
+        const MeasureTrackPair *row = file->body.measureTrackPairs[measureIndex];
+        const MeasureTrackPair *upcomingRow =
+            upcoming < file->headers.pieceInfo.measureCount ? file->body.measureTrackPairs[upcoming] : nullptr;
+        const MeasureTrackPair *nextRow = measureIndex + 1 < file->headers.pieceInfo.measureCount
+                                              ? file->body.measureTrackPairs[measureIndex + 1]
+                                              : nullptr;
+        if (performance->sharedChanges && trackCount > 1 && pulseCount != 0)
+            PlanSharedChanges(performance, row, tick, pulseCount);
+        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex) {
+            TrackPlayer *player = &performance->players[trackIndex];
+            const bool pairTies = PairHasTies(performance, measureIndex, trackIndex);
+            const bool upcomingTies = upcomingRow != nullptr && PairHasTies(performance, upcoming, trackIndex);
+            player->tiesNear = player->lastPairTies || pairTies || upcomingTies;
+            player->lastPairTies = pairTies;
+            PlayTrackMeasure(performance, &performance->players[trackIndex], trackIndex, row[trackIndex],
+                             nextRow == nullptr ? nullptr : &nextRow[trackIndex],
+                             upcomingRow == nullptr ? nullptr : &upcomingRow[trackIndex], tick, pulseCount);
+        }
+    }
+    std::uint32_t stepTick = 0;
+    std::uint32_t stepTrack = 0;
+    std::uint32_t stepTempo = 0;
+    while (TakeTempoStep(&performance->song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
+        KeepTempoChange(performance, stepTick, stepTrack, GetTempoValue(stepTempo));
+    SendTempoChanges(performance);
+}
+
+// The end of the song at tick cuts every ring; every chunk ends.
+void EndSong(Performance *performance, MidiFileStruct *midi, std::uint32_t tick) {
+    const std::uint32_t trackCount = performance->trackCount;
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance->failed; ++trackIndex) {
+        TrackPlayer *player = &performance->players[trackIndex];
+        // The beats of the last measure past its bar line still sound.
+        player->upcomingPair = nullptr;
+        while (!performance->failed && PeekBeat(&player->overflow))
+            PlayRunBeat(performance, player, trackIndex, &player->overflow);
+        const std::uint32_t end = player->lastBeatEnd > tick ? player->lastBeatEnd : tick;
+        for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, end);
+        SoundUntil(performance, player, end);
+        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, end);
+    }
+    SendTempoChanges(performance);  // of the beats past the last bar line
+    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex)
+        if (performance->players[trackIndex].effects.failed) performance->failed = true;
+    for (std::uint32_t chunk = 0; chunk <= trackCount && !performance->failed; ++chunk) {
+        midi->tracks[chunk].pendingDelta = 0;
+        Appended(performance, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
+    }
+    if (performance->events > largestEvents) performance->failed = true;
+}
+
+void FreePerformance(Performance *performance) {
+    for (std::uint32_t trackIndex = 0; trackIndex < performance->trackCount && performance->players != nullptr;
+         ++trackIndex)
+        ReleasePlayerEffects(&performance->players[trackIndex].effects);
+    MemFree(performance->tempoChanges);
+    MemFree(performance->players);
+    MemFree(performance->pairTies);
+    FreePlayingOrder(&performance->order);
 }
 
 // Returns 0, with nothing appended, when the model does not hold one chunk
@@ -1155,178 +1544,59 @@ int Render(FileStruct *file, MidiFileStruct *midi, std::uint32_t pulsesPerSixtyF
     budget->refusal = RenderRefusal::None;
     if (file == nullptr || midi == nullptr || midi->tracks == nullptr || !IsSongComplete(file)) return 0;
     const std::uint32_t trackCount = file->headers.pieceInfo.trackCount;
-    const std::uint32_t measureCount = file->headers.pieceInfo.measureCount;
     if (trackCount >= 0xFFFF || WordValue(midi->header.trackCount) != trackCount + 1) return 0;
-    const std::uint8_t pulses = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
-
-    budget->refusal = RenderRefusal::Memory;
-    WalkMemory memory = {};
-    if (!GetWalkMemory(file, &memory)) return 0;
-    WalkCost cost = {};
-    TrackPlayer *players = nullptr;
-    bool within = IsWithinLimits(file, &memory.walk, pulses, &cost, &budget->refusal);
-    if (!within || !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
-        (players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) == nullptr) {
-        if (within) budget->refusal = RenderRefusal::Memory;
-        MemFree(memory.block);
-        return 0;
-    }
-    const std::uint64_t largestFileBytes = budget->largestFileBytes;
-    bool overBudget = false;
     Performance performance = {};
     performance.file = file;
-    performance.pulsesPerSixtyFourth = pulses;
+    performance.trackCount = trackCount;
+    performance.pulsesPerSixtyFourth = static_cast<std::uint8_t>(pulsesPerSixtyFourth);
     performance.conductor = &midi->tracks[0];
-    performance.players = players;
-    Note dynamicNote = {};
-    performance.defaultVelocity = GetNoteVelocity(dynamicNote);
-    dynamicNote.flags = NoteHasDynamic;
-    for (std::uint32_t dynamic = 0; dynamic < 0x100; ++dynamic) {
-        dynamicNote.dynamic = static_cast<std::uint8_t>(dynamic);
-        performance.dynamicVelocities[dynamic] = GetNoteVelocity(dynamicNote);
+    WalkCost cost = {};
+    budget->refusal = RenderRefusal::Memory;
+    const bool ordered = InitPlayingOrder(&performance.order, file);
+    const bool within =
+        ordered && IsWithinLimits(file, &performance.order, performance.pulsesPerSixtyFourth, &cost, &budget->refusal);
+    if (within) budget->refusal = RenderRefusal::Memory;
+    if (!within || !ReserveTrackChunks(file, midi, cost.measuresPlayed) ||
+        (performance.players = static_cast<TrackPlayer *>(MemCalloc(trackCount + 1u, sizeof(TrackPlayer)))) ==
+            nullptr ||
+        (performance.pairTies = static_cast<std::uint8_t *>(
+             MemCalloc(std::uint64_t{performance.order.measureCount} * trackCount + 1u, 1))) == nullptr) {
+        FreePerformance(&performance);
+        return 0;
     }
-    // Every duration code is timed as one of the seven from a whole (-2) to a sixty-fourth (4).
-    for (std::uint32_t dotted = 0; dotted < 2; ++dotted) {
-        std::uint32_t codePulses[7];
-        for (std::int8_t code = -2; code <= 4; ++code) {
-            Beat plain = {};
-            plain.flags = dotted ? BeatDotted : 0;
-            plain.duration = code;
-            codePulses[code + 2] = GetUnswungBeatPulseCount(plain, pulses);
-        }
-        for (std::uint32_t code = 0; code < 0x100; ++code)
-            performance.plainBeatPulses[dotted][code] =
-                codePulses[ClampedDurationCode(static_cast<std::int8_t>(code)) + 2];
-    }
-
+    SetUpPlayers(&performance, midi);
+    GatherEffectNeeds(&performance);
     Appended(&performance, AddMetaEventSetTempo(performance.conductor, GetTempoValue(file->headers.pieceInfo.tempo)));
     Appended(&performance, AddMetaEventTrackName(performance.conductor, TextOrEmpty(file->headers.tabInfo.title)));
     performance.song.tempo = file->headers.pieceInfo.tempo;
-    performance.song.beatPulses = 16u * pulses;
-    // The wheel's range of each channel covers the largest offset any track asks for on it.
-    std::uint32_t channelCents[midiChannelCount] = {};
-    std::uint32_t channelBenders[midiChannelCount] = {};
-    std::uint32_t channelPlayers[midiChannelCount] = {};  // tracks whose notes play on the channel
-    bool sharedChanges = false;  // a mix table changes something for all tracks
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        const Track &track = file->body.tracks[trackIndex];
-        player->track = &track;
-        player->chunk = &midi->tracks[trackIndex + 1];
-        player->percussion = (track.flags & trackPercussion) != 0 || track.midiChannel == percussionChannel + 1u;
-        player->channels = GetPlayerChannels(track, player->percussion);
-        player->noteChannel = player->channels.main;
-        // Any capo above 256 frets makes every key unsendable, as 256 does.
-        player->capo = track.capoHeight < 0x100 ? track.capoHeight : 0x100;
-        player->trackStrings = (0x7Fu << (noteSlotCount - GetSoundingStringCount(track))) & 0x7Fu;
-        if (player->channels.sends) ++channelPlayers[player->channels.main];
-    }
-    // One pass over the beats that carry effects, in the order they lie in memory.
-    for (std::uint32_t measure = 0; measure < measureCount && trackCount != 0; ++measure) {
-        const MeasureTrackPair *row = file->body.measureTrackPairs[measure];
-        if (measure + 2 < measureCount) {
-            const MeasureTrackPair *later = file->body.measureTrackPairs[measure + 2];
-            for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) PrefetchPairEffects(later[trackIndex]);
-        }
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-            TrackPlayer *player = &performance.players[trackIndex];
-            if (!player->percussion && player->channels.sends)
-                AddPairPitchNeeds(row[trackIndex], &player->effects.needs, &sharedChanges);
-        }
-    }
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        player->effects.pitchCents = GetPitchCents(player->effects.needs);
-        if (player->effects.pitchCents == 0) continue;
-        const std::uint8_t channel = GetPitchChannel(player->channels);
-        if (player->effects.pitchCents > channelCents[channel]) channelCents[channel] = player->effects.pitchCents;
-        ++channelBenders[channel];
-    }
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        const std::uint8_t pitchChannel = GetPitchChannel(player->channels);
-        // Another track plays or bends on the channel this one bends on.
-        const bool sharedWheel = channelBenders[pitchChannel] > 1 ||
-                                 channelPlayers[pitchChannel] > (player->channels.main == pitchChannel ? 1u : 0u);
-        std::uint8_t levels[6] = {};
-        if (const MidiChannelInfo *entry = GetTrackChannelEntry(file, *player->track)) {
-            const std::uint8_t values[6] = {entry->volume, entry->balance, entry->chorus,
-                                            entry->reverb, entry->phaser,  entry->tremolo};
-            for (std::uint32_t index = 0; index < 6; ++index) levels[index] = GetVolumeValue(values[index]);
-        }
-        StartPlayerEffects(&player->effects, player->channels, player->percussion,
-                           GetBendRange(channelCents[pitchChannel]), sharedWheel, levels, &performance.events);
-        StartTrack(&performance, player);
-        Appended(&performance, SendBendRange(&player->effects, player->chunk));
-    }
+    performance.song.beatPulses = 16u * performance.pulsesPerSixtyFourth;
+    StartTracks(&performance);
 
     std::uint32_t tick = 0;
-    std::uint8_t numerator = 0;
-    std::uint8_t denominator = 0;
-    Walk *walk = &memory.walk;
-    StartWalk(walk);
-    for (std::uint32_t index = NextPlayedMeasure(walk); index < measureCount && !performance.failed;
-         index = NextPlayedMeasure(walk)) {
+    bool overBudget = false;
+    PlayingOrder *order = &performance.order;
+    RestartPlayingOrder(order);
+    std::uint32_t upcoming = NextPlayedMeasure(order);
+    while (upcoming < order->measureCount && !performance.failed) {
+        const std::uint32_t index = upcoming;
+        upcoming = NextPlayedMeasure(order);
         if (performance.events > largestEvents) performance.failed = true;
-        const Measure *measure = &file->body.measures[index];
-        if (UpdateTimeSignature(measure, &numerator, &denominator)) {
-            const std::uint8_t usedDenominator = UsableDenominator(denominator);
-            MoveConductorTo(&performance, tick);
-            Appended(&performance, AddMetaEventTimeSignature(performance.conductor, numerator,
-                                                             GetDenominatorPower(usedDenominator),
-                                                             static_cast<std::uint8_t>(96 / usedDenominator), 8));
-        }
-        const std::uint32_t pulseCount = GetMeasurePulseCount(measure, pulses, numerator, denominator);
-        if ((measure->flags & MeasureHasMarker) && measure->marker != nullptr) {
-            MoveConductorTo(&performance, tick);
-            Appended(&performance, AddMetaEventMarker(performance.conductor, TextOrEmpty(measure->marker->text)));
-        }
-        const MeasureTrackPair *row = trackCount == 0 ? nullptr : file->body.measureTrackPairs[index];
-        const MeasureTrackPair *nextRow =
-            trackCount == 0 || index + 1 >= measureCount ? nullptr : file->body.measureTrackPairs[index + 1];
-        if (sharedChanges && trackCount > 1 && pulseCount != 0) PlanSharedChanges(&performance, row, tick, pulseCount);
-        // The file's bytes before the measure, then what each track adds to them.
-        std::uint64_t fileBytes = largestFileBytes != 0 ? GetMidiFileBytes(midi) : 0;
-        for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex) {
-            const MidiTrackChunk *chunk = performance.players[trackIndex].chunk;
-            const std::uint32_t lengthBefore = DwordValue(chunk->header.length);
-            PlayTrackMeasure(&performance, &performance.players[trackIndex], trackIndex, row[trackIndex],
-                             nextRow == nullptr ? nullptr : &nextRow[trackIndex], tick, pulseCount);
-            fileBytes += DwordValue(chunk->header.length) - lengthBefore;
-            if (largestFileBytes != 0 && fileBytes > largestFileBytes) overBudget = performance.failed = true;
-        }
-        std::uint32_t stepTick = 0;
-        std::uint32_t stepTrack = 0;
-        std::uint32_t stepTempo = 0;
-        while (TakeTempoStep(&performance.song, tick + pulseCount, &stepTick, &stepTrack, &stepTempo))
-            KeepTempoChange(&performance, stepTick, stepTrack, GetTempoValue(stepTempo));
-        SendTempoChanges(&performance);
+        const std::uint32_t pulseCount = GetPlayedMeasurePulses(order, index, performance.pulsesPerSixtyFourth);
+        PlayMeasure(&performance, index, upcoming, tick, pulseCount);
+        // With a budget, the file's bytes after each measure: the rendering stops
+        // as soon as they pass it.
+        if (budget->largestFileBytes != 0 && GetMidiFileBytes(midi) > budget->largestFileBytes)
+            overBudget = performance.failed = true;
         tick += pulseCount;
     }
-    // The end of the song cuts every ring.
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount && !performance.failed; ++trackIndex) {
-        TrackPlayer *player = &performance.players[trackIndex];
-        for (std::uint32_t string = 0; string < noteSlotCount; ++string) CutVoice(player, string, tick);
-        SoundUntil(&performance, player, tick);
-        SendEffectsUntil(&player->effects, player->chunk, &player->lastTick, tick);
-    }
-    for (std::uint32_t trackIndex = 0; trackIndex < trackCount; ++trackIndex) {
-        if (performance.players[trackIndex].effects.failed) performance.failed = true;
-        ReleasePlayerEffects(&performance.players[trackIndex].effects);
-    }
-    for (std::uint32_t chunk = 0; chunk <= trackCount && !performance.failed; ++chunk) {
-        midi->tracks[chunk].pendingDelta = 0;
-        Appended(&performance, AddMetaEventEndOfTrack(&midi->tracks[chunk]));
-    }
-    if (performance.events > largestEvents) performance.failed = true;
-    if (largestFileBytes != 0 && GetMidiFileBytes(midi) > largestFileBytes) overBudget = performance.failed = true;
-    MemFree(performance.tempoChanges);
-    MemFree(players);
-    MemFree(memory.block);
-    budget->refusal = !performance.failed                   ? RenderRefusal::None
-                      : overBudget                           ? RenderRefusal::Size
-                      : performance.events > largestEvents   ? RenderRefusal::Events
-                                                             : RenderRefusal::Memory;
+    EndSong(&performance, midi, tick);
+    if (budget->largestFileBytes != 0 && GetMidiFileBytes(midi) > budget->largestFileBytes)
+        overBudget = performance.failed = true;
+    budget->refusal = !performance.failed                 ? RenderRefusal::None
+                      : overBudget                         ? RenderRefusal::Size
+                      : performance.events > largestEvents ? RenderRefusal::Events
+                                                           : RenderRefusal::Memory;
+    FreePerformance(&performance);
     return performance.failed ? 0 : 1;
 }
 

@@ -346,33 +346,14 @@ void MixValues(const MixTableEvent &mix, std::uint8_t values[6], std::uint8_t du
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Beat spans.
-
-BeatClock StartBeatClock(const FileStruct *file, std::uint8_t pulsesPerSixtyFourth, std::uint32_t pulseCount) {
-    return {0, 0, pulseCount, pulsesPerSixtyFourth, file->headers.tabInfo.tripletFeel == 1, pulseCount == 0};
-}
-
-bool NextBeatSpan(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end) {
-    if (clock->done || clock->pulse >= clock->pulseCount) return false;
-    const std::uint32_t length = clock->swung
-                                     ? GetBeatPulseCountAt(beat, 1, clock->position, clock->pulsesPerSixtyFourth)
-                                     : GetUnswungBeatPulseCount(beat, clock->pulsesPerSixtyFourth);
-    clock->position += PlainSixtyFourths(beat);
-    *start = clock->pulse;
-    *end = (length == 0 || length > clock->pulseCount - clock->pulse) ? clock->pulseCount : clock->pulse + length;
-    if (length == 0) clock->done = true;
-    clock->pulse = *end;
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // Lanes.
 
 void SendEffectsUntil(PlayerEffects *effects, MidiTrackChunk *chunk, std::uint32_t *lastTick, std::uint32_t tick) {
     for (;;) {
         std::uint32_t chosen = effectLaneCount;
         std::uint32_t chosenTick = 0;
-        for (std::uint32_t laneIndex = 0; laneIndex < effectLaneCount; ++laneIndex) {
+        for (std::uint32_t bits = effects->waiting; bits != 0; bits &= bits - 1) {
+            const std::uint32_t laneIndex = static_cast<std::uint32_t>(__builtin_ctz(bits));
             const EffectLane &lane = effects->lanes[laneIndex];
             if (lane.head == lane.count) continue;
             const std::uint32_t eventTick = lane.events[lane.head].tick;
@@ -432,18 +413,6 @@ void AddPairPitchNeeds(const MeasureTrackPair &pair, PitchNeeds *needs, bool *sh
             if ((note.effect->flags2 & NoteEffectVibrato) && needs->vibrato < vibratoCents) needs->vibrato = vibratoCents;
             if (GetSlide(note) != 0) needs->slide = slideAnyCents;
         }
-    }
-}
-
-void PrefetchPairEffects(const MeasureTrackPair &pair) {
-    for (std::uint32_t bits = pair.owners & 0x7FFFFFFFu; bits != 0; bits &= bits - 1) {
-        const std::uint32_t beatIndex = static_cast<std::uint32_t>(__builtin_ctz(bits));
-#if defined(__GNUC__)
-        if (beatIndex < pair.beatCount) {
-            const char *beat = reinterpret_cast<const char *>(&pair.beats[beatIndex]);
-            for (std::size_t offset = 0; offset < sizeof(Beat); offset += 64) __builtin_prefetch(beat + offset);
-        }
-#endif
     }
 }
 

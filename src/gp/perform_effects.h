@@ -17,25 +17,6 @@ namespace Talvoren {
 
 struct MidiTrackChunk;
 
-// --- Beat spans -------------------------------------------------------------
-
-// Walks the beats of one measure of pulseCount pulses: each beat runs to the
-// next one's start, the last is cut at the measure's end, beats that would
-// start at or after the end do not play, and a beat of no pulses takes the
-// rest of the measure and ends the walk.
-struct BeatClock {
-    std::uint32_t pulse;
-    std::uint32_t position;  // sixty-fourths, for the triplet feel
-    std::uint32_t pulseCount;
-    std::uint8_t pulsesPerSixtyFourth;
-    bool swung;
-    bool done;
-};
-
-BeatClock StartBeatClock(const FileStruct *file, std::uint8_t pulsesPerSixtyFourth, std::uint32_t pulseCount);
-// The next beat's start and end in pulses from the measure's start; false when it does not play.
-bool NextBeatSpan(BeatClock *clock, const Beat &beat, std::uint32_t *start, std::uint32_t *end);
-
 // --- Lanes of planned events ----------------------------------------------
 
 struct EffectEvent {
@@ -113,8 +94,6 @@ void ReleasePlayerEffects(PlayerEffects *effects);
 // Adds what the pair's beats ask for; *sharedChanges set when one of its mix
 // tables changes something for all tracks.
 void AddPairPitchNeeds(const MeasureTrackPair &pair, PitchNeeds *needs, bool *sharedChanges);
-// Asks for the beats of the pair that carry effects, ahead of AddPairPitchNeeds.
-void PrefetchPairEffects(const MeasureTrackPair &pair);
 // Cents of the largest offset the needs add up to, 0 when nothing moves the pitch.
 std::uint32_t GetPitchCents(const PitchNeeds &needs);
 // The wheel's range in semitones that covers an offset of cents: at least 2, at most 24.

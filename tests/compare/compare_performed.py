@@ -2,13 +2,14 @@
 """Sets the performed rendering of small songs against another program's.
 
     make_compare_songs FOLDER
-    compare_performed.py FOLDER [--render 'QT_QPA_PLATFORM=offscreen mscore3 -o {out} {song}']
+    compare_performed.py FOLDER [--render 'QT_QPA_PLATFORM=offscreen mscore3 -o {out} {song}'] [--ours SUFFIX]
 
 For every NAME.gp4 with its NAME.zelto.mid in FOLDER, the other program
 renders NAME.other.mid (unless it is there already); the notes of both files
 (onset and length in quarter notes x 480, key, velocity, channel) are
 paired by onset and key, and every note that differs or has no partner is
-listed. Reads MIDI with python3-mido.
+listed. --ours names another rendering of ours to set against it (NAME.SUFFIX,
+say an earlier build's as `before.mid`). Reads MIDI with python3-mido.
 """
 import argparse
 import glob
@@ -69,13 +70,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('folder')
     parser.add_argument('--render', default='QT_QPA_PLATFORM=offscreen mscore3 -o {out} {song}')
+    parser.add_argument('--ours', default='zelto.mid', help='the suffix of our rendering beside NAME.gp4')
     arguments = parser.parse_args()
     totals = [0, 0, 0, 0]  # ours, theirs, same onset and key, same length too
     for song in sorted(glob.glob(os.path.join(arguments.folder, '*.gp4'))):
         name = os.path.basename(song)[:-4]
         if name.startswith('fx_'):
             continue  # the effect songs: compare_pitch.py sets their pitch side by side
-        ours_path = os.path.join(arguments.folder, name + '.zelto.mid')
+        ours_path = os.path.join(arguments.folder, name + '.' + arguments.ours)
         theirs_path = render_other(arguments.render, arguments.folder, song)
         if not os.path.exists(theirs_path):
             print(f'{name}: the other program wrote nothing')

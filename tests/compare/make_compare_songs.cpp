@@ -45,11 +45,78 @@ std::vector<std::pair<std::string, gp4::Song>> Songs() {
     endings.measures[2].flags |= gp4::MeasureBits::AltEnding;
     endings.measures[2].altEnding = 2;
     songs.push_back({"endings", endings});
+    // A section played three times: ending 2 on its close takes passes 1 and 2, ending 3 after it pass 3.
     gp4::Song threeEndings = endings;
     threeEndings.measures[1].repeatCount = 2;
-    threeEndings.measures[1].altEnding = 3;  // passes 1 and 2 as bits, ending 3 as a number
-    threeEndings.measures[2].altEnding = 4;
-    songs.push_back({"endings_bits", threeEndings});
+    threeEndings.measures[1].altEnding = 2;
+    threeEndings.measures[2].altEnding = 3;
+    songs.push_back({"endings_two_three", threeEndings});
+
+    // Endings 1, 2 and 3, each closing its pass.
+    std::vector<std::vector<gp4::Beat>> numbered;
+    for (int measure = 0; measure < 5; ++measure)
+        numbered.push_back({Quarter(measure), Quarter(measure), Quarter(measure), Quarter(measure)});
+    gp4::Song eachPass = SongOf(numbered);
+    eachPass.measures[0].flags |= gp4::MeasureBits::BeginRepeat;
+    for (std::size_t measure = 1; measure <= 3; ++measure) {
+        eachPass.measures[measure].flags |= gp4::MeasureBits::AltEnding;
+        eachPass.measures[measure].altEnding = static_cast<std::uint8_t>(measure);
+    }
+    for (std::size_t measure = 1; measure <= 2; ++measure) {
+        eachPass.measures[measure].flags |= gp4::MeasureBits::EndRepeat;
+        eachPass.measures[measure].repeatCount = 1;
+    }
+    songs.push_back({"endings_each_pass", eachPass});
+
+    // Time signatures inside repeats: a 2/4 first ending and a second ending
+    // that stores none; a jump back to a 3/4 measure from a 2/4 one.
+    gp4::Song signedEnding = endings;
+    signedEnding.measures[1].flags |= gp4::MeasureBits::Numerator | gp4::MeasureBits::Denominator;
+    signedEnding.measures[1].numerator = 2;
+    signedEnding.beats[1][0] = {Quarter(1), Quarter(1)};
+    signedEnding.beats[2][0] = {Quarter(2), Quarter(2)};
+    signedEnding.measures[3].flags |= gp4::MeasureBits::Numerator;
+    songs.push_back({"signature_ending", signedEnding});
+    gp4::Song signedJump = SongOf({{Quarter(0), Quarter(0), Quarter(0)},
+                                   {Quarter(1), Quarter(1), Quarter(1)},
+                                   {Quarter(2), Quarter(2)},
+                                   {Quarter(3), Quarter(3), Quarter(3)}});
+    signedJump.measures[0].numerator = 3;
+    signedJump.measures[1].flags |= gp4::MeasureBits::BeginRepeat;
+    signedJump.measures[2].flags |= gp4::MeasureBits::Numerator | gp4::MeasureBits::EndRepeat;
+    signedJump.measures[2].numerator = 2;
+    signedJump.measures[2].repeatCount = 1;
+    songs.push_back({"signature_jump", signedJump});
+
+    // A tie after a palm-muted note with a beat on another string between.
+    songs.push_back({"tie_after_mute", SongOf({{Effect(Quarter(5), 1, 0, 0x02), gp4::QuarterNote(2, 0), Tied(5),
+                                                Quarter(7)}})});
+
+    // Five quarters in a 4/4 measure, the fifth on another string.
+    songs.push_back({"overfull", SongOf({{Quarter(0), Quarter(1), Quarter(2), Quarter(3), gp4::QuarterNote(2, 0)},
+                                         {Quarter(7), Quarter(8), Quarter(7), Quarter(8)}})});
+
+    // Triplet feel: eighths on and off the beat, one after a dotted quarter.
+    gp4::Beat dottedQuarter = Quarter(0);
+    dottedQuarter.flags |= gp4::BeatBits::Dotted;
+    const gp4::Beat eighth = gp4::NoteBeat(gp4::Duration::Eighth, {{1, 2}});
+    gp4::Song swing = SongOf({{eighth, eighth, dottedQuarter, eighth, Quarter(3)}});
+    swing.tripletFeel = 1;
+    songs.push_back({"swing", swing});
+
+    // Nine nonuplet sixteenths, then a half note.
+    gp4::Beat nonuplet = gp4::NoteBeat(gp4::Duration::Sixteenth, {{1, 0}});
+    nonuplet.flags |= gp4::BeatBits::Tuplet;
+    nonuplet.tuplet = 9;
+    std::vector<gp4::Beat> nonuplets(9, nonuplet);
+    for (std::size_t index = 0; index < nonuplets.size(); ++index)
+        nonuplets[index].notes[0].fret = static_cast<std::uint8_t>(index);
+    nonuplets.push_back(gp4::NoteBeat(gp4::Duration::Half, {{1, 12}}));
+    songs.push_back({"nonuplets", SongOf({nonuplets})});
+
+    // A unison of two strings, then a let-ring note whose key another string strikes.
+    songs.push_back({"unison", SongOf({{gp4::NoteBeat(gp4::Duration::Quarter, {{1, 0}, {2, 5}}),
+                                        Effect(Quarter(0), 1, 0x08, 0), gp4::QuarterNote(2, 5), Quarter(3)}})});
 
     gp4::Song capo = SongOf({{Quarter(0), Quarter(2), Quarter(4), Quarter(5)}});
     capo.tracks[0].capo = 2;

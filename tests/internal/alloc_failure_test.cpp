@@ -14,6 +14,7 @@
 #include "zelto/export.cpp"
 #include "gp/perform.cpp"
 #include "gp/perform_effects.cpp"
+#include "gp/timeline.cpp"
 #include "zelto/performed_export.cpp"
 #include "zelto/song_access.cpp"
 #include "xml/musicxml.cpp"

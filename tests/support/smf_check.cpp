@@ -244,6 +244,19 @@ std::vector<Note> NoteOns(const Track &track) { return NotesOfKind(track, 0x90);
 
 std::vector<Note> NoteOffs(const Track &track) { return NotesOfKind(track, 0x80); }
 
+std::string FindKeyStruckWhileSounding(const Track &track) {
+    bool sounding[16][128] = {};
+    for (std::size_t index = 0; index < track.events.size(); ++index) {
+        const Event &event = track.events[index];
+        if (!event.IsChannel() || (event.Kind() != 0x80 && event.Kind() != 0x90)) continue;
+        bool &key = sounding[event.Channel()][event.data[0] & 0x7F];
+        const bool on = event.Kind() == 0x90 && event.data[1] != 0;
+        if (on && key) return "event " + std::to_string(index) + ": " + Describe(event);
+        key = on;
+    }
+    return "";
+}
+
 std::vector<const Event *> MetaEvents(const Track &track, std::uint8_t metaType) {
     std::vector<const Event *> events;
     for (const Event &event : track.events) {

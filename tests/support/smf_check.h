@@ -76,6 +76,9 @@ std::ostream &operator<<(std::ostream &stream, const Note &note);
 
 std::vector<Note> NoteOns(const Track &track);
 std::vector<Note> NoteOffs(const Track &track);
+// The first note-on of the track for a key that already sounds on its
+// channel, described; empty when every key is struck only while silent.
+std::string FindKeyStruckWhileSounding(const Track &track);
 
 // Meta events of one type, in track order.
 std::vector<const Event *> MetaEvents(const Track &track, std::uint8_t metaType);
