@@ -1,4 +1,4 @@
-// song_bench.cpp - loading, exporting, and both, of every benchmark song:
+// song_bench.cpp - loading, exporting (MIDI both ways, and MusicXML), and both, of every benchmark song:
 // through the public interface as a host calls it, and through the reader and
 // the conversion directly on an in-memory stream.
 #include "song_bench.h"
@@ -13,6 +13,8 @@
 #include "gp/perform.h"
 #include "gp/song.h"
 #include "mid/midi.h"
+#include "heap.h"
+#include "xml/musicxml.h"
 #include "zelto.h"
 #include "zelto_performed.h"
 
@@ -158,6 +160,30 @@ void ConvertPerformed(benchmark::State &state, const std::string &name) {
     ConvertWith(state, name, Talvoren::ToPerformedMidi);
 }
 
+// The MusicXML export of the loaded song, and its release.
+void ExportMusicXml(benchmark::State &state, const std::string &name) {
+    const PreparedSong &song = GetSong(name);
+    gp4::Bytes bytes = song.bytes;
+    Talvoren::FileStruct file;
+    if (!LoadFromBytes(bytes, &file)) {
+        state.SkipWithError("the song did not load");
+        return;
+    }
+    std::uint64_t written = 0;
+    for (auto _ : state) {
+        Talvoren::XmlText text = {};
+        if (Talvoren::ToMusicXml(&file, &text) != Talvoren::MusicXmlOutcome::Written) {
+            state.SkipWithError("the song did not export");
+            break;
+        }
+        written = text.size;
+        benchmark::DoNotOptimize(text.bytes[text.size - 1]);
+        Talvoren::MemFree(text.bytes);
+    }
+    Talvoren::FreeFileStruct(&file);
+    state.counters["xml_bytes"] = static_cast<double>(written);
+}
+
 void Register(const char *family, void (*run)(benchmark::State &, const std::string &)) {
     for (const std::string &name : SongNames()) {
         benchmark::RegisterBenchmark((std::string(family) + "/" + name).c_str(), run, name)
@@ -175,6 +201,7 @@ void RegisterSongBenchmarks() {
     Register("PerformedExport", ExportPerformed);
     Register("ToPerformedMidi", ConvertPerformed);
     Register("LoadAndExport", LoadAndExport);
+    Register("ToMusicXml", ExportMusicXml);
 }
 
 }  // namespace bench

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "gp/convert.h"
+#include "gp/timeline.h"
 #include "heap.h"
 
 namespace Talvoren {
@@ -390,38 +391,17 @@ void FreeTrackLinks(TrackLinks *links) {
 // ---------------------------------------------------------------------------
 // Endings and repeats
 
-// The passes an alternative ending takes, as bits (bit 0 the first pass): the
-// passes 1 to its number that no earlier ending of its repeated section has
-// taken. An ending with nothing left to take takes none.
-std::uint32_t EndingPasses(const FileStruct *file, std::uint32_t measure) {
-    const Measure *measures = file->body.measures;
-    const std::uint32_t number = measures[measure].altEndingCount < 31 ? measures[measure].altEndingCount : 31;
-    std::uint32_t taken = 0;
-    for (std::uint32_t before = measure; before-- > 0;) {
-        const Measure &earlier = measures[before];
-        if (earlier.flags & MeasureAltEnding) {
-            const std::uint32_t earlierNumber = earlier.altEndingCount < 31 ? earlier.altEndingCount : 31;
-            taken |= ((std::uint32_t{1} << earlierNumber) - 1) & ~taken;
-        }
-        if (earlier.flags & MeasureBeginRepeat) break;
-        // An earlier section's close ends the search: its endings are its own.
-        if ((earlier.flags & MeasureEndRepeat) && !(earlier.flags & MeasureAltEnding)) break;
-    }
-    return ((std::uint32_t{1} << number) - 1) & ~taken;
-}
-
-// "1", "1, 2", "3" from pass bits; none at all is written as the stored number.
-void PutEndingNumbers(XmlText *text, std::uint32_t passes, std::uint32_t stored) {
-    if (passes == 0) {
-        PutSigned(text, stored);
+// The passes an ending takes, as the playing order reads its number: "1",
+// "1, 2", "3"; an ending that takes none is written with its stored number.
+void PutEndingNumbers(XmlText *text, const PlayingOrder *order, std::uint32_t measure) {
+    const EndingPasses passes = order->endings[measure];
+    if (passes.firstPass > passes.lastPass) {
+        PutSigned(text, order->file->body.measures[measure].altEndingCount);
         return;
     }
-    bool first = true;
-    for (std::uint32_t pass = 0; pass < 31; ++pass) {
-        if ((passes & (std::uint32_t{1} << pass)) == 0) continue;
-        if (!first) Put(text, ", ");
-        PutSigned(text, pass + 1);
-        first = false;
+    for (std::uint32_t pass = passes.firstPass; pass <= passes.lastPass; ++pass) {
+        if (pass != passes.firstPass) Put(text, ", ");
+        PutSigned(text, pass);
     }
 }
 
@@ -454,6 +434,7 @@ struct LyricsCursor {
 
 struct Exporter {
     const FileStruct *file;
+    const PlayingOrder *order;  // the endings' passes and the signatures in force
     XmlText *text;
     std::uint64_t divisions;
     std::uint32_t track;
@@ -778,7 +759,7 @@ void PutLeftBarline(Exporter *exporter, std::uint32_t measure) {
     if (ending) {
         Indent(text, 3);
         Put(text, "<ending number=\"");
-        PutEndingNumbers(text, EndingPasses(exporter->file, measure), header.altEndingCount);
+        PutEndingNumbers(text, exporter->order, measure);
         Put(text, "\" type=\"start\"/>\n");
         exporter->endingLast = EndingLastMeasure(exporter->file, measure);
     }
@@ -801,7 +782,7 @@ void PutRightBarline(Exporter *exporter, std::uint32_t measure) {
         while (!(exporter->file->body.measures[first].flags & MeasureAltEnding)) --first;
         Indent(text, 3);
         Put(text, "<ending number=\"");
-        PutEndingNumbers(text, EndingPasses(exporter->file, first), exporter->file->body.measures[first].altEndingCount);
+        PutEndingNumbers(text, exporter->order, first);
         Put(text, (header.flags & MeasureEndRepeat) ? "\" type=\"stop\"/>\n" : "\" type=\"discontinue\"/>\n");
         exporter->endingLast = UINT32_MAX;
     }
@@ -1317,13 +1298,24 @@ std::uint64_t PutStaffBeats(Exporter *exporter, std::uint32_t measure, std::uint
 // One measure of the part: its barlines, attributes and directions, then
 // each staff's beats (the tablature after a backup to the measure's start),
 // and a rest that fills what the beats leave of its length.
-void PutMeasure(Exporter *exporter, std::uint32_t measure, std::uint8_t *numerator, std::uint8_t *denominator,
-                StringState *strings) {
+// The signature in force at a measure, as written: 4/4 where the song has
+// stored none yet.
+TimeSignature WrittenSignature(const PlayingOrder *order, std::uint32_t measure) {
+    TimeSignature signature = GetSignatureInForce(order, measure);
+    if (signature.numerator == 0) signature.numerator = 4;
+    signature.denominator = UsableDenominator(signature.denominator);
+    return signature;
+}
+
+void PutMeasure(Exporter *exporter, std::uint32_t measure, StringState *strings) {
     const FileStruct *file = exporter->file;
     XmlText *text = exporter->text;
     const Measure &header = file->body.measures[measure];
-    const bool timeChanged = UpdateTimeSignature(&header, numerator, denominator);
-    const std::uint64_t power = GetDenominatorPower(UsableDenominator(*denominator));
+    const TimeSignature signature = WrittenSignature(exporter->order, measure);
+    const bool timeChanged =
+        measure != 0 && !IsSameSignature(signature, WrittenSignature(exporter->order, measure - 1));
+    const std::uint8_t *numerator = &signature.numerator;
+    const std::uint64_t power = GetDenominatorPower(signature.denominator);
     const std::uint32_t shownDenominator = 1u << power;
     // n beats of 1/2^p: 4n / 2^p quarters.
     const std::uint64_t length = exporter->divisions * 4 * *numerator >> power;
@@ -1373,9 +1365,11 @@ void PutMeasure(Exporter *exporter, std::uint32_t measure, std::uint8_t *numerat
     PutLine(text, 1, "</measure>");
 }
 
-bool PutPart(const FileStruct *file, XmlText *text, std::uint64_t divisions, std::uint32_t track) {
+bool PutPart(const FileStruct *file, const PlayingOrder *order, XmlText *text, std::uint64_t divisions,
+             std::uint32_t track) {
     Exporter exporter = {};
     exporter.file = file;
+    exporter.order = order;
     exporter.text = text;
     exporter.divisions = divisions;
     exporter.track = track;
@@ -1399,11 +1393,10 @@ bool PutPart(const FileStruct *file, XmlText *text, std::uint64_t divisions, std
     Put(text, "<part id=\"");
     PutPartId(text, track);
     Put(text, "\">\n");
-    std::uint8_t numerator = 4, denominator = 4;
     StringState strings = {};
     std::memset(strings.frets, noFret, noteSlotCount);
     for (std::uint32_t measure = 0; measure < file->headers.pieceInfo.measureCount && !text->failed; ++measure)
-        PutMeasure(&exporter, measure, &numerator, &denominator, &strings);
+        PutMeasure(&exporter, measure, &strings);
     PutLine(text, 1, "</part>");
     FreeTrackLinks(&exporter.links);
     return !text->failed;
@@ -1413,6 +1406,8 @@ bool PutPart(const FileStruct *file, XmlText *text, std::uint64_t divisions, std
 
 MusicXmlOutcome ToMusicXml(const FileStruct *file, XmlText *text) {
     const std::uint64_t divisions = SongDivisions(file);
+    PlayingOrder order = {};
+    if (!InitPlayingOrder(&order, file)) return MusicXmlOutcome::OutOfMemory;
     Put(text, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n");
     Put(text, "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
               "\"http://www.musicxml.org/dtds/partwise.dtd\">\n");
@@ -1420,8 +1415,9 @@ MusicXmlOutcome ToMusicXml(const FileStruct *file, XmlText *text) {
     PutIdentification(file, text);
     PutPartList(file, text);
     for (std::uint32_t track = 0; track < file->headers.pieceInfo.trackCount && !text->failed; ++track)
-        PutPart(file, text, divisions, track);
+        PutPart(file, &order, text, divisions, track);
     Put(text, "</score-partwise>\n");
+    FreePlayingOrder(&order);
     if (!text->failed) return MusicXmlOutcome::Written;
     const bool tooLong = text->tooLong;
     MemFree(text->bytes);

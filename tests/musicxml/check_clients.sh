@@ -33,7 +33,10 @@ fi
 
 "$build/tests/make_musicxml_songs" "$work/songs" || exit 1
 cp examples/demo.gp4 "$work/songs/demo.gp4"
-/usr/bin/python3 tests/musicxml/compare_clients.py --library "$build/libzelto.so" --folder "$work/songs" || exit 1
+# The shares it reaches today, less a margin: a fall below them is a fault
+# of the export. Where and why it plays otherwise: docs/musicxml.md.
+/usr/bin/python3 tests/musicxml/compare_clients.py --library "$build/libzelto.so" --folder "$work/songs" \
+  --min-share "${ZELTO_MUSICXML_MIN_SHARE:-0.65}" || exit 1
 cp tests/musicxml/render_verovio.mjs "$work/"
 (cd "$work" && node render_verovio.mjs songs/*.musicxml) || exit 1
 echo "check_clients: passed (pictures: $work/songs/*.svg)"

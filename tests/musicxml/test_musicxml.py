@@ -154,7 +154,8 @@ def notation_notes(root, part):
                     time += int(item.findtext("duration"))
                 longest = max(longest, time)
                 if item.findtext("staff") == "1" and item.find("pitch") is not None:
-                    notes.append(((start + onset) * 480 // divisions, sounding_key(item)))
+                    # Ticks at 480 a quarter, rounded to the nearest once, as the performed rendering does.
+                    notes.append((((start + onset) * 960 + divisions) // (2 * divisions), sounding_key(item)))
         start += longest
     return sorted(notes)
 
