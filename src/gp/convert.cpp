@@ -88,14 +88,19 @@ bool IsSwungBeat(const Beat &beat, std::uint8_t tripletFeel) {
     return tripletFeel == 1 && beat.duration == 1 && (beat.flags & (BeatDotted | BeatHasTuplet)) == 0;
 }
 
+std::uint32_t TupletNormalNotes(std::int32_t tuplet) {
+    switch (tuplet) {
+        case 3: return 2;
+        case 5: case 6: case 7: return 4;
+        case 9: case 10: case 11: case 12: case 13: return 8;
+        default: return 0;
+    }
+}
+
 // n notes of a tuplet take the time of the greatest power of two below n.
 std::uint32_t TupletPulses(std::uint32_t pulses, std::int32_t tuplet) {
-    switch (tuplet) {
-        case 3: return pulses * 2 / 3;
-        case 5: case 6: case 7: return pulses * 4 / static_cast<std::uint32_t>(tuplet);
-        case 9: case 10: case 11: case 12: case 13: return pulses * 8 / static_cast<std::uint32_t>(tuplet);
-        default: return pulses;
-    }
+    const std::uint32_t normal = TupletNormalNotes(tuplet);
+    return normal == 0 ? pulses : pulses * normal / static_cast<std::uint32_t>(tuplet);
 }
 
 // The beat's length from its note value, dot and tuplet; the dot comes first.

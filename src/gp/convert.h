@@ -71,6 +71,10 @@ bool UpdateTimeSignature(const Measure *measure, std::uint8_t *numerator, std::u
 // from the running time signature.
 std::uint32_t GetMeasurePulseCount(const Measure *measure, std::uint8_t pulsesPerSixtyFourth,
                                    std::uint8_t numerator, std::uint8_t denominator);
+// The notes of its value whose time n notes of a tuplet take: the greatest
+// power of two below n (3 in 2, 5 to 7 in 4, 9 to 13 in 8); 0 for a count
+// that makes no tuplet.
+std::uint32_t TupletNormalNotes(std::int32_t tuplet);
 // The beat's length from its note value, dot and tuplet, without triplet feel.
 std::uint32_t GetUnswungBeatPulseCount(const Beat &beat, std::uint8_t pulsesPerSixtyFourth);
 // The beat's length in pulses, triplet feel included, for a beat that starts

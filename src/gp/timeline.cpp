@@ -158,15 +158,11 @@ std::uint32_t GetPlayedMeasurePulses(const PlayingOrder *order, std::uint32_t me
 
 namespace {
 
-// n notes of a tuplet take the time of the greatest power of two below n
-// (3 in 2, 5 to 7 in 4, 9 to 13 in 8); other counts are not scaled.
+// n notes of a tuplet take the time of the greatest power of two below n;
+// other counts are not scaled.
 std::uint64_t TupletUnits(std::uint64_t units, std::int32_t tuplet) {
-    switch (tuplet) {
-        case 3: return units * 2 / 3;
-        case 5: case 6: case 7: return units * 4 / static_cast<std::uint64_t>(tuplet);
-        case 9: case 10: case 11: case 12: case 13: return units * 8 / static_cast<std::uint64_t>(tuplet);
-        default: return units;
-    }
+    const std::uint32_t normal = TupletNormalNotes(tuplet);
+    return normal == 0 ? units : units * normal / static_cast<std::uint64_t>(tuplet);
 }
 
 // A length or a place in time: whole pulses and units beyond them.

@@ -147,16 +147,6 @@ std::uint64_t GreatestCommonDivisor(std::uint64_t a, std::uint64_t b) {
     return a;
 }
 
-// n notes of a tuplet take the time of `normal` notes of its value: the
-// greatest power of two below n; other counts are no tuplet.
-std::uint32_t TupletNormalNotes(std::int32_t tuplet) {
-    switch (tuplet) {
-    case 3: return 2;
-    case 5: case 6: case 7: return 4;
-    case 9: case 10: case 11: case 12: case 13: return 8;
-    default: return 0;
-    }
-}
 
 bool IsTupletBeat(const Beat &beat) { return (beat.flags & BeatHasTuplet) && TupletNormalNotes(beat.tuplet) != 0; }
 
@@ -691,13 +681,16 @@ void PutDirectionEnd(XmlText *text) {
     PutLine(text, 2, "</direction>");
 }
 
-void PutWords(XmlText *text, const char *words) {
+// A direction above the staff of one element of text: words or a rehearsal mark.
+void PutTextDirection(XmlText *text, const char *element, const char *value) {
     PutDirectionStart(text, "above");
     PutLine(text, 3, "<direction-type>");
-    PutElement(text, 4, "words", words);
+    PutElement(text, 4, element, value);
     PutLine(text, 3, "</direction-type>");
     PutDirectionEnd(text);
 }
+
+void PutWords(XmlText *text, const char *words) { PutTextDirection(text, "words", words); }
 
 void PutTempo(XmlText *text, std::int64_t tempo, bool swing) {
     PutDirectionStart(text, "above");
@@ -728,13 +721,7 @@ void PutTempo(XmlText *text, std::int64_t tempo, bool swing) {
     PutLine(text, 2, "</direction>");
 }
 
-void PutRehearsal(XmlText *text, const char *marker) {
-    PutDirectionStart(text, "above");
-    PutLine(text, 3, "<direction-type>");
-    PutElement(text, 4, "rehearsal", marker);
-    PutLine(text, 3, "</direction-type>");
-    PutDirectionEnd(text);
-}
+void PutRehearsal(XmlText *text, const char *marker) { PutTextDirection(text, "rehearsal", marker); }
 
 void PutDynamic(XmlText *text, std::uint8_t dynamic) {
     PutDirectionStart(text, "below");
