@@ -88,6 +88,24 @@ bool IsSwungBeat(const Beat &beat, std::uint8_t tripletFeel) {
     return tripletFeel == 1 && beat.duration == 1 && (beat.flags & (BeatDotted | BeatHasTuplet)) == 0;
 }
 
+HarmonicPitch GetHarmonicPitch(std::uint8_t kind, std::uint8_t fret) {
+    switch (kind) {
+        case 1:  // natural: the node at the fret
+            switch (fret) {
+                case 12: return {true, 12};
+                case 7: case 19: return {true, 19};
+                case 5: case 24: return {true, 24};
+                case 4: case 9: case 16: return {true, 28};
+                case 3: case 15: return {true, 31};
+                default: return {false, 12};
+            }
+        case 4: return {false, 19};   // pinch
+        case 15: return {false, 24};  // artificial, touched five frets above
+        case 17: return {false, 19};  // artificial, seven frets above
+        default: return {false, 12};  // tapped, semi, artificial twelve frets above
+    }
+}
+
 std::uint32_t TupletNormalNotes(std::int32_t tuplet) {
     switch (tuplet) {
         case 3: return 2;

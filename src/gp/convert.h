@@ -93,6 +93,15 @@ void ResetPassCounters(FileStruct *file);
 // repeatsPlayed; stepping past the last measure resets every pass counter.
 std::uint32_t GetNextMeasureIdx(FileStruct *file, std::uint32_t measureIndex);
 
+// Semitones a harmonic sounds above the note, by its kind: natural ones by
+// the node at their fret (above the open string), artificial ones by the
+// node they touch above the fretted note.
+struct HarmonicPitch {
+    bool fromOpenString;
+    std::uint32_t semitones;
+};
+HarmonicPitch GetHarmonicPitch(std::uint8_t kind, std::uint8_t fret);
+
 // --- Values sent --------------------------------------------------------------
 
 // Set-tempo microseconds per quarter note of a tempo in beats per minute, within 1 to 0xFFFFFF.

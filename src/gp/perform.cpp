@@ -111,32 +111,6 @@ std::uint32_t TrillSixtyFourths(std::uint8_t period) {
     return 1;
 }
 
-// Semitones a harmonic sounds above the note, by its kind: natural ones by
-// the node at their fret (above the open string), artificial ones by the
-// node they touch above the fretted note.
-struct HarmonicPitch {
-    bool fromOpenString;
-    std::uint32_t semitones;
-};
-
-HarmonicPitch GetHarmonicPitch(std::uint8_t kind, std::uint8_t fret) {
-    switch (kind) {
-        case 1:  // natural: the node at the fret
-            switch (fret) {
-                case 12: return {true, 12};
-                case 7: case 19: return {true, 19};
-                case 5: case 24: return {true, 24};
-                case 4: case 9: case 16: return {true, 28};
-                case 3: case 15: return {true, 31};
-                default: return {false, 12};
-            }
-        case 4: return {false, 19};   // pinch
-        case 15: return {false, 24};  // artificial, touched five frets above
-        case 17: return {false, 19};  // artificial, seven frets above
-        default: return {false, 12};  // tapped, semi, artificial twelve frets above
-    }
-}
-
 std::uint8_t ClampedVelocity(std::int32_t velocity) {
     if (velocity < 1) return 1;
     if (velocity > largestDataByte) return largestDataByte;

@@ -284,6 +284,15 @@ std::int32_t FrettedKey(const Track &track, std::uint32_t string, std::uint32_t 
     return track.tunings[string] + static_cast<std::int32_t>(capo + fret);
 }
 
+// The key a note sounds at: its fret's, or a harmonic's, which the notation
+// staff shows at its sounding pitch.
+std::int32_t SoundingKey(const Track &track, const Note &note, std::uint32_t string, std::uint32_t fret) {
+    if (note.effect == nullptr || !(note.effect->flags2 & NoteEffectHarmonic) || note.effect->harmonic == 0)
+        return FrettedKey(track, string, fret);
+    const HarmonicPitch harmonic = GetHarmonicPitch(note.effect->harmonic, static_cast<std::uint8_t>(fret));
+    return FrettedKey(track, string, harmonic.fromOpenString ? 0 : fret) + static_cast<std::int32_t>(harmonic.semitones);
+}
+
 // Where a drum key stands on the percussion staff, and whether it is a cymbal.
 struct DrumPlace {
     char step;
@@ -940,7 +949,8 @@ void PutNotations(XmlText *text, const BeatContext &context, const Note &note, c
         PutLine(text, 5, marks.hammerUp ? "<hammer-on type=\"start\">H</hammer-on>" : "<pull-off type=\"start\">P</pull-off>");
     if (effect != nullptr && (effect->flags1 & NoteEffectBend) && effect->bend != nullptr) PutBend(text, *effect->bend);
     if (effect != nullptr && (effect->flags2 & NoteEffectHarmonic) && effect->harmonic != 0)
-        PutLine(text, 5, effect->harmonic == 1 ? "<harmonic><natural/></harmonic>" : "<harmonic><artificial/></harmonic>");
+        PutLine(text, 5, effect->harmonic == 1 ? "<harmonic><natural/><sounding-pitch/></harmonic>"
+                                               : "<harmonic><artificial/><sounding-pitch/></harmonic>");
     if (beatEffect != nullptr && (beatEffect->flags1 & BeatEffectTapping) && beatEffect->tappingType == 1)
         PutLine(text, 5, "<tap/>");
     PutNumberElement(text, 5, "string", marks.string);
@@ -1257,7 +1267,7 @@ std::uint64_t PutStaffBeats(Exporter *exporter, std::uint32_t measure, std::uint
 
             const bool dead = note.noteType == 3;
             const std::uint32_t fret = dead && note.fret > track.fretCount ? 0 : marks.fret;
-            const Spelling pitch = SpellKey(FrettedKey(track, string, fret), exporter->fifths);
+            const Spelling pitch = SpellKey(SoundingKey(track, note, string, fret), exporter->fifths);
             PutLine(text, 2, "<note>");
             if (!firstNote) PutLine(text, 3, "<chord/>");
             PutPitch(text, pitch);

@@ -38,11 +38,23 @@ def export(library, song_path, xml_path):
     library.ZELTO_DestroyMidiBuffer(buffer)
 
 
-def notes(path):
-    """(onset in 1/64 quarters, key) of every note-on off channel 10, as a multiset."""
+def drum_parts(xml_path):
+    """The names of the parts on a percussion staff: the drums, set aside."""
+    import xml.etree.ElementTree as ElementTree
+    root = ElementTree.parse(xml_path).getroot()
+    names = {p.get("id"): p.findtext("part-name") for p in root.findall("part-list/score-part")}
+    return {names[p.get("id")] for p in root.findall("part")
+            if p.findtext("measure/attributes/clef/sign") == "percussion"}
+
+
+def notes(path, skipped_tracks=()):
+    """(onset in 1/64 quarters, key) of every note-on off channel 10, and off
+    the tracks named in skipped_tracks, as a multiset."""
     midi = mido.MidiFile(path)
     found = collections.Counter()
     for track in midi.tracks:
+        if track.name in skipped_tracks:
+            continue
         tick = 0
         for message in track:
             tick += message.time
@@ -78,7 +90,7 @@ def main():
             failures += 1
             continue
         ours = notes(base + ".performed.mid") if os.path.exists(base + ".performed.mid") else None
-        theirs = notes(base + ".ms.mid")
+        theirs = notes(base + ".ms.mid", drum_parts(base + ".musicxml"))
         if ours is None:
             print(f"{name}: imported, {sum(theirs.values())} notes played")
             continue
