@@ -951,7 +951,7 @@ bool PlayPlainBeat(Performance *performance, TrackPlayer *player, const Beat &be
     if ((beat.flags & (BeatHasEffects | BeatHasMixTable | BeatHasStatus)) != 0 || !player->channels.sends ||
         (player->effects.bends && IsWheelBusy(&player->effects)))
         return false;
-    std::uint8_t keys[noteSlotCount];
+    std::uint8_t keys[noteSlotCount] = {};
     std::uint8_t velocities[noteSlotCount];
     std::uint32_t count = 0;
     std::uint32_t plainStrings = 0;
