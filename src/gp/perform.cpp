@@ -337,6 +337,7 @@ bool HasSameKeys(const Voice *voices, std::uint32_t strings, std::uint32_t other
 // chord, string by string, mostly fall from string to string: no key of
 // those comes twice.
 [[gnu::always_inline]] inline bool RepeatsKey(const std::uint8_t *keys, std::uint32_t count) {
+    if (count > noteSlotCount) count = noteSlotCount;  // a beat's keys: the compiler then sees every read in bounds
     std::uint32_t rising = 0;
     for (std::uint32_t index = 1; index < count; ++index) rising |= keys[index] >= keys[index - 1];
     if (rising == 0) return false;
@@ -951,7 +952,7 @@ bool PlayPlainBeat(Performance *performance, TrackPlayer *player, const Beat &be
     if ((beat.flags & (BeatHasEffects | BeatHasMixTable | BeatHasStatus)) != 0 || !player->channels.sends ||
         (player->effects.bends && IsWheelBusy(&player->effects)))
         return false;
-    std::uint8_t keys[noteSlotCount] = {};
+    std::uint8_t keys[noteSlotCount];
     std::uint8_t velocities[noteSlotCount];
     std::uint32_t count = 0;
     std::uint32_t plainStrings = 0;
