@@ -906,6 +906,32 @@ struct NoteMarks {
     bool first;      // the first note of its beat
 };
 
+// Articulations and strokes are marks of the notation staff: the tablature
+// staff carries the technique alone.
+void PutNotationMarks(XmlText *text, const BeatContext &context, const Note &note) {
+    const NoteEffect *effect = note.effect;
+    const BeatEffect *beatEffect = context.beat->beatEffect;
+    const bool staccato = effect != nullptr && (effect->flags2 & NoteEffectStaccato);
+    if (context.staff != 1) return;
+    if ((note.flags & (NoteAccent | NoteHeavyAccent)) || staccato) {
+        PutLine(text, 4, "<articulations>");
+        if (note.flags & NoteHeavyAccent)
+            PutLine(text, 5, "<strong-accent/>");
+        else if (note.flags & NoteAccent)
+            PutLine(text, 5, "<accent/>");
+        if (staccato) PutLine(text, 5, "<staccato/>");
+        PutLine(text, 4, "</articulations>");
+    }
+    if (beatEffect != nullptr && (beatEffect->flags1 & BeatEffectStroke)) {
+        // The first stroke byte is the down stroke, the second the up stroke,
+        // as the performed rendering strums them.
+        if (beatEffect->strokeSpeeds[1] != 0)
+            PutLine(text, 4, "<arpeggiate direction=\"up\"/>");
+        else if (beatEffect->strokeSpeeds[0] != 0)
+            PutLine(text, 4, "<arpeggiate direction=\"down\"/>");
+    }
+}
+
 void PutNotations(XmlText *text, const BeatContext &context, const Note &note, const NoteMarks &marks) {
     const NoteEffect *effect = note.effect;
     const BeatEffect *beatEffect = context.beat->beatEffect;
@@ -956,25 +982,7 @@ void PutNotations(XmlText *text, const BeatContext &context, const Note &note, c
     PutNumberElement(text, 5, "string", marks.string);
     PutNumberElement(text, 5, "fret", marks.fret);
     PutLine(text, 4, "</technical>");
-
-    const bool staccato = effect != nullptr && (effect->flags2 & NoteEffectStaccato);
-    if ((note.flags & (NoteAccent | NoteHeavyAccent)) || staccato) {
-        PutLine(text, 4, "<articulations>");
-        if (note.flags & NoteHeavyAccent)
-            PutLine(text, 5, "<strong-accent/>");
-        else if (note.flags & NoteAccent)
-            PutLine(text, 5, "<accent/>");
-        if (staccato) PutLine(text, 5, "<staccato/>");
-        PutLine(text, 4, "</articulations>");
-    }
-    if (beatEffect != nullptr && (beatEffect->flags1 & BeatEffectStroke)) {
-        // The first stroke byte is the down stroke, the second the up stroke,
-        // as the performed rendering strums them.
-        if (beatEffect->strokeSpeeds[1] != 0)
-            PutLine(text, 4, "<arpeggiate direction=\"up\"/>");
-        else if (beatEffect->strokeSpeeds[0] != 0)
-            PutLine(text, 4, "<arpeggiate direction=\"down\"/>");
-    }
+    PutNotationMarks(text, context, note);
     PutLine(text, 3, "</notations>");
 }
 
