@@ -211,8 +211,11 @@ struct Spelling {
     std::int32_t octave;
 };
 
-// A MIDI key spelled with sharps in sharp keys and in C, with flats in flat keys.
-Spelling SpellKey(std::int32_t key, std::int32_t fifths) {
+// A MIDI key spelled with sharps in sharp keys and in C, with flats in flat
+// keys. A key outside C0 to G9 (MIDI keys 12 to 127, the octaves 0 to 9 that
+// a score can write; a hostile tuning) is spelled as the nearest of them.
+Spelling SpellKey(std::int64_t wideKey, std::int32_t fifths) {
+    const std::int32_t key = wideKey < 12 ? 12 : wideKey > 127 ? 127 : static_cast<std::int32_t>(wideKey);
     static const char sharpSteps[] = "CCDDEFFGGAAB";
     static const std::int8_t sharpAlters[] = {0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0};
     static const char flatSteps[] = "CDDEEFGGAABB";
@@ -279,18 +282,18 @@ bool IsPercussionTrack(const Track &track) {
 bool IsBassRange(const Track &track) { return GetSoundingStringCount(track) != 0 && track.tunings[0] < 55; }
 
 // The sounding key of a fret on a string (0-based): tuning, capo and fret.
-std::int32_t FrettedKey(const Track &track, std::uint32_t string, std::uint32_t fret) {
+std::int64_t FrettedKey(const Track &track, std::uint32_t string, std::uint32_t fret) {
     const std::uint32_t capo = track.capoHeight < 0x100 ? track.capoHeight : 0;
-    return track.tunings[string] + static_cast<std::int32_t>(capo + fret);
+    return std::int64_t{track.tunings[string]} + capo + fret;
 }
 
 // The key a note sounds at: its fret's, or a harmonic's, which the notation
 // staff shows at its sounding pitch.
-std::int32_t SoundingKey(const Track &track, const Note &note, std::uint32_t string, std::uint32_t fret) {
+std::int64_t SoundingKey(const Track &track, const Note &note, std::uint32_t string, std::uint32_t fret) {
     if (note.effect == nullptr || !(note.effect->flags2 & NoteEffectHarmonic) || note.effect->harmonic == 0)
         return FrettedKey(track, string, fret);
     const HarmonicPitch harmonic = GetHarmonicPitch(note.effect->harmonic, static_cast<std::uint8_t>(fret));
-    return FrettedKey(track, string, harmonic.fromOpenString ? 0 : fret) + static_cast<std::int32_t>(harmonic.semitones);
+    return FrettedKey(track, string, harmonic.fromOpenString ? 0 : fret) + harmonic.semitones;
 }
 
 // Where a drum key stands on the percussion staff, and whether it is a cymbal.

@@ -4,6 +4,7 @@
 // notation staff must agree with.
 //
 // Usage: make_musicxml_songs OUTDIR
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -191,6 +192,16 @@ Song OverfullSong() {
     return gp4::OneTrackSong({std::vector<Beat>(5, QuarterNote(1, 3)), {NoteBeat(Duration::Whole, {{1, 5}})}});
 }
 
+// Tunings at the ends of their 32-bit field and a capo past any neck: the
+// keys they make are no MIDI keys, and the score must still be written.
+Song HostileTuningSong() {
+    Song song = gp4::OneTrackSong({{QuarterNote(1, 255), QuarterNote(6, 3), QuarterNote(2, 1), QuarterNote(1, 0)}});
+    song.tracks[0].tunings[0] = INT32_MIN;
+    song.tracks[0].tunings[5] = INT32_MAX;
+    song.tracks[0].capo = 0xFFFFFFFFu;
+    return song;
+}
+
 }  // namespace
 
 int main(int argumentCount, char **arguments) {
@@ -203,7 +214,8 @@ int main(int argumentCount, char **arguments) {
                        SaveSong(folder, "rich", gp4::FeatureRichSong(0)) &&
                        SaveSong(folder, "second", gp4::FeatureRichSong(1)) && SaveSong(folder, "plain", PlainSong()) &&
                        SaveSong(folder, "endings", EndingsSong()) && SaveSong(folder, "effects", EffectsSong()) &&
-                       SaveSong(folder, "band", BandSong()) && SaveSong(folder, "overfull", OverfullSong());
+                       SaveSong(folder, "band", BandSong()) && SaveSong(folder, "overfull", OverfullSong()) &&
+                       SaveSong(folder, "hostile", HostileTuningSong());
     if (!saved) std::fprintf(stderr, "make_musicxml_songs: a song could not be written to %s\n", folder.c_str());
     return saved ? 0 : 1;
 }

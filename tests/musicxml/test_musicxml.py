@@ -16,7 +16,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pytest
 
-SONGS = ["minimal", "rich", "second", "plain", "endings", "effects", "band", "overfull"]
+SONGS = ["minimal", "rich", "second", "plain", "endings", "effects", "band", "overfull", "hostile"]
 STEPS = {"C": 0, "D": 2, "E": 4, "F": 5, "G": 7, "A": 9, "B": 11}
 
 
@@ -307,3 +307,13 @@ def test_lyrics_on_the_lyrics_track_and_chord_symbols_with_their_frames(document
         ("G", "major", ""), ("C", "major-seventh", "maj7")]
     assert all(h.findtext("frame/frame-strings") == "6" and h.findall("frame/frame-note") for h in harmonies)
     assert score(documents, "minimal").find(".//lyric") is None
+
+
+def test_keys_that_are_no_midi_keys_are_spelled_within_them(documents):
+    root = score(documents, "hostile")
+    keys = [sounding_key(n) for n in staff_notes(measure(root, 1, 1))]
+    assert keys[0] == 12 and keys[1] == 127 and all(12 <= key <= 127 for key in keys)
+    tunings = measure(root, 1, 1).findall("attributes/staff-details/staff-tuning")
+    # Line 1 is the lowest string (string 6, tuned to the largest key), line 6 the first.
+    assert (tunings[0].findtext("tuning-step"), tunings[0].findtext("tuning-octave")) == ("G", "9")
+    assert (tunings[5].findtext("tuning-step"), tunings[5].findtext("tuning-octave")) == ("C", "0")
