@@ -72,6 +72,15 @@ void LoadFromMemory(benchmark::State &state, const std::string &name) {
     CountFileBytes(state, song);
 }
 
+// The song's model, read from a copy of its bytes; false, with the benchmark
+// skipped, when it does not load.
+bool LoadSong(benchmark::State &state, const PreparedSong &song, Talvoren::FileStruct *file) {
+    gp4::Bytes bytes = song.bytes;
+    if (LoadFromBytes(bytes, file)) return true;
+    state.SkipWithError("the song did not load");
+    return false;
+}
+
 using BufferExport = int (*)(unsigned char **buffer, std::uint32_t *size);
 using Conversion = int (*)(Talvoren::FileStruct *file, Talvoren::MidiFileStruct *midi, std::uint32_t pulses);
 
@@ -100,12 +109,8 @@ void ExportWith(benchmark::State &state, const std::string &name, BufferExport c
 // A conversion alone: a fresh model, the conversion, and its release.
 void ConvertWith(benchmark::State &state, const std::string &name, Conversion convert) {
     const PreparedSong &song = GetSong(name);
-    gp4::Bytes bytes = song.bytes;
     Talvoren::FileStruct file;
-    if (!LoadFromBytes(bytes, &file)) {
-        state.SkipWithError("the song did not load");
-        return;
-    }
+    if (!LoadSong(state, song, &file)) return;
     const std::uint32_t chunkCount = file.headers.pieceInfo.trackCount + 1;
     for (auto _ : state) {
         Talvoren::MidiFileStruct midi;
@@ -162,13 +167,8 @@ void ConvertPerformed(benchmark::State &state, const std::string &name) {
 
 // The MusicXML export of the loaded song, and its release.
 void ExportMusicXml(benchmark::State &state, const std::string &name) {
-    const PreparedSong &song = GetSong(name);
-    gp4::Bytes bytes = song.bytes;
     Talvoren::FileStruct file;
-    if (!LoadFromBytes(bytes, &file)) {
-        state.SkipWithError("the song did not load");
-        return;
-    }
+    if (!LoadSong(state, GetSong(name), &file)) return;
     std::uint64_t written = 0;
     for (auto _ : state) {
         Talvoren::XmlText text = {};
