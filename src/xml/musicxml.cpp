@@ -539,6 +539,8 @@ void CollectDrumKeys(const FileStruct *file, std::uint32_t track, bool keys[128]
     }
 }
 
+// An instrument's id: P1-I38 for drum key 38 of the first part; a fretted
+// part's one instrument is number 1.
 void PutInstrumentId(XmlText *text, std::uint32_t track, std::uint32_t key) {
     PutPartId(text, track);
     Put(text, "-I");
@@ -550,10 +552,7 @@ void PutMidiInstrument(XmlText *text, const FileStruct *file, const Track &track
                        std::int32_t drumKey) {
     Indent(text, 3);
     Put(text, "<midi-instrument id=\"");
-    if (drumKey >= 0)
-        PutInstrumentId(text, index, static_cast<std::uint32_t>(drumKey));
-    else
-        PutPartId(text, index), Put(text, "-I1");
+    PutInstrumentId(text, index, drumKey >= 0 ? static_cast<std::uint32_t>(drumKey) : 1);
     Put(text, "\">\n");
     const TrackChannels channels = GetTrackChannels(track);
     if (drumKey >= 0)
@@ -588,10 +587,7 @@ void PutPartList(const FileStruct *file, XmlText *text) {
             if (percussion ? !keys[key] : key != 0) continue;
             Indent(text, 3);
             Put(text, "<score-instrument id=\"");
-            if (percussion)
-                PutInstrumentId(text, index, key);
-            else
-                PutPartId(text, index), Put(text, "-I1");
+            PutInstrumentId(text, index, percussion ? key : 1);
             Put(text, "\">\n");
             Indent(text, 4);
             Put(text, "<instrument-name>");
